@@ -1,0 +1,38 @@
+// error.log: one appended line per failure of the browser work, written only when the file exists.
+#pragma once
+
+#include "store/DateTimeText.h"
+
+#include <QString>
+#include <cstdint>
+
+namespace sirano {
+
+// Place codes of the callers.
+namespace place {
+inline constexpr int16_t kAutoFill = 0;
+inline constexpr int16_t kTimer = 1;
+inline constexpr int16_t kOpenSite = 2;
+inline constexpr int16_t kCapture = 3;
+}  // namespace place
+
+class ErrorLog {
+public:
+    virtual ~ErrorLog() = default;
+    virtual void logError(int16_t placeCode, int32_t errNumber) = 0;
+};
+
+// The real log: "<folder>/error.log". Never throws; a file that cannot be written is skipped.
+class FileErrorLog final : public ErrorLog {
+public:
+    FileErrorLog(QString folder, const Clock& clock);
+    void logError(int16_t placeCode, int32_t errNumber) override;
+    // The line without its CR LF, e.g. "2008/06/15 12:34:56 Error:0002(1B6)".
+    static QString formatLine(const QDateTime& at, int16_t placeCode, int32_t errNumber);
+
+private:
+    QString path_;
+    const Clock& clock_;
+};
+
+}  // namespace sirano

@@ -1,0 +1,88 @@
+// The browser as the capture and the fills see it: an ordered collection of windows, each with
+// tracked state (busy, address, handle) and two page round trips, one to read and one to write.
+// Implementations: DevToolsBrowser (Chromium over the DevTools protocol) and the in-memory fake of
+// the tests. Every failure is a SiranoError carrying one of the numbers below.
+#pragma once
+
+#include "store/Error.h"
+
+#include <QList>
+#include <QString>
+#include <cstdint>
+#include <memory>
+#include <optional>
+
+namespace sirano {
+
+namespace err {
+inline constexpr int kObjectNotSet = 91;        // form or element position past the end; no forms
+inline constexpr int kCannotCreateObject = 429; // no browser could be started
+inline constexpr int kNoSuchMember = 438;       // an element refuses the property
+inline constexpr int kObjectDisconnected = 462; // window or browser gone, or no answer in time
+}  // namespace err
+
+struct ElementSnapshot {
+    QString tagName;
+    QString type;
+    QString name;
+    QString value;
+    bool checked = false;
+};
+
+struct FormSnapshot {
+    QList<ElementSnapshot> elements;
+};
+
+// Everything the capture needs of one page, read in one round trip.
+struct PageSnapshot {
+    QString title;
+    QString url;  // the document's address
+    QList<FormSnapshot> forms;
+};
+
+// One element to write: addressed by its two positions alone.
+struct FieldEdit {
+    int formIndex = 0;
+    int elementIndex = 0;
+    bool checkbox = false;
+    bool checked = false;               // for a check box
+    QString value;                      // for anything else
+    std::optional<QString> expectedName;  // when set, a differing element name skips the edit
+};
+
+struct WriteResult {
+    bool hadForms = false;  // false: the document has no forms and nothing was written
+    int applied = 0;        // edits processed (written or skipped by name) before a failure
+    std::optional<SiranoError> failure;  // the first failure; later edits were not tried
+};
+
+class BrowserWindow {
+public:
+    virtual ~BrowserWindow() = default;
+
+    // Tracked, no page round trip.
+    virtual bool busy() const = 0;
+    virtual QString locationUrl() const = 0;
+    virtual int32_t hwnd() const = 0;
+
+    // One round trip each. Throw SiranoError when the window is gone or does not answer.
+    virtual PageSnapshot readPage() = 0;
+    // Writes in order, stopping at the first failure; edits before it stay written.
+    // Writes nothing when the document has no forms (hadForms false).
+    virtual WriteResult writeFields(const QList<FieldEdit>& edits) = 0;
+    // Opens url in a new background tab of this window's browser.
+    virtual void openInBackground(const QString& url) = 0;
+};
+
+class Browser {
+public:
+    virtual ~Browser() = default;
+
+    // The open windows in a stable order (first seen, first listed). No browser: empty.
+    // Throws SiranoError only when the browser answers wrongly.
+    virtual QList<std::shared_ptr<BrowserWindow>> windows() = 0;
+    // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
+    virtual void openInNewBrowser(const QString& url) = 0;
+};
+
+}  // namespace sirano

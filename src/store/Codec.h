@@ -1,0 +1,25 @@
+// The stored-text codec: a text becomes one seed digit and a scrambled hexadecimal code text.
+//
+// Code text: the CP932 code of each character in upper-case hexadecimal. Codes 0x10-0x7F are two
+// digits, double-byte codes four (lead byte 0x81-0x9F or 0xE0-0xFC). Beyond that:
+//   - codes below 0x10 are written with two digits ("0A");
+//   - half-width katakana 0xA1-0xDF are two digits, read back as single bytes because only the
+//     CP932 lead bytes start a four-digit code;
+//   - a character CP932 lacks (é, €, emoji) is written "FD" followed by six digits of its Unicode
+//     code point ("FD01F600" for U+1F600); 0xFD is never a CP932 lead byte or single byte.
+// Every Unicode text therefore reads back exactly; the stored text holds only "0"-"9" and "A"-"F"
+// after its leading decimal seed digit.
+#pragma once
+
+#include "Generator.h"
+
+#include <QString>
+
+namespace sirano {
+
+// Draws the seed digit from gen's current sequence, then resets and re-seeds it.
+QString encodeText(Generator& gen, const QString& text);
+// Throws SiranoError (invalid argument) for an empty stored text. Non-digits read as 0.
+QString decodeText(Generator& gen, const QString& stored);
+
+}  // namespace sirano

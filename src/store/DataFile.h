@@ -1,0 +1,48 @@
+// "SIRANO.DAT": the header with the scrambled settings, then one line per entry (docs/data-file.md).
+#pragma once
+
+#include "AppState.h"
+#include "Error.h"
+
+#include <QByteArray>
+#include <QString>
+
+namespace sirano {
+
+// What a load yields: the entries and the three settings.
+struct StoreContents {
+    SiteTable siteTable;
+    Settings settings;
+};
+
+// A data file that cannot be read: names the file, the line (and value position) and the reason.
+class LoadError : public SiranoError {
+public:
+    LoadError(int number, QString file, int line, int position, QString reason);
+    const QString& file() const { return file_; }
+    int line() const { return line_; }          // 1-based; 0 when not tied to a line
+    int position() const { return position_; }  // 1-based value position in the line; 0 if none
+    const QString& reason() const { return reason_; }
+
+private:
+    QString file_;
+    int line_;
+    int position_;
+    QString reason_;
+};
+
+// Parses the bytes of a data file (CP932, or UTF-8 behind a byte-order mark). fileName only
+// names the file in errors. Throws LoadError.
+StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName);
+// Serialises: CP932 when every plain text fits it, else UTF-8 with a byte-order mark.
+// Throws SiranoError (9) for settings outside the header's widths (login flag 0-9, minutes 0-999).
+QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen);
+
+// Reads path into state (siteTable and settings); state is untouched on failure.
+// Throws LoadError (also for a file that cannot be opened).
+void loadDataFile(AppState& state, const QString& path);
+// Atomic save of state to path (temporary file, renamed over the old one); new files get mode 0600.
+// Throws SiranoError with the file and the reason; the old file stays whole on failure.
+void saveDataFile(AppState& state, const QString& path);
+
+}  // namespace sirano

@@ -1,0 +1,33 @@
+// Numbered failures, the currency of every operation that the error log or a message box reports.
+#pragma once
+
+#include <QString>
+#include <stdexcept>
+
+namespace sirano {
+
+// Error numbers. Callers log them (error.log) or show their message; keep them distinct.
+namespace err {
+inline constexpr int kSubscriptOutOfRange = 9;  // a table or field index outside its bounds
+inline constexpr int kInvalidArgument = 5;      // e.g. decoding an empty stored text
+inline constexpr int kTypeMismatch = 13;        // a value read into a number is not a number
+inline constexpr int kFileNotFound = 53;
+inline constexpr int kInputPastEnd = 62;        // a data file that ends too early
+inline constexpr int kPathFileAccess = 75;      // a file that cannot be opened, written or renamed
+inline constexpr int kBadFileFormat = 321;      // any other malformed data file
+}  // namespace err
+
+class SiranoError : public std::runtime_error {
+public:
+    SiranoError(int number, const QString& message)
+        : std::runtime_error(message.toStdString()), number_(number), message_(message) {}
+
+    int number() const noexcept { return number_; }
+    const QString& message() const noexcept { return message_; }
+
+private:
+    int number_;
+    QString message_;
+};
+
+}  // namespace sirano

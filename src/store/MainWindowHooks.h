@@ -1,0 +1,17 @@
+// The public procedures of the hidden main window that the dialogs and the browser work call.
+#pragma once
+
+namespace sirano {
+
+class MainWindowHooks {
+public:
+    virtual ~MainWindowHooks() = default;
+    // Writes the data file from the state. Throws SiranoError naming the file and the reason.
+    virtual void saveSirano() = 0;
+    // Rebuilds the site menu from the table.
+    virtual void menuSirano() = 0;
+    virtual void login() = 0;
+    virtual void logout() = 0;
+};
+
+}  // namespace sirano
