@@ -1,0 +1,1 @@
+# Integration tests on a real headless Chromium (label: browser).

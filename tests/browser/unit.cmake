@@ -1,0 +1,1 @@
+# Unit tests on the fake browser.
