@@ -1,0 +1,39 @@
+// Log-in and log-out: the state switch and what it shows (the tray icon, the command menu).
+#pragma once
+
+#include "store/AppState.h"
+#include "store/DateTimeText.h"
+
+#include <QString>
+
+namespace sirano {
+
+// The two looks of the tray icon: a floppy disk from its label side and from its hub side.
+enum class TrayLook { LoggedIn, LoggedOut };
+
+// The command menu items that reach stored data: disabled while logged out.
+enum class ProtectedItem { Open, Memory, Password };
+
+inline const QString kLogInCaption = QStringLiteral("ﾛｸﾞｲﾝ");
+inline const QString kLogOutCaption = QStringLiteral("ﾛｸﾞｱｳﾄ");
+
+// What log-in and log-out change besides the state; calls arrive in the order a user would see
+// them.
+class LoginView {
+public:
+    virtual ~LoginView() = default;
+    virtual void setLogInOutCaption(const QString& caption) = 0;
+    virtual void setTrayLook(TrayLook look) = 0;
+    virtual void setProtectedItemEnabled(ProtectedItem item, bool enabled) = 0;
+};
+
+// Logged in from now: a repeated call starts the log-in time again.
+void login(AppState& state, LoginView& view, const Clock& clock);
+// Logged out; the log-in time stays as it was.
+void logout(AppState& state, LoginView& view);
+
+// What "ﾛｸﾞｲﾝ"/"ﾛｸﾞｱｳﾄ" does in the current state.
+enum class LogInOutAction { Logout, Login, Prompt };
+LogInOutAction logInOutAction(const AppState& state);
+
+}  // namespace sirano
