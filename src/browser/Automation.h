@@ -1,22 +1,38 @@
 // The browser work of the tray program: capture ("記憶"), open-and-fill of a site menu item,
 // the automatic fill of one window, and the one-second tick. Each runs under one error handler
-// that logs with its place code and ends; nothing is shown to the user.
+// that logs with its place code and ends; nothing is shown to the user and nothing escapes.
 #pragma once
 
 #include "ErrorLog.h"
 #include "ObjectModel.h"
 #include "store/AppState.h"
-#include "store/MainWindowHooks.h"
 #include "store/DateTimeText.h"
+#include "store/MainWindowHooks.h"
 
 #include <cstdint>
 
 namespace sirano {
 
-// The shared matching rule of the fill on request and the automatic fill: location contains url
-// (ignoring case) and, for an absolute http(s) url, the same origin.
+namespace err {
+inline constexpr int kOverflow = 6;        // a form or element position beyond 16 bits
+inline constexpr int kInternalError = 51;  // an unexpected failure that is not a SiranoError
+}  // namespace err
+
+// The shared matching rule of the fill on request and the automatic fill: a non-empty location
+// that contains storedUrl, ignoring case; and when storedUrl is an absolute http(s) address, the
+// location's origin (scheme, host, port) equals the stored one, so that a page elsewhere that
+// merely mentions the address (".../?next=https://bank.example/") is never filled. An empty or
+// partial storedUrl keeps the plain containment rule.
 bool urlMatches(const QString& locationUrl, const QString& storedUrl);
 
+// The further condition of the automatic fill: an empty keyword, or one the location contains
+// ignoring case.
+bool keywordMatches(const QString& locationUrl, const QString& urlKeyword);
+
+// Page round trips: capture reads each eligible window once; the fill on request writes each
+// matching window once; the automatic fill writes a window once with the edits of every entry that
+// matches it, and not at all when no entry can fill it. Busy state, address and handle are tracked
+// by the browser and cost no round trip.
 struct Automation {
     AppState& state;
     Browser& browser;
@@ -24,10 +40,21 @@ struct Automation {
     MainWindowHooks& hooks;
     const Clock& clock;
 
-    void mnuMemoryClick();                  // capture
-    void mnuIpClick(int16_t index);         // open a stored site and fill it
-    void autoFillWindow(BrowserWindow& w);  // automatic fill of one window
-    void timer1Timer();                     // the one-second tick
+    // Logged in: every idle window with an http(s) address and at least one form becomes a new
+    // entry when it yields a field; then saveSirano() and menuSirano(). A failure (error 9 at the
+    // table or field bound) ends the capture unsaved; entries completed before it stay counted.
+    void mnuMemoryClick();
+    // Fills entry index into every idle matching window with forms; opens its address in the
+    // background (or in a new browser when there is no window) when no text value was written.
+    // An index that names no entry in use is error 9.
+    void mnuIpClick(int16_t index);
+    // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
+    // into this window, and marks it with the window's handle.
+    void autoFillWindow(BrowserWindow& w);
+    // Logged in: automatic log-out after autoLogoutMinutes minute boundaries since loginTime, then
+    // autoFillWindow() for each window until a busy one, which clears every marker and ends the
+    // tick.
+    void timer1Timer();
 };
 
 }  // namespace sirano
