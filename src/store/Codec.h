@@ -5,8 +5,10 @@
 //   - codes below 0x10 are written with two digits ("0A");
 //   - half-width katakana 0xA1-0xDF are two digits, read back as single bytes because only the
 //     CP932 lead bytes start a four-digit code;
-//   - a character CP932 lacks (é, €, emoji) is written "FD" followed by six digits of its Unicode
+//   - a character CP932 lacks (é, €, emoji), or whose CP932 code reads back as another character
+//     (〜 U+301C, ¥ U+00A5: see Cp932.h), is written "FD" followed by six digits of its Unicode
 //     code point ("FD01F600" for U+1F600); 0xFD is never a CP932 lead byte or single byte.
+//   - when decoding, a code CP932 does not assign, or a code cut short at the end, gives U+FFFD.
 // Every Unicode text therefore reads back exactly; the stored text holds only "0"-"9" and "A"-"F"
 // after its leading decimal seed digit.
 #pragma once

@@ -10,9 +10,12 @@ namespace sirano {
 inline constexpr auto kDataFileName = "SIRANO.DAT";
 inline constexpr auto kErrorLogName = "error.log";
 inline constexpr auto kBrowserProfileName = "browser";
+inline constexpr auto kLockFileName = "sirano.lock";
 
 // The executable's folder when it already holds SIRANO.DAT (portable use); otherwise the per-user
-// application data folder, created with mode 0700. Throws SiranoError when it cannot be created.
+// data folder "sirano" under the generic data location (~/.local/share/sirano, whatever the
+// application's name, so the tray program and sirano-cli agree), created with mode 0700.
+// Throws SiranoError when it cannot be created.
 QString locateDataFolder(const QString& executableFolder);
 
 // Holds the folder's lock for its lifetime.

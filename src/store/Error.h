@@ -10,11 +10,12 @@ namespace sirano {
 namespace err {
 inline constexpr int kSubscriptOutOfRange = 9;  // a table or field index outside its bounds
 inline constexpr int kInvalidArgument = 5;      // e.g. decoding an empty stored text
+inline constexpr int kOverflow = 6;             // a number too large for its 16-bit field
 inline constexpr int kTypeMismatch = 13;        // a value read into a number is not a number
 inline constexpr int kFileNotFound = 53;
-inline constexpr int kInputPastEnd = 62;        // a data file that ends too early
-inline constexpr int kPathFileAccess = 75;      // a file that cannot be opened, written or renamed
-inline constexpr int kBadFileFormat = 321;      // any other malformed data file
+inline constexpr int kInputPastEnd = 62;    // a data file that ends too early
+inline constexpr int kPathFileAccess = 75;  // a file that cannot be opened, written or renamed
+inline constexpr int kBadFileFormat = 321;  // any other malformed data file
 }  // namespace err
 
 class SiranoError : public std::runtime_error {
