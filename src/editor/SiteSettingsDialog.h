@@ -1,4 +1,7 @@
 // Form2 "SIRANO 設定": reviews, corrects and deletes the stored site entries.
+// "設定" and "削除" write the data file, rebuild the site menu and close the dialog (accepted);
+// "ｷｬﾝｾﾙ" and the window frame close it without writing (rejected). Whether values are hidden
+// (state.asterisk) and the entry being edited (state.selectedSite) outlive the window.
 #pragma once
 
 #include "store/AppState.h"
@@ -7,6 +10,12 @@
 
 #include <QDialog>
 
+class QComboBox;
+class QKeyEvent;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+
 namespace sirano {
 
 class SiteSettingsDialog final : public QDialog {
@@ -14,6 +23,30 @@ class SiteSettingsDialog final : public QDialog {
 public:
     SiteSettingsDialog(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
                        QWidget* parent = nullptr);
+
+protected:
+    // Enter presses a focused button and does nothing in the boxes.
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void formLoad();
+    void refresh();
+    void list1Click();
+    void command1Click();
+    void command3Click();
+    void command4Click();
+    int selectedRow() const;
+    void saveAndClose();
+
+    AppState& state_;
+    MainWindowHooks& hooks_;
+    MessageBox& messages_;
+    QComboBox* combo1_;
+    QLineEdit* text1_;
+    QLineEdit* text2_;
+    QListWidget* list1_;
+    QLineEdit* text3_;
+    QLineEdit* text4_;
 };
 
 }  // namespace sirano

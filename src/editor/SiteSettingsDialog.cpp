@@ -1,0 +1,198 @@
+#include "SiteSettingsDialog.h"
+
+#include "login/PasswordPrompt.h"
+#include "login/PasswordSettingsDialog.h"
+#include "ui/Twips.h"
+
+#include <QComboBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+namespace sirano {
+namespace {
+
+// A hidden value shows as exactly eight stars, so the row gives away nothing of its length.
+QString fieldRow(const SiteField& field, bool hidden) {
+    return field.fieldName + u',' + (hidden ? QStringLiteral("********") : field.fieldValue);
+}
+
+void setMasked(QLineEdit* box, bool masked) {
+    box->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
+    // setEchoMode() turns the input method back on for plain text; these boxes keep it off.
+    box->setAttribute(Qt::WA_InputMethodEnabled, false);
+}
+
+QFont dialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("IPAPGothic")});
+    font.setPointSizeF(9.75);
+    return font;
+}
+
+}  // namespace
+
+SiteSettingsDialog::SiteSettingsDialog(AppState& state, MainWindowHooks& hooks,
+                                       MessageBox& messages, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      state_(state),
+      hooks_(hooks),
+      messages_(messages) {
+    setObjectName(QStringLiteral("Form2"));
+    setWindowTitle(QStringLiteral("SIRANO 設定"));
+    setFont(dialogFont());
+    setFixedSize(twipsSize(4680, 3090));
+
+    combo1_ = new QComboBox(this);
+    combo1_->setObjectName(QStringLiteral("Combo1"));
+    combo1_->setGeometry(twipsRect(120, 120, 4455, 315));
+    combo1_->setEditable(true);
+    // The text part is the title "設定" stores: never add it as an item, never complete it.
+    combo1_->setInsertPolicy(QComboBox::NoInsert);
+    combo1_->setCompleter(nullptr);
+
+    auto lineEdit = [this](const char* name, QRect geometry) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        e->setGeometry(geometry);
+        return e;
+    };
+    text1_ = lineEdit("Text1", twipsRect(120, 480, 4455, 270));
+    text2_ = lineEdit("Text2", twipsRect(120, 840, 4455, 270));
+    list1_ = new QListWidget(this);
+    list1_->setObjectName(QStringLiteral("List1"));
+    list1_->setGeometry(twipsRect(120, 1200, 4455, 1035));
+    list1_->setSelectionMode(QAbstractItemView::SingleSelection);
+    text3_ = lineEdit("Text3", twipsRect(120, 2400, 2175, 270));
+    text4_ = lineEdit("Text4", twipsRect(2400, 2400, 2175, 270));
+    for (QLineEdit* box : {text3_, text4_}) {
+        // The style's own mask is a bullet; the boxes show "*".
+        box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+        setMasked(box, true);
+    }
+
+    auto button = [this](const char* name, const QString& text, QRect geometry) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(geometry);
+        // No button is a default button: Enter in a box must never apply or delete.
+        b->setAutoDefault(false);
+        return b;
+    };
+    auto* command3 = button("Command3", QStringLiteral("削除"), twipsRect(120, 2760, 1095, 255));
+    auto* command4 = button("Command4", QStringLiteral("*"), twipsRect(1920, 2760, 255, 255));
+    auto* command1 = button("Command1", QStringLiteral("設定"), twipsRect(2280, 2760, 1095, 255));
+    auto* command2 = button("Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2760, 1095, 255));
+
+    QWidget* const order[] = {combo1_, list1_,   text1_,   text3_,   text4_,
+                              text2_,  command1, command2, command3, command4};
+    for (size_t i = 1; i < std::size(order); ++i)
+        setTabOrder(order[i - 1], order[i]);
+    combo1_->setFocus();
+
+    connect(combo1_, &QComboBox::activated, this, &SiteSettingsDialog::refresh);
+    connect(list1_, &QListWidget::itemSelectionChanged, this, &SiteSettingsDialog::list1Click);
+    connect(command1, &QPushButton::clicked, this, &SiteSettingsDialog::command1Click);
+    connect(command2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(command3, &QPushButton::clicked, this, &SiteSettingsDialog::command3Click);
+    connect(command4, &QPushButton::clicked, this, &SiteSettingsDialog::command4Click);
+
+    formLoad();
+}
+
+void SiteSettingsDialog::formLoad() {
+    const SiteTable& table = state_.siteTable;
+    if (table.siteCount() == 0)
+        return;
+    for (int k = 0; k < table.siteCount(); ++k)
+        combo1_->addItem(table.at(k).title);
+    combo1_->setCurrentIndex(0);
+    refresh();
+}
+
+void SiteSettingsDialog::refresh() {
+    const int c = combo1_->currentIndex();
+    list1_->clear();
+    // No item selected (an empty table): nothing to show, and SelectedSite keeps its slot.
+    if (c < 0 || c >= state_.siteTable.siteCount())
+        return;
+    const SiteEntry& entry = state_.siteTable.at(c);
+    text1_->setText(entry.url);
+    text2_->setText(entry.urlKeyword);
+    for (const SiteField& field : entry.fields())
+        list1_->addItem(fieldRow(field, state_.asterisk));
+    state_.selectedSite = static_cast<int16_t>(c);
+}
+
+int SiteSettingsDialog::selectedRow() const {
+    const QList<QListWidgetItem*> selected = list1_->selectedItems();
+    return selected.isEmpty() ? -1 : list1_->row(selected.first());
+}
+
+void SiteSettingsDialog::list1Click() {
+    const int r = selectedRow();
+    const SiteEntry& entry = state_.siteTable.at(state_.selectedSite);
+    if (r < 0 || r >= entry.fieldCount())
+        return;
+    text3_->setText(entry.field(r).fieldName);
+    text4_->setText(entry.field(r).fieldValue);
+}
+
+void SiteSettingsDialog::command1Click() {
+    // With no entries this writes into the free slot SelectedSite names; it never adds an entry.
+    SiteEntry& entry = state_.siteTable.at(state_.selectedSite);
+    entry.title = combo1_->currentText();
+    entry.url = text1_->text();
+    entry.urlKeyword = text2_->text();
+    const int r = selectedRow();
+    if (r >= 0 && r < entry.fieldCount()) {
+        entry.field(r).fieldName = text3_->text();
+        entry.field(r).fieldValue = text4_->text();
+    }
+    saveAndClose();
+}
+
+void SiteSettingsDialog::command3Click() {
+    SiteTable& table = state_.siteTable;
+    if (table.siteCount() == 0 || state_.selectedSite >= table.siteCount())
+        return;
+    const QMessageBox::StandardButton answer =
+        messages_.show(this, QMessageBox::Critical, QStringLiteral("確認"),
+                       table.at(state_.selectedSite).title + QStringLiteral(" を削除しますか？"),
+                       QMessageBox::Ok | QMessageBox::Cancel);
+    if (answer != QMessageBox::Ok)
+        return;
+    table.remove(state_.selectedSite);
+    saveAndClose();
+}
+
+void SiteSettingsDialog::command4Click() {
+    if (!state_.settings.masterPassword.isEmpty() && state_.asterisk)
+        PasswordPrompt(state_, hooks_, messages_, PasswordPrompt::Reveal, this).exec();
+    else
+        state_.asterisk = !state_.asterisk;
+    setMasked(text3_, state_.asterisk);
+    setMasked(text4_, state_.asterisk);
+    refresh();
+}
+
+void SiteSettingsDialog::saveAndClose() {
+    // A failed save is reported and the edits stay in memory, so the menu still follows them.
+    saveSiranoOrReport(state_, hooks_, messages_, this);
+    hooks_.menuSirano();
+    accept();
+}
+
+void SiteSettingsDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    if (auto* b = qobject_cast<QPushButton*>(focusWidget()))
+        b->click();
+}
+
+}  // namespace sirano

@@ -1,0 +1,203 @@
+#include "PasswordSettingsDialog.h"
+
+#include "store/Error.h"
+#include "store/NumericValue.h"
+#include "ui/Twips.h"
+
+#include <QCheckBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <cmath>
+
+namespace sirano {
+namespace {
+
+bool isDigit(QChar c) {
+    return c >= u'0' && c <= u'9';
+}
+
+// Whether the number that leads the text is written with an exponent ("1E2"), read the way
+// numericValue() reads it.
+bool leadsWithExponent(QStringView t) {
+    qsizetype i = 0;
+    const qsizetype n = t.size();
+    while (i < n &&
+           (t[i] == u' ' || t[i] == u'\t' || t[i] == u'\r' || t[i] == u'\n' || t[i] == u'\u3000'))
+        ++i;
+    if (i + 1 < n && t[i] == u'&' && (t[i + 1] == u'H' || t[i + 1] == u'h'))
+        return false;
+    if (i < n && (t[i] == u'+' || t[i] == u'-'))
+        ++i;
+    bool digits = false;
+    for (; i < n && isDigit(t[i]); ++i)
+        digits = true;
+    if (i < n && t[i] == u'.')
+        for (++i; i < n && isDigit(t[i]); ++i)
+            digits = true;
+    if (!digits || i >= n || (t[i] != u'e' && t[i] != u'E'))
+        return false;
+    ++i;
+    if (i < n && (t[i] == u'+' || t[i] == u'-'))
+        ++i;
+    return i < n && isDigit(t[i]);
+}
+
+QFont dialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("IPAPGothic")});
+    font.setPointSizeF(9.75);
+    return font;
+}
+
+}  // namespace
+
+std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
+    if (text.contains(u'-') || leadsWithExponent(text))
+        return std::nullopt;
+    // The default rounding mode sends halves to the even neighbour.
+    const double minutes = std::nearbyint(numericValue(text));
+    if (!(minutes >= 0 && minutes <= 999))
+        return std::nullopt;
+    return static_cast<int16_t>(minutes);
+}
+
+bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+                        QWidget* parent) {
+    try {
+        hooks.saveSirano();
+        return true;
+    } catch (const SiranoError& e) {
+        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存ｴﾗｰ"),
+                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\nﾌｧｲﾙ: %1\n理由: %2\n\n"
+                                     "変更はこの実行中だけ有効で、ﾌｧｲﾙには書かれていません。")
+                          .arg(state.dataFilePath, e.message()),
+                      QMessageBox::Ok);
+        return false;
+    }
+}
+
+PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks& hooks,
+                                               MessageBox& messages, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
+                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      state_(state),
+      hooks_(hooks),
+      messages_(messages) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
+    setFont(dialogFont());
+    setFixedSize(twipsSize(4680, 3090));
+
+    auto label = [this](const char* name, const QString& text, QRect geometry) {
+        auto* l = new QLabel(text, this);
+        l->setObjectName(QLatin1String(name));
+        l->setGeometry(geometry);
+    };
+    auto lineEdit = [this](const char* name, QRect geometry) {
+        auto* e = new QLineEdit(this);
+        e->setObjectName(QLatin1String(name));
+        e->setGeometry(geometry);
+        return e;
+    };
+    auto button = [this](const char* name, const QString& text, QRect geometry) {
+        auto* b = new QPushButton(text, this);
+        b->setObjectName(QLatin1String(name));
+        b->setGeometry(geometry);
+        // Neither button is a default button: Enter in a box must never press one.
+        b->setAutoDefault(false);
+        return b;
+    };
+
+    label("Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
+    text1_ = lineEdit("Text1", twipsRect(120, 360, 4455, 270));
+    label("Label2(0)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 840, 1455, 255));
+    text2_[0] = lineEdit("Text2(0)", twipsRect(120, 1080, 4455, 270));
+    label("Label2(1)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ(確認)"), twipsRect(120, 1440, 2055, 255));
+    text2_[1] = lineEdit("Text2(1)", twipsRect(120, 1680, 4455, 270));
+    for (QLineEdit* e : {text1_, text2_[0], text2_[1]}) {
+        e->setEchoMode(QLineEdit::Password);
+        // The style's own mask is a bullet; the boxes show "*".
+        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    }
+
+    check1_ = new QCheckBox(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"), this);
+    check1_->setObjectName(QStringLiteral("Check1"));
+    check1_->setGeometry(twipsRect(120, 2280, 1935, 300));
+    command1_ = button("Command1", QStringLiteral("変更"), twipsRect(2280, 2520, 1095, 495));
+    command2_ = button("Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2520, 1095, 495));
+    label("Label3(0)", QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"), twipsRect(120, 2670, 975, 255));
+    text3_ = lineEdit("Text3", twipsRect(1110, 2640, 615, 285));
+    text3_->setMaxLength(3);
+    label("Label3(1)", QStringLiteral("分"), twipsRect(1800, 2670, 255, 255));
+
+    setTabOrder(text1_, text2_[0]);
+    setTabOrder(text2_[0], text2_[1]);
+    setTabOrder(text2_[1], command1_);
+    setTabOrder(command1_, command2_);
+    setTabOrder(command2_, text3_);
+    setTabOrder(text3_, check1_);
+    text1_->setFocus();
+
+    connect(command1_, &QPushButton::clicked, this, &PasswordSettingsDialog::command1Click);
+    connect(command2_, &QPushButton::clicked, this, &QDialog::reject);
+
+    formLoad();
+}
+
+void PasswordSettingsDialog::formLoad() {
+    check1_->setChecked(state_.settings.autoLoginAtStart == 1);
+    text3_->setText(QString::number(state_.settings.autoLogoutMinutes));
+}
+
+void PasswordSettingsDialog::keyPressEvent(QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    QWidget* focus = focusWidget();
+    if (focus == text1_)
+        text2_[0]->setFocus(Qt::OtherFocusReason);
+    else if (focus == text2_[0])
+        text2_[1]->setFocus(Qt::OtherFocusReason);
+    else if (focus == text2_[1])
+        command1_->setFocus(Qt::OtherFocusReason);
+    else if (auto* b = qobject_cast<QPushButton*>(focus))
+        b->click();
+}
+
+void PasswordSettingsDialog::command1Click() {
+    const auto critical = [this](const QString& title, const QString& text) {
+        messages_.show(this, QMessageBox::Critical, title, text, QMessageBox::Ok);
+    };
+    if (text1_->text() != state_.settings.masterPassword) {
+        critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"), QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"));
+        return;
+    }
+    if (text2_[1]->text() != text2_[0]->text()) {
+        critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ不一致"),
+                 QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞと確認用ﾊﾟｽﾜｰﾄﾞが違います。"));
+        return;
+    }
+    const std::optional<int16_t> minutes = autoLogoutMinutesFromText(text3_->text());
+    if (!minutes) {
+        critical(QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"),
+                 QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄまでの分数は 0 から 999 までの数字で入力してください"
+                                "(0 はｵｰﾄﾛｸﾞｱｳﾄしません)。"));
+        text3_->setFocus(Qt::OtherFocusReason);
+        text3_->selectAll();
+        return;
+    }
+
+    state_.settings.masterPassword = text2_[0]->text();
+    state_.settings.autoLoginAtStart = check1_->isChecked() ? 1 : 0;
+    state_.settings.autoLogoutMinutes = *minutes;
+    if (saveSiranoOrReport(state_, hooks_, messages_, this))
+        messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
+                       QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);
+    accept();
+}
+
+}  // namespace sirano
