@@ -1,0 +1,329 @@
+// The password and log-in settings dialog, driven through its controls.
+#include "RecordingMessageBox.h"
+#include "editor/DialogTestKit.h"
+#include "login/PasswordSettingsDialog.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+const QString kWrongTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ");
+const QString kMismatchTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞ不一致");
+const QString kMinutesTitle = QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ");
+const QString kDoneTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更");
+
+struct Fixture {
+    AppState state;
+    FakeHooks hooks;
+    RecordingMessageBox messages;
+
+    explicit Fixture(const Settings& settings = {}) {
+        state.settings = settings;
+        state.dataFilePath = QStringLiteral("/readonly/SIRANO.DAT");
+    }
+};
+
+QStringList titles(const RecordingMessageBox& messages) {
+    QStringList t;
+    for (const AskedBox& box : messages.asked)
+        t << box.title;
+    return t;
+}
+
+}  // namespace
+
+class TestPasswordSettings : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void window();
+    void formLoad_data();
+    void formLoad();
+    void change_data();
+    void change();
+    void changeMessages();
+    void cancelAfterFailedAttempt();
+    void text3HoldsThreeCharacters();
+    void enterMovesDownThenPresses();
+    void tabOrder();
+    void failedSaveIsReportedAndKept();
+    void minutesFromText_data();
+    void minutesFromText();
+};
+
+void TestPasswordSettings::window() {
+    Fixture f;
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    QCOMPARE(dialog.objectName(), QStringLiteral("Form3"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
+    QCOMPARE(dialog.size(), QSize(312, 206));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    const QRect client = dialog.rect();
+    for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(client.contains(child->geometry()), qPrintable(child->objectName()));
+    QCOMPARE(control<QCheckBox>(dialog, "Check1")->text(), QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"));
+    QCOMPARE(control<QPushButton>(dialog, "Command1")->text(), QStringLiteral("変更"));
+    QCOMPARE(control<QPushButton>(dialog, "Command2")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+    for (const char* box : {"Text1", "Text2(0)", "Text2(1)"}) {
+        QCOMPARE(control<QLineEdit>(dialog, box)->echoMode(), QLineEdit::Password);
+        QVERIFY(control<QLineEdit>(dialog, box)->text().isEmpty());
+    }
+}
+
+void TestPasswordSettings::formLoad_data() {
+    QTest::addColumn<int>("autoLogin");
+    QTest::addColumn<int>("minutes");
+    QTest::addColumn<bool>("checked");
+    QTest::addColumn<QString>("text3");
+    QTest::newRow("defaults") << 0 << 0 << false << "0";
+    QTest::newRow("auto log-in, 5 minutes") << 1 << 5 << true << "5";
+    QTest::newRow("three digits") << 0 << 999 << false << "999";
+    QTest::newRow("negative from an old file") << 0 << -5 << false << "-5";
+}
+
+void TestPasswordSettings::formLoad() {
+    QFETCH(int, autoLogin);
+    QFETCH(int, minutes);
+    Fixture f(
+        {QStringLiteral("pw"), static_cast<int16_t>(autoLogin), static_cast<int16_t>(minutes)});
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    QTEST(control<QCheckBox>(dialog, "Check1")->isChecked(), "checked");
+    QTEST(control<QLineEdit>(dialog, "Text3")->text(), "text3");
+}
+
+// One press on "変更" with the boxes as typed: either everything changes and is saved, or
+// nothing does and the first failed check is reported.
+void TestPasswordSettings::change_data() {
+    QTest::addColumn<QString>("master");
+    QTest::addColumn<QString>("current");
+    QTest::addColumn<QString>("new0");
+    QTest::addColumn<QString>("new1");
+    QTest::addColumn<QString>("minutes");
+    QTest::addColumn<bool>("tick");
+    QTest::addColumn<QString>("refusal");  // title of the refusing box; empty: accepted
+    QTest::addColumn<int>("storedMinutes");
+
+    const QString none;
+    // clang-format off
+    QTest::newRow("no password set: empty current passes") << "" << "" << "new" << "new" << "5" << true << none << 5;
+    QTest::newRow("change password, keep settings") << "Secret" << "Secret" << "Other" << "Other" << "0" << false << none << 0;
+    QTest::newRow("empty new password removes it") << "Secret" << "Secret" << "" << "" << "30" << false << none << 30;
+    QTest::newRow("wrong current password") << "Secret" << "secret" << "x" << "x" << "5" << true << kWrongTitle << 0;
+    QTest::newRow("empty current with a password set") << "Secret" << "" << "" << "" << "5" << true << kWrongTitle << 0;
+    QTest::newRow("current checked before the new ones") << "Secret" << "bad" << "a" << "b" << "5" << true << kWrongTitle << 0;
+    QTest::newRow("new passwords differ") << "Secret" << "Secret" << "a" << "b" << "5" << true << kMismatchTitle << 0;
+    QTest::newRow("new passwords differ in case") << "Secret" << "Secret" << "New" << "new" << "5" << true << kMismatchTitle << 0;
+    QTest::newRow("mismatch checked before minutes") << "" << "" << "a" << "b" << "-1" << true << kMismatchTitle << 0;
+    QTest::newRow("wrong password before minutes") << "Secret" << "x" << "a" << "a" << "1E2" << true << kWrongTitle << 0;
+    QTest::newRow("minus one") << "" << "" << "a" << "a" << "-1" << true << kMinutesTitle << 0;
+    QTest::newRow("minus zero") << "" << "" << "a" << "a" << "-0" << true << kMinutesTitle << 0;
+    QTest::newRow("exponent 1E2") << "" << "" << "a" << "a" << "1E2" << true << kMinutesTitle << 0;
+    QTest::newRow("exponent 9e9") << "" << "" << "a" << "a" << "9e9" << true << kMinutesTitle << 0;
+    QTest::newRow("leading zeros dropped") << "" << "" << "a" << "a" << "012" << true << none << 12;
+    QTest::newRow("half rounds to even, down") << "" << "" << "a" << "a" << "2.5" << true << none << 2;
+    QTest::newRow("half rounds to even, up") << "" << "" << "a" << "a" << "3.5" << true << none << 4;
+    QTest::newRow("empty minutes are zero") << "" << "" << "a" << "a" << "" << true << none << 0;
+    QTest::newRow("hexadecimal") << "" << "" << "a" << "a" << "&HF" << true << none << 15;
+    QTest::newRow("Japanese password") << "" << "" << "秘密ﾊﾟｽ" << "秘密ﾊﾟｽ" << "999" << true << none << 999;
+    // clang-format on
+}
+
+void TestPasswordSettings::change() {
+    QFETCH(QString, master);
+    QFETCH(QString, current);
+    QFETCH(QString, new0);
+    QFETCH(QString, new1);
+    QFETCH(QString, minutes);
+    QFETCH(bool, tick);
+    QFETCH(QString, refusal);
+    QFETCH(int, storedMinutes);
+
+    const Settings before{master, 0, 0};
+    Fixture f(before);
+    Settings atSave;
+    f.hooks.onSave = [&] { atSave = f.state.settings; };
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    typeText(control<QLineEdit>(dialog, "Text1"), current);
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), new0);
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), new1);
+    control<QLineEdit>(dialog, "Text3")->clear();
+    typeText(control<QLineEdit>(dialog, "Text3"), minutes);
+    control<QCheckBox>(dialog, "Check1")->setChecked(tick);
+    click(dialog, "Command1");
+
+    if (!refusal.isEmpty()) {
+        QCOMPARE(titles(f.messages), QStringList{refusal});
+        QCOMPARE(f.messages.asked.first().icon, QMessageBox::Critical);
+        QCOMPARE(f.state.settings, before);
+        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(dialog.isVisible());
+        return;
+    }
+    const Settings expected{new0, static_cast<int16_t>(tick ? 1 : 0),
+                            static_cast<int16_t>(storedMinutes)};
+    QCOMPARE(f.state.settings, expected);
+    QCOMPARE(atSave, expected);  // saved after every setting was taken
+    QCOMPARE(f.hooks.calls, QStringList{QStringLiteral("save")});
+    QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+}
+
+// The wording of every box the dialog shows.
+void TestPasswordSettings::changeMessages() {
+    Fixture f({QStringLiteral("pw"), 0, 0});
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    click(dialog, "Command1");  // empty current password: wrong
+    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("a"));
+    click(dialog, "Command1");  // mismatch
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("a"));
+    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("-1"));
+    click(dialog, "Command1");  // minutes refused
+    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "Text3"));
+    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("5"));
+    click(dialog, "Command1");
+
+    QCOMPARE(f.messages.asked.size(), 4);
+    const AskedBox& wrong = f.messages.asked[0];
+    QCOMPARE(wrong.text, QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"));
+    QCOMPARE(wrong.title, kWrongTitle);
+    QCOMPARE(wrong.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    const AskedBox& mismatch = f.messages.asked[1];
+    QCOMPARE(mismatch.text, QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞと確認用ﾊﾟｽﾜｰﾄﾞが違います。"));
+    QCOMPARE(mismatch.icon, QMessageBox::Critical);
+    const AskedBox& minutes = f.messages.asked[2];
+    QVERIFY2(minutes.text.contains(QStringLiteral("0 から 999")), qPrintable(minutes.text));
+    QCOMPARE(minutes.icon, QMessageBox::Critical);
+    const AskedBox& done = f.messages.asked[3];
+    QCOMPARE(done.text, QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"));
+    QCOMPARE(done.title, kDoneTitle);
+    QCOMPARE(done.icon, QMessageBox::Warning);  // the exclamation icon
+    QCOMPARE(done.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QCOMPARE(f.state.settings, (Settings{QStringLiteral("a"), 0, 5}));
+}
+
+void TestPasswordSettings::cancelAfterFailedAttempt() {
+    const Settings before{QStringLiteral("pw"), 1, 10};
+    Fixture f(before);
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("PW"));
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
+    control<QCheckBox>(dialog, "Check1")->setChecked(false);
+    click(dialog, "Command1");
+    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("PW"));  // kept as typed
+    click(dialog, "Command2");
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(f.state.settings, before);
+    QVERIFY(f.hooks.calls.isEmpty());
+}
+
+void TestPasswordSettings::text3HoldsThreeCharacters() {
+    Fixture f;
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    auto* text3 = control<QLineEdit>(dialog, "Text3");
+    text3->clear();
+    typeText(text3, QStringLiteral("1234"));
+    QCOMPARE(text3->text(), QStringLiteral("123"));
+}
+
+// Enter walks Text1 -> Text2(0) -> Text2(1) -> "変更" without pressing it; one more Enter
+// presses it. Enter elsewhere in a box presses nothing.
+void TestPasswordSettings::enterMovesDownThenPresses() {
+    Fixture f;
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "Text1"));
+
+    auto* text3 = control<QLineEdit>(dialog, "Text3");
+    text3->setFocus();
+    QTest::keyClick(text3, Qt::Key_Return);
+    QCOMPARE(dialog.focusWidget(), text3);
+    QVERIFY(f.hooks.calls.isEmpty());
+    control<QLineEdit>(dialog, "Text1")->setFocus();
+
+    QStringList path;
+    for (int i = 0; i < 3; ++i) {
+        QTest::keyClick(dialog.focusWidget(), i == 1 ? Qt::Key_Enter : Qt::Key_Return);
+        path << dialog.focusWidget()->objectName();
+    }
+    QCOMPARE(path, (QStringList{"Text2(0)", "Text2(1)", "Command1"}));
+    QVERIFY(f.messages.asked.isEmpty());
+    QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
+    QCOMPARE(f.hooks.calls, QStringList{"save"});
+}
+
+void TestPasswordSettings::tabOrder() {
+    Fixture f;
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QStringList order{dialog.focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        order << dialog.focusWidget()->objectName();
+    }
+    QCOMPARE(order, (QStringList{"Text1", "Text2(0)", "Text2(1)", "Command1", "Command2", "Text3",
+                                 "Check1", "Text1"}));
+}
+
+// A save that fails leaves the new settings in memory, says which file and why, and claims no
+// success.
+void TestPasswordSettings::failedSaveIsReportedAndKept() {
+    Fixture f;
+    f.hooks.failSave = true;
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
+    click(dialog, "Command1");
+    QCOMPARE(f.messages.asked.size(), 1);
+    const AskedBox& box = f.messages.asked.first();
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.contains(QStringLiteral("/readonly/SIRANO.DAT")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("Permission denied")), qPrintable(box.text));
+    QCOMPARE(f.state.settings.masterPassword, QStringLiteral("new"));
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestPasswordSettings::minutesFromText_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("minutes");  // -1: refused
+    QTest::newRow("plain") << "5" << 5;
+    QTest::newRow("blanks first") << "  7" << 7;
+    QTest::newRow("trailing letters") << "12a" << 12;
+    QTest::newRow("no number") << "abc" << 0;
+    QTest::newRow("half to even at the top") << "998.5" << 998;
+    QTest::newRow("rounds past the top") << "999.5" << -1;
+    QTest::newRow("too large") << "1000" << -1;
+    QTest::newRow("beyond 16 bits") << "70000" << -1;
+    QTest::newRow("minus inside") << "1-2" << -1;
+    QTest::newRow("exponent with sign") << "1e+2" << -1;
+    QTest::newRow("E without digits is no exponent") << "1E" << 1;
+    QTest::newRow("hex digit E is no exponent") << "&HE" << 14;
+    QTest::newRow("below one half") << "0.4" << 0;
+}
+
+void TestPasswordSettings::minutesFromText() {
+    QFETCH(QString, text);
+    QFETCH(int, minutes);
+    const std::optional<int16_t> got = autoLogoutMinutesFromText(text);
+    QCOMPARE(got ? int(*got) : -1, minutes);
+}
+
+QTEST_MAIN(TestPasswordSettings)
+#include "tst_password_settings.moc"
