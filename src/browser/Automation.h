@@ -14,7 +14,6 @@
 namespace sirano {
 
 namespace err {
-inline constexpr int kOverflow = 6;        // a form or element position beyond 16 bits
 inline constexpr int kInternalError = 51;  // an unexpected failure that is not a SiranoError
 }  // namespace err
 

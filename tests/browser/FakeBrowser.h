@@ -1,0 +1,249 @@
+// In-memory browser for the unit tests of the capture and the fills: windows with pages, forms and
+// elements, busy flags, failing members with error numbers, closed windows, a count of page round
+// trips and a record of what was opened. Also the recording log, hooks and clock those tests need.
+#pragma once
+
+#include "browser/Automation.h"
+#include "browser/ErrorLog.h"
+#include "browser/ObjectModel.h"
+#include "store/AppState.h"
+#include "store/DateTimeText.h"
+#include "store/MainWindowHooks.h"
+
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace sirano::test {
+
+struct FakeElement {
+    QString tagName = QStringLiteral("INPUT");  // as pages report it
+    QString type = QStringLiteral("text");
+    QString name;
+    QString value;
+    bool checked = false;
+    int writeFailure = 0;  // non-zero: writing Value or Checked fails with this number
+    int writes = 0;        // how often Value or Checked was written
+
+    static FakeElement text(const QString& name, const QString& value = {}) {
+        return {QStringLiteral("INPUT"), QStringLiteral("text"), name, value};
+    }
+    static FakeElement password(const QString& name, const QString& value = {}) {
+        return {QStringLiteral("INPUT"), QStringLiteral("password"), name, value};
+    }
+    static FakeElement hidden(const QString& name = QStringLiteral("token")) {
+        return {QStringLiteral("INPUT"), QStringLiteral("hidden"), name, QStringLiteral("x")};
+    }
+    static FakeElement checkbox(const QString& name, bool checked = false) {
+        return {QStringLiteral("INPUT"), QStringLiteral("checkbox"), name, QStringLiteral("on"),
+                checked};
+    }
+    static FakeElement of(const QString& tagName, const QString& type, const QString& name,
+                          const QString& value = {}) {
+        return {tagName, type, name, value};
+    }
+};
+
+using FakeForm = QList<FakeElement>;
+
+class FakeWindow final : public BrowserWindow {
+public:
+    FakeWindow(int32_t hwnd, QString location, QList<FakeForm> forms, QString title)
+        : location(std::move(location)),
+          title(std::move(title)),
+          forms(std::move(forms)),
+          hwnd_(hwnd) {}
+
+    bool busy() const override { return isBusy; }
+    QString locationUrl() const override { return location; }
+    int32_t hwnd() const override { return hwnd_; }
+
+    PageSnapshot readPage() override {
+        ++roundTrips;
+        failIfUnreachable();
+        if (readFailure)
+            throw SiranoError(readFailure, QStringLiteral("read refused"));
+        PageSnapshot page;
+        page.title = title;
+        page.url = documentUrl.isEmpty() ? location : documentUrl;
+        for (const FakeForm& form : forms) {
+            FormSnapshot f;
+            for (const FakeElement& e : form)
+                f.elements.append({e.tagName, e.type, e.name, e.value, e.checked});
+            page.forms.append(f);
+        }
+        return page;
+    }
+
+    WriteResult writeFields(const QList<FieldEdit>& edits) override {
+        ++roundTrips;
+        failIfUnreachable();
+        writeCalls.append(edits);
+        WriteResult result;
+        result.hadForms = !forms.isEmpty();
+        if (!result.hadForms)
+            return result;
+        for (const FieldEdit& edit : edits) {
+            if (edit.formIndex < 0 || edit.formIndex >= forms.size() || edit.elementIndex < 0 ||
+                edit.elementIndex >= forms[edit.formIndex].size()) {
+                result.failure = SiranoError(err::kObjectNotSet, QStringLiteral("no such element"));
+                return result;
+            }
+            FakeElement& e = forms[edit.formIndex][edit.elementIndex];
+            if (edit.expectedName && *edit.expectedName != e.name) {
+                ++result.applied;
+                continue;
+            }
+            if (e.writeFailure) {
+                result.failure = SiranoError(e.writeFailure, QStringLiteral("write refused"));
+                return result;
+            }
+            if (edit.checkbox)
+                e.checked = edit.checked;
+            else
+                e.value = edit.value;
+            ++e.writes;
+            ++result.applied;
+        }
+        return result;
+    }
+
+    void openInBackground(const QString& url) override {
+        failIfUnreachable();
+        openedInBackground.append(url);
+    }
+
+    FakeElement& element(int form, int index) { return forms[form][index]; }
+
+    // The page, freely changed by the tests.
+    bool isBusy = false;
+    bool closed = false;  // gone: every page call fails with 462, tracked state stays readable
+    int readFailure = 0;  // non-zero: readPage() fails with this number
+    QString location;
+    QString documentUrl;  // the document's own address when it differs from the location
+    QString title;
+    QList<FakeForm> forms;
+
+    // What happened.
+    int roundTrips = 0;
+    QList<QList<FieldEdit>> writeCalls;
+    QStringList openedInBackground;
+
+private:
+    void failIfUnreachable() const {
+        if (closed)
+            throw SiranoError(err::kObjectDisconnected, QStringLiteral("window gone"));
+    }
+    int32_t hwnd_;
+};
+
+class FakeBrowser final : public Browser {
+public:
+    FakeWindow& addWindow(const QString& location, QList<FakeForm> forms = {},
+                          const QString& title = QStringLiteral("Page")) {
+        auto w = std::make_shared<FakeWindow>(nextHwnd_++, location, std::move(forms), title);
+        windows_.append(w);
+        return *w;
+    }
+    FakeWindow& window(int i) { return *windows_[i]; }
+
+    QList<std::shared_ptr<BrowserWindow>> windows() override {
+        ++listings;
+        if (windowsFailure)
+            throw SiranoError(windowsFailure, QStringLiteral("browser answered wrongly"));
+        return {windows_.begin(), windows_.end()};
+    }
+
+    void openInNewBrowser(const QString& url) override {
+        if (startFailure)
+            throw SiranoError(startFailure, QStringLiteral("no browser"));
+        openedInNewBrowser.append(url);
+    }
+
+    int pageRoundTrips() const {
+        int n = 0;
+        for (const auto& w : windows_)
+            n += w->roundTrips;
+        return n;
+    }
+
+    int windowsFailure = 0;  // non-zero: windows() fails with this number
+    int startFailure = 0;    // non-zero: openInNewBrowser() fails with this number
+    int listings = 0;
+    QStringList openedInNewBrowser;
+
+private:
+    QList<std::shared_ptr<FakeWindow>> windows_;
+    int32_t nextHwnd_ = 0x10010;
+};
+
+class RecordingErrorLog final : public ErrorLog {
+public:
+    void logError(int16_t placeCode, int32_t errNumber) override {
+        lines.append({placeCode, errNumber});
+    }
+    QList<QPair<int, int>> lines;  // (place code, number)
+};
+
+class RecordingHooks final : public MainWindowHooks {
+public:
+    explicit RecordingHooks(AppState& state) : state_(state) {}
+    void saveSirano() override {
+        calls.append(QStringLiteral("save"));
+        if (saveFailure)
+            throw SiranoError(saveFailure, QStringLiteral("cannot save"));
+    }
+    void menuSirano() override { calls.append(QStringLiteral("menu")); }
+    void login() override {
+        calls.append(QStringLiteral("login"));
+        state_.loggedIn = true;
+    }
+    void logout() override {
+        calls.append(QStringLiteral("logout"));
+        state_.loggedIn = false;
+    }
+    QStringList calls;
+    int saveFailure = 0;
+
+private:
+    AppState& state_;
+};
+
+class FixedClock final : public Clock {
+public:
+    QDateTime now() const override { return at; }
+    QDateTime at = QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56));
+};
+
+// One logged-in state with a fake browser and everything the automation needs.
+struct AutomationFixture {
+    AppState state;
+    FakeBrowser browser;
+    RecordingErrorLog log;
+    RecordingHooks hooks{state};
+    FixedClock clock;
+    Automation automation{state, browser, log, hooks, clock};
+
+    AutomationFixture() { state.loggedIn = true; }
+
+    // Appends an entry with the given fields (form, element, type, name, value).
+    SiteEntry& addEntry(const QString& url, const QList<SiteField>& fields = {},
+                        const QString& keyword = {}) {
+        SiteEntry e;
+        e.title = url;
+        e.url = url;
+        e.urlKeyword = keyword;
+        for (int j = 0; j < fields.size(); ++j)
+            e.setField(j, fields[j]);
+        return state.siteTable.append(e);
+    }
+};
+
+inline SiteField field(int form, int element, const QString& type, const QString& name,
+                       const QString& value) {
+    return {static_cast<int16_t>(form), static_cast<int16_t>(element), type, name, value};
+}
+
+}  // namespace sirano::test
