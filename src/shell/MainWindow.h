@@ -1,0 +1,92 @@
+// The hidden main window Form1 without its widgets: start-up, the tray icon's mouse messages, the
+// commands of the two menus, the site menu rebuild, log-in and log-out, and the end. The tray
+// icon, the menus and the modal windows are passed in, so that tests drive it on fakes.
+#pragma once
+
+#include "Menus.h"
+#include "TrayIcon.h"
+#include "login/Login.h"
+#include "store/AppState.h"
+#include "store/DataFolder.h"
+#include "store/DateTimeText.h"
+#include "store/MainWindowHooks.h"
+#include "ui/MessageBox.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace sirano {
+
+// Exit statuses of a start that cannot go on (each after a message box).
+namespace exitstatus {
+inline constexpr int kDataFileUnreadable = 1;
+inline constexpr int kAlreadyRunning = 2;
+inline constexpr int kNoTray = 3;
+inline constexpr int kNoDataFolder = 4;
+}  // namespace exitstatus
+
+// What the hidden window asks of the widget world.
+class ShellUi {
+public:
+    virtual ~ShellUi() = default;
+    // Lets pending window messages run once (a waiting timer tick among them).
+    virtual void processEvents() = 0;
+    // Each modal, created when shown and gone when closed.
+    virtual void showPasswordPrompt() = 0;    // Form4 in log-in mode, without an owner
+    virtual void showSiteSettings() = 0;      // Form2
+    virtual void showPasswordSettings() = 0;  // Form3
+    // Ends the event loop with status.
+    virtual void quit(int status) = 0;
+};
+
+QString aboutText();
+
+class MainWindow final : public MainWindowHooks, private LoginView {
+public:
+    MainWindow(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui, MessageBox& messages,
+               const Clock& clock);
+
+    // Form_Load, once the tray can show the icon. The data folder is executableFolder when it holds
+    // the data file, else the user's application data folder; it is locked for this process.
+    // Returns the exit status when the program cannot go on (the reason already shown); a data
+    // file that fails to load is left untouched.
+    std::optional<int> formLoad(const QString& executableFolder);
+
+    // The tray icon's callback: left press opens the site menu while logged in, right press the
+    // command menu; anything else is ignored.
+    void formMouseMove(int message);
+
+    void mnuLogInOutClick();
+    void mnuOpenClick();
+    void mnuPasswordClick();
+    void mnuVersionClick();
+    void mnuEndClick();  // removes the icon and ends with status 0; nothing is saved
+    void formUnload();   // removes the icon; safe to call more than once
+
+    // Form4 in log-in mode, modal; LoggedIn tells the outcome.
+    void showPasswordPrompt();
+
+    void saveSirano() override;
+    void menuSirano() override;
+    void login() override;
+    void logout() override;
+
+private:
+    void setLogInOutCaption(const QString& caption) override;
+    void setTrayLook(TrayLook look) override;
+    void setProtectedItemEnabled(ProtectedItem item, bool enabled) override;
+    int refuse(int status, const QString& text);
+
+    AppState& state_;
+    TrayIcon& tray_;
+    Menus& menus_;
+    ShellUi& ui_;
+    MessageBox& messages_;
+    const Clock& clock_;
+    std::unique_ptr<DataFolderLock> lock_;
+    int menuItemCount_ = 0;
+    bool iconShown_ = false;
+};
+
+}  // namespace sirano

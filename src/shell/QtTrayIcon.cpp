@@ -1,0 +1,68 @@
+#include "QtTrayIcon.h"
+
+#include "Menus.h"
+
+#include <QFile>
+#include <chrono>
+
+namespace sirano {
+
+int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {
+    switch (reason) {
+        case QSystemTrayIcon::Trigger:
+            return kLeftButtonDown;
+        case QSystemTrayIcon::Context:
+            return kRightButtonDown;
+        case QSystemTrayIcon::DoubleClick:
+            return 0x203;
+        case QSystemTrayIcon::MiddleClick:
+            return 0x207;
+        case QSystemTrayIcon::Unknown:
+            break;
+    }
+    return 0x200;
+}
+
+QIcon trayIconImage(TrayLook look) {
+    return QIcon(look == TrayLook::LoggedIn ? QStringLiteral(":/sirano/icons/loggedin.xpm")
+                                            : QStringLiteral(":/sirano/icons/loggedout.xpm"));
+}
+
+QtTrayIcon::QtTrayIcon(QString markFile) : markFile_(std::move(markFile)) {
+    icon_.setToolTip(QLatin1String(kTrayTip));
+    connect(&icon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                Q_EMIT mouseMessage(mouseMessageFor(reason));
+            });
+}
+
+bool QtTrayIcon::trayAvailable() {
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void QtTrayIcon::setContextMenu(QMenu* menu) {
+    icon_.setContextMenu(menu);
+}
+
+void QtTrayIcon::add(TrayLook look) {
+    icon_.setIcon(trayIconImage(look));
+    icon_.show();
+    if (!markFile_.isEmpty()) {
+        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+        QFile mark(markFile_);
+        if (mark.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            mark.write(QByteArray::number(static_cast<qlonglong>(ns)));
+    }
+}
+
+void QtTrayIcon::modifyIcon(TrayLook look) {
+    icon_.setIcon(trayIconImage(look));
+}
+
+void QtTrayIcon::remove() {
+    icon_.hide();
+}
+
+}  // namespace sirano

@@ -1,0 +1,55 @@
+// The hidden main window Form1 put together: the tray icon, the two menus and Timer1 on Qt, the
+// logic of MainWindow, the modal dialogs and the browser work.
+#pragma once
+
+#include "MainWindow.h"
+#include "QtMenus.h"
+#include "QtTrayIcon.h"
+#include "store/AppState.h"
+#include "store/DateTimeText.h"
+#include "ui/MessageBox.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+namespace sirano {
+
+class TrayApp final : public QObject, private ShellUi {
+    Q_OBJECT
+public:
+    // markFile: see QtTrayIcon.
+    TrayApp(AppState& state, QString executableFolder, QString markFile);
+    ~TrayApp() override;
+
+    // From the event loop: waits up to ~30 s for a tray host (desktops often start programs before
+    // their panel), then starts; without one, says so and ends the loop with a non-zero status.
+    void start();
+
+private:
+    void pollTray();
+    void command(CommandItem item);
+    void site(int index);
+    void tick();
+    template <typename F>
+    void guarded(F&& f);
+
+    void processEvents() override;
+    void showPasswordPrompt() override;
+    void showSiteSettings() override;
+    void showPasswordSettings() override;
+    void quit(int status) override;
+
+    AppState& state_;
+    QString executableFolder_;
+    WidgetMessageBox messages_;
+    SystemClock clock_;
+    QtTrayIcon tray_;
+    QtMenus menus_;
+    MainWindow window_;
+    QTimer timer1_;
+    QTimer trayPoll_;
+    QElapsedTimer trayWaited_;
+};
+
+}  // namespace sirano
