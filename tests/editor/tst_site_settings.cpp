@@ -1,0 +1,482 @@
+// The site settings dialog, driven through its controls.
+#include "DialogTestKit.h"
+#include "RecordingMessageBox.h"
+#include "editor/SiteSettingsDialog.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+#include <optional>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+SiteField textField(int16_t element, const QString& name, const QString& value) {
+    return {0, element, QStringLiteral("text"), name, value};
+}
+SiteField checkbox(int16_t element, const QString& name, bool ticked) {
+    return {0, element, QStringLiteral("checkbox"), name,
+            ticked ? QStringLiteral("True") : QStringLiteral("False")};
+}
+
+SiteEntry entry(const QString& title, const QString& url, const QString& keyword,
+                const std::vector<SiteField>& fields, int32_t hwnd) {
+    SiteEntry e;
+    e.title = title;
+    e.url = url;
+    e.urlKeyword = keyword;
+    for (size_t j = 0; j < fields.size(); ++j)
+        e.setField(static_cast<int>(j), fields[j]);
+    e.filledHwnd = hwnd;
+    return e;
+}
+
+// Three entries; the third mixes a check box with text so that a move shows every column.
+struct Fixture {
+    AppState state;
+    FakeHooks hooks;
+    RecordingMessageBox messages;
+
+    Fixture() {
+        state.dataFilePath = QStringLiteral("/readonly/SIRANO.DAT");
+        SiteTable& t = state.siteTable;
+        t.append(entry(
+            QStringLiteral("Alpha"), QStringLiteral("https://a.example/login"),
+            QStringLiteral("login"),
+            {textField(0, QStringLiteral("user"), QStringLiteral("alice")),
+             {1, 2, QStringLiteral("password"), QStringLiteral("pw"), QStringLiteral("s3cret")}},
+            11));
+        t.append(entry(QStringLiteral("Beta"), QStringLiteral("https://b.example/"), QString(),
+                       {textField(0, QStringLiteral("id"), QStringLiteral("b"))}, 22));
+        t.append(entry(QStringLiteral("Gamma ｶﾞﾝﾏ"), QStringLiteral("https://g.example/in"),
+                       QStringLiteral("キー"),
+                       {checkbox(3, QStringLiteral("keep"), true),
+                        textField(4, QStringLiteral("名前"), QStringLiteral("山田"))},
+                       33));
+    }
+};
+
+QStringList rows(const QListWidget* list) {
+    QStringList r;
+    for (int i = 0; i < list->count(); ++i)
+        r << list->item(i)->text();
+    return r;
+}
+
+QStringList titles(const SiteTable& table) {
+    QStringList t;
+    for (int i = 0; i < table.siteCount(); ++i)
+        t << table.at(i).title;
+    return t;
+}
+
+void selectRow(const SiteSettingsDialog& dialog, int row) {
+    auto* list = control<QListWidget>(dialog, "List1");
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                      list->visualItemRect(list->item(row)).center());
+}
+
+void replaceText(QLineEdit* box, const QString& text) {
+    box->selectAll();
+    QTest::keyClick(box, Qt::Key_Delete);
+    typeText(box, text);
+}
+
+// Answers the password prompt that the next click may open: types the password and presses OK,
+// or cancels (no password, or the prompt still open after a wrong one). Tells whether one opened.
+class PromptAnswer {
+public:
+    explicit PromptAnswer(std::optional<QString> password) {
+        QTimer::singleShot(0, [this, password] {
+            QWidget* prompt = QApplication::activeModalWidget();
+            if (!prompt || prompt->objectName() != QStringLiteral("Form4"))
+                return;
+            shown = true;
+            if (password) {
+                control<QLineEdit>(*prompt, "Text1")->setText(*password);
+                click(*prompt, "Command1");
+            }
+            if (prompt->isVisible())
+                click(*prompt, "Command2");
+        });
+    }
+    bool shown = false;
+};
+
+bool masked(const SiteSettingsDialog& dialog) {
+    const auto* text3 = control<QLineEdit>(dialog, "Text3");
+    const auto* text4 = control<QLineEdit>(dialog, "Text4");
+    if (text3->echoMode() != text4->echoMode())
+        throw std::logic_error("Text3 and Text4 masked differently");
+    return text3->echoMode() == QLineEdit::Password;
+}
+
+}  // namespace
+
+class TestSiteSettings : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void window();
+    void loadShowsFirstEntryHidden();
+    void hiddenRowIsEightStars_data();
+    void hiddenRowIsEightStars();
+    void comboSelectsEntry();
+    void rowShowsStoredNameAndValue();
+    void applyOneField();
+    void applyWithoutRowRenames();
+    void typedTitleIsNotCompleted();
+    void emptyTable();
+    void deleteEntry_data();
+    void deleteEntry();
+    void reveal_data();
+    void reveal();
+    void reopenAfterRevealMasksBoxes();
+    void failedSaveIsReportedAndKept();
+    void enterInBoxesPressesNothing();
+    void tabOrder();
+};
+
+void TestSiteSettings::window() {
+    Fixture f;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    QCOMPARE(dialog.objectName(), QStringLiteral("Form2"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("SIRANO 設定"));
+    QCOMPARE(dialog.size(), QSize(312, 206));
+    QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
+    QVERIFY(
+        !(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+    const auto* combo = control<QComboBox>(dialog, "Combo1");
+    QVERIFY(combo->isEditable());
+    QCOMPARE(combo->insertPolicy(), QComboBox::NoInsert);
+    QCOMPARE(control<QPushButton>(dialog, "Command1")->text(), QStringLiteral("設定"));
+    QCOMPARE(control<QPushButton>(dialog, "Command2")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+    QCOMPARE(control<QPushButton>(dialog, "Command3")->text(), QStringLiteral("削除"));
+    QCOMPARE(control<QPushButton>(dialog, "Command4")->text(), QStringLiteral("*"));
+    for (const char* box : {"Text3", "Text4"})
+        QVERIFY(!control<QLineEdit>(dialog, box)->testAttribute(Qt::WA_InputMethodEnabled));
+}
+
+void TestSiteSettings::loadShowsFirstEntryHidden() {
+    Fixture f;
+    f.state.selectedSite = 2;  // left from an earlier opening
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    const auto* combo = control<QComboBox>(dialog, "Combo1");
+    QStringList items;
+    for (int i = 0; i < combo->count(); ++i)
+        items << combo->itemText(i);
+    QCOMPARE(items, titles(f.state.siteTable));
+    QCOMPARE(combo->currentIndex(), 0);
+    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(),
+             QStringLiteral("https://a.example/login"));
+    QCOMPARE(control<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("login"));
+    QCOMPARE(rows(control<QListWidget>(dialog, "List1")),
+             (QStringList{"user,********", "pw,********"}));
+    QVERIFY(control<QListWidget>(dialog, "List1")->selectedItems().isEmpty());
+    QVERIFY(control<QLineEdit>(dialog, "Text3")->text().isEmpty());
+    QVERIFY(control<QLineEdit>(dialog, "Text4")->text().isEmpty());
+    QVERIFY(masked(dialog));
+    QCOMPARE(f.state.selectedSite, 0);
+}
+
+void TestSiteSettings::hiddenRowIsEightStars_data() {
+    QTest::addColumn<QString>("value");
+    QTest::newRow("empty") << "";
+    QTest::newRow("one character") << "x";
+    QTest::newRow("long") << QString(300, u'長');
+}
+
+void TestSiteSettings::hiddenRowIsEightStars() {
+    QFETCH(QString, value);
+    Fixture f;
+    f.state.siteTable.at(0).field(0).fieldValue = value;
+    SiteSettingsDialog hidden(f.state, f.hooks, f.messages);
+    QCOMPARE(control<QListWidget>(hidden, "List1")->item(0)->text(),
+             QStringLiteral("user,********"));
+    f.state.asterisk = false;
+    SiteSettingsDialog shown(f.state, f.hooks, f.messages);
+    QCOMPARE(control<QListWidget>(shown, "List1")->item(0)->text(),
+             QStringLiteral("user,") + value);
+}
+
+void TestSiteSettings::comboSelectsEntry() {
+    Fixture f;
+    f.state.asterisk = false;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    auto* combo = control<QComboBox>(dialog, "Combo1");
+    QTest::keyClick(combo, Qt::Key_Down);
+    QTest::keyClick(combo, Qt::Key_Down);
+    QCOMPARE(combo->currentText(), QStringLiteral("Gamma ｶﾞﾝﾏ"));
+    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("https://g.example/in"));
+    QCOMPARE(control<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("キー"));
+    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"keep,True", "名前,山田"}));
+    QCOMPARE(f.state.selectedSite, 2);
+}
+
+void TestSiteSettings::rowShowsStoredNameAndValue() {
+    Fixture f;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    selectRow(dialog, 1);
+    // The boxes get the stored value even while hidden: only their mask hides it.
+    QCOMPARE(control<QLineEdit>(dialog, "Text3")->text(), QStringLiteral("pw"));
+    QCOMPARE(control<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("s3cret"));
+    QVERIFY(masked(dialog));
+}
+
+void TestSiteSettings::applyOneField() {
+    Fixture f;
+    const SiteTable before = f.state.siteTable;
+    QString valueAtSave;
+    f.hooks.onSave = [&] { valueAtSave = f.state.siteTable.at(0).field(1).fieldValue; };
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    selectRow(dialog, 1);
+    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("新しい値"));
+    click(dialog, "Command1");
+
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(valueAtSave, QStringLiteral("新しい値"));
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    SiteEntry expected = before.at(0);
+    expected.field(1).fieldValue = QStringLiteral("新しい値");
+    QCOMPARE(f.state.siteTable.at(0), expected);
+    QCOMPARE(f.state.siteTable.at(1), before.at(1));
+    QCOMPARE(f.state.siteTable.siteCount(), 3);
+    QVERIFY(f.messages.asked.isEmpty());
+}
+
+void TestSiteSettings::applyWithoutRowRenames() {
+    Fixture f;
+    const SiteTable before = f.state.siteTable;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    auto* combo = control<QComboBox>(dialog, "Combo1");
+    QTest::keyClick(combo, Qt::Key_Down);
+    replaceText(combo->lineEdit(), QStringLiteral("ベータ & Co"));
+    replaceText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("https://b.example/new"));
+    typeText(control<QLineEdit>(dialog, "Text3"), QStringLiteral("ignored"));
+    click(dialog, "Command1");
+
+    const SiteEntry& beta = f.state.siteTable.at(1);
+    QCOMPARE(beta.title, QStringLiteral("ベータ & Co"));
+    QCOMPARE(beta.url, QStringLiteral("https://b.example/new"));
+    QCOMPARE(beta.urlKeyword, QString());
+    QCOMPARE(beta.fields(), before.at(1).fields());
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+}
+
+// Typing the start of another entry's title must not complete to that title.
+void TestSiteSettings::typedTitleIsNotCompleted() {
+    Fixture f;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Gam"));
+    click(dialog, "Command1");
+    QCOMPARE(titles(f.state.siteTable), (QStringList{"Gam", "Beta", "Gamma ｶﾞﾝﾏ"}));
+}
+
+// No entries: nothing shows, "削除" does nothing, "*" refreshes without an index, and "設定"
+// writes the free slot SelectedSite names without making it an entry.
+void TestSiteSettings::emptyTable() {
+    AppState state;
+    state.selectedSite = 4;
+    FakeHooks hooks;
+    RecordingMessageBox messages;
+    SiteSettingsDialog dialog(state, hooks, messages);
+    dialog.show();
+    QCOMPARE(control<QComboBox>(dialog, "Combo1")->count(), 0);
+    QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
+    for (const char* box : {"Text1", "Text2", "Text3", "Text4"})
+        QVERIFY(control<QLineEdit>(dialog, box)->text().isEmpty());
+
+    click(dialog, "Command3");
+    QVERIFY(messages.asked.isEmpty());
+    QVERIFY(dialog.isVisible());
+    click(dialog, "Command4");
+    QVERIFY(!state.asterisk);
+    QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
+    QCOMPARE(state.selectedSite, 4);
+
+    typeText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("T"));
+    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("u"));
+    click(dialog, "Command1");
+    QCOMPARE(state.siteTable.siteCount(), 0);
+    QCOMPARE(state.siteTable.at(4).title, QStringLiteral("T"));
+    QCOMPARE(state.siteTable.at(4).url, QStringLiteral("u"));
+    QCOMPARE(hooks.calls, (QStringList{"save", "menu"}));
+    QVERIFY(!dialog.isVisible());
+}
+
+void TestSiteSettings::deleteEntry_data() {
+    QTest::addColumn<int>("site");
+    QTest::addColumn<QMessageBox::StandardButton>("answer");
+    QTest::addColumn<QStringList>("after");
+    QTest::newRow("middle") << 1 << QMessageBox::Ok << QStringList{"Alpha", "Gamma ｶﾞﾝﾏ"};
+    QTest::newRow("last") << 2 << QMessageBox::Ok << QStringList{"Alpha", "Beta"};
+    QTest::newRow("first") << 0 << QMessageBox::Ok << QStringList{"Beta", "Gamma ｶﾞﾝﾏ"};
+    QTest::newRow("cancelled") << 1 << QMessageBox::Cancel
+                               << QStringList{"Alpha", "Beta", "Gamma ｶﾞﾝﾏ"};
+}
+
+void TestSiteSettings::deleteEntry() {
+    QFETCH(int, site);
+    QFETCH(QMessageBox::StandardButton, answer);
+    QFETCH(QStringList, after);
+    Fixture f;
+    const SiteTable before = f.state.siteTable;
+    f.messages.answers = {answer};
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    for (int i = 0; i < site; ++i)
+        QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
+    click(dialog, "Command3");
+
+    QCOMPARE(f.messages.asked.size(), 1);
+    const AskedBox& question = f.messages.asked.first();
+    QCOMPARE(question.text, before.at(site).title + QStringLiteral(" を削除しますか？"));
+    QCOMPARE(question.title, QStringLiteral("確認"));
+    QCOMPARE(question.icon, QMessageBox::Critical);
+    QCOMPARE(question.buttons, QMessageBox::Ok | QMessageBox::Cancel);
+    QCOMPARE(titles(f.state.siteTable), after);
+
+    if (answer == QMessageBox::Cancel) {
+        QVERIFY(dialog.isVisible());
+        QVERIFY(f.hooks.calls.isEmpty());
+        return;
+    }
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QVERIFY(!dialog.isVisible());
+    // Every later entry moved down whole, check boxes and window markers included.
+    for (int k = site; k < 2; ++k) {
+        QCOMPARE(f.state.siteTable.at(k), before.at(k + 1));
+        QCOMPARE(f.state.siteTable.at(k).filledHwnd, before.at(k + 1).filledHwnd);
+    }
+    if (site < 2)  // the check box of the third entry is still one in second place
+        QVERIFY(f.state.siteTable.at(1).field(0).isCheckbox());
+    const SiteEntry& freed = f.state.siteTable.at(2);
+    QVERIFY(freed.title.isEmpty() && freed.url.isEmpty() && freed.urlKeyword.isEmpty());
+    QCOMPARE(freed.fieldCount(), 0);
+    QCOMPARE(freed.filledHwnd, 0);
+}
+
+// "*" asks for the master password only to show values that are hidden, and only when there is
+// one.
+void TestSiteSettings::reveal_data() {
+    QTest::addColumn<QString>("master");
+    QTest::addColumn<bool>("hiddenBefore");
+    QTest::addColumn<std::optional<QString>>("typed");  // what the prompt gets; none: cancel
+    QTest::addColumn<bool>("prompted");
+    QTest::addColumn<bool>("hiddenAfter");
+    const std::optional<QString> cancel;
+    // clang-format off
+    QTest::newRow("right password shows") << "Pass" << true << std::optional<QString>("Pass") << true << false;
+    QTest::newRow("wrong password keeps hidden") << "Pass" << true << std::optional<QString>("pass") << true << true;
+    QTest::newRow("cancelled prompt keeps hidden") << "Pass" << true << cancel << true << true;
+    QTest::newRow("hiding needs no password") << "Pass" << false << cancel << false << true;
+    QTest::newRow("no master password: show") << "" << true << cancel << false << false;
+    QTest::newRow("no master password: hide") << "" << false << cancel << false << true;
+    // clang-format on
+}
+
+void TestSiteSettings::reveal() {
+    QFETCH(QString, master);
+    QFETCH(bool, hiddenBefore);
+    QFETCH(std::optional<QString>, typed);
+    QFETCH(bool, hiddenAfter);
+    Fixture f;
+    f.state.settings.masterPassword = master;
+    f.state.asterisk = hiddenBefore;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    PromptAnswer prompt(typed);
+    click(dialog, "Command4");
+    QCoreApplication::processEvents();  // lets an unused answer run now, finding no prompt
+
+    QTEST(prompt.shown, "prompted");
+    QCOMPARE(f.state.asterisk, hiddenAfter);
+    QCOMPARE(masked(dialog), hiddenAfter);
+    const QStringList expectedRows = hiddenAfter ? QStringList{"user,********", "pw,********"}
+                                                 : QStringList{"user,alice", "pw,s3cret"};
+    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), expectedRows);
+    QVERIFY(f.hooks.calls.isEmpty());  // neither logs in nor saves
+    QVERIFY(dialog.isVisible());
+}
+
+void TestSiteSettings::reopenAfterRevealMasksBoxes() {
+    Fixture f;
+    f.state.asterisk = false;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"user,alice", "pw,s3cret"}));
+    QVERIFY(masked(dialog));
+}
+
+// A save that fails is reported with the file and the reason; the edit stays in memory and
+// the site menu still follows it.
+void TestSiteSettings::failedSaveIsReportedAndKept() {
+    Fixture f;
+    f.hooks.failSave = true;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Renamed"));
+    click(dialog, "Command1");
+    QCOMPARE(f.state.siteTable.at(0).title, QStringLiteral("Renamed"));
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.messages.asked.size(), 1);
+    const AskedBox& box = f.messages.asked.first();
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.contains(QStringLiteral("/readonly/SIRANO.DAT")), qPrintable(box.text));
+    QVERIFY2(box.text.contains(QStringLiteral("Permission denied")), qPrintable(box.text));
+    QVERIFY(!dialog.isVisible());
+}
+
+// No button is a default button: Enter in a box applies nothing; Enter on a focused button
+// presses that button.
+void TestSiteSettings::enterInBoxesPressesNothing() {
+    Fixture f;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    for (const char* box : {"Text1", "Text2", "Text3", "Text4"}) {
+        auto* edit = control<QLineEdit>(dialog, box);
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(dialog.isVisible());
+    auto* apply = control<QPushButton>(dialog, "Command1");
+    apply->setFocus();
+    QTest::keyClick(apply, Qt::Key_Return);
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+}
+
+void TestSiteSettings::tabOrder() {
+    Fixture f;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    auto name = [&] {
+        QWidget* w = dialog.focusWidget();
+        // The combo box's text part has the focus on the combo box's behalf.
+        return w->parentWidget() != &dialog ? w->parentWidget()->objectName() : w->objectName();
+    };
+    QStringList order{name()};
+    for (int i = 0; i < 10; ++i) {
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
+        order << name();
+    }
+    QCOMPARE(order, (QStringList{"Combo1", "List1", "Text1", "Text3", "Text4", "Text2", "Command1",
+                                 "Command2", "Command3", "Command4", "Combo1"}));
+}
+
+QTEST_MAIN(TestSiteSettings)
+#include "tst_site_settings.moc"
