@@ -1,0 +1,86 @@
+// Saves a picture of each settings dialog, as a user sees it, into the folder given (default:
+// the current one). Run under X, for example:
+//   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/editor/sirano_dialog_screenshots
+//   docs/screenshots
+#include "DialogTestKit.h"
+#include "editor/SiteSettingsDialog.h"
+#include "login/PasswordSettingsDialog.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QTextStream>
+
+using namespace sirano;
+
+namespace {
+
+void settle() {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 300)
+        QApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+bool save(QWidget& dialog, const QString& path) {
+    settle();
+    const bool ok = dialog.grab().save(path);
+    QTextStream(stdout) << (ok ? "wrote " : "could not write ") << path << " (" << dialog.width()
+                        << 'x' << dialog.height() << ", font " << QFontInfo(dialog.font()).family()
+                        << ")\n";
+    return ok;
+}
+
+SiteEntry sample(const QString& title, const QString& url, const QString& keyword) {
+    SiteEntry e;
+    e.title = title;
+    e.url = url;
+    e.urlKeyword = keyword;
+    return e;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        QTextStream(stderr) << "needs an X display (run under xvfb-run)\n";
+        return 1;
+    }
+    const QDir folder(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("."));
+
+    AppState state;
+    state.settings = {QStringLiteral("secret"), 1, 5};
+    SiteEntry bank = sample(QStringLiteral("ｲﾝﾀｰﾈｯﾄﾊﾞﾝｷﾝｸﾞ - ログイン"),
+                            QStringLiteral("https://bank.example/login"), QStringLiteral("login"));
+    bank.setField(
+        0, {0, 0, QStringLiteral("text"), QStringLiteral("userid"), QStringLiteral("yamada")});
+    bank.setField(
+        1, {0, 1, QStringLiteral("password"), QStringLiteral("passwd"), QStringLiteral("hunter2")});
+    bank.setField(
+        2, {0, 3, QStringLiteral("checkbox"), QStringLiteral("remember"), QStringLiteral("True")});
+    state.siteTable.append(std::move(bank));
+    state.siteTable.append(
+        sample(QStringLiteral("Webメール"), QStringLiteral("https://mail.example/"), {}));
+    test::FakeHooks hooks;
+    WidgetMessageBox messages;
+
+    bool ok = true;
+    {
+        PasswordSettingsDialog form3(state, hooks, messages);
+        form3.show();
+        form3.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("secret"));
+        form3.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->setText(QStringLiteral("newpass"));
+        ok &= save(form3, folder.filePath(QStringLiteral("password-settings.png")));
+    }
+    {
+        SiteSettingsDialog form2(state, hooks, messages);
+        form2.show();
+        form2.findChild<QListWidget*>(QStringLiteral("List1"))->setCurrentRow(1);
+        ok &= save(form2, folder.filePath(QStringLiteral("site-settings.png")));
+    }
+    return ok ? 0 : 1;
+}
