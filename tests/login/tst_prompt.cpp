@@ -1,0 +1,197 @@
+// The password prompt Form4 as a real widget: its layout, and OK, Enter and cancel in both modes.
+#include "RecordingMessageBox.h"
+#include "login/PasswordPrompt.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStyle>
+#include <QtTest>
+
+using namespace sirano;
+using sirano::test::RecordingMessageBox;
+
+namespace {
+
+class CountingHooks final : public MainWindowHooks {
+public:
+    AppState& state;
+    int logins = 0;
+    explicit CountingHooks(AppState& s) : state(s) {}
+    void saveSirano() override { QFAIL("the prompt saves nothing"); }
+    void menuSirano() override { QFAIL("the prompt rebuilds no menu"); }
+    void login() override {
+        ++logins;
+        state.loggedIn = true;
+    }
+    void logout() override { QFAIL("the prompt never logs out"); }
+};
+
+// QTest::keyClicks aborts on text beyond Latin-1.
+void type(QWidget* w, const QString& text) {
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+        QApplication::sendEvent(w, &press);
+    }
+}
+
+struct Prompt {
+    AppState state;
+    CountingHooks hooks{state};
+    RecordingMessageBox boxes;
+    PasswordPrompt dialog;
+    QLineEdit* text1;
+    QPushButton* command1;
+    QPushButton* command2;
+
+    Prompt(const QString& master, int16_t mode) : dialog(state, hooks, boxes, mode) {
+        state.settings.masterPassword = master;
+        text1 = dialog.findChild<QLineEdit*>("Text1");
+        command1 = dialog.findChild<QPushButton*>("Command1");
+        command2 = dialog.findChild<QPushButton*>("Command2");
+        dialog.show();
+    }
+};
+
+}  // namespace
+
+class TestPrompt : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void layout() {
+        Prompt p(QString(), PasswordPrompt::LogIn);
+        QCOMPARE(p.dialog.objectName(), QStringLiteral("Form4"));
+        QCOMPARE(p.dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"));
+        QCOMPARE(p.dialog.size(), QSize(312, 96));  // 4680 x 1440 twips
+
+        auto* label1 = p.dialog.findChild<QLabel*>("Label1");
+        QVERIFY(label1 && p.text1 && p.command1 && p.command2);
+        QCOMPARE(label1->text(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"));
+        QCOMPARE(label1->geometry(), QRect(8, 8, 97, 17));
+        QCOMPARE(p.text1->geometry(), QRect(8, 24, 297, 18));
+        QCOMPARE(p.command1->geometry(), QRect(152, 56, 73, 33));
+        QCOMPARE(p.command2->geometry(), QRect(232, 56, 73, 33));
+        QCOMPARE(p.command1->text(), QStringLiteral("OK"));
+        QCOMPARE(p.command2->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+
+        QVERIFY(p.text1->text().isEmpty());
+        QCOMPARE(p.text1->echoMode(), QLineEdit::Password);
+        QCOMPARE(
+            p.text1->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, p.text1),
+            int('*'));
+        QVERIFY(!p.text1->testAttribute(Qt::WA_InputMethodEnabled));
+        for (QPushButton* b : {p.command1, p.command2})
+            QVERIFY(!b->isDefault() && !b->autoDefault());
+        // Tab order: the box, "ｷｬﾝｾﾙ", "OK".
+        QCOMPARE(p.text1->nextInFocusChain(), p.command2);
+        QCOMPARE(p.command2->nextInFocusChain(), p.command1);
+    }
+
+    void confirm_data() {
+        QTest::addColumn<QString>("master");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("byEnter");
+        QTest::addColumn<bool>("right");
+
+        QTest::newRow("log in, OK") << "secret"
+                                    << "secret" << 0 << false << true;
+        QTest::newRow("log in, Enter") << "secret"
+                                       << "secret" << 0 << true << true;
+        QTest::newRow("reveal, OK") << "secret"
+                                    << "secret" << 1 << false << true;
+        QTest::newRow("reveal, Enter") << "secret"
+                                       << "secret" << 1 << true << true;
+        QTest::newRow("unknown mode") << "secret"
+                                      << "secret" << 7 << false << true;
+        QTest::newRow("no password, empty box") << ""
+                                                << "" << 0 << true << true;
+        QTest::newRow("Japanese") << "ﾊﾟｽ漢字"
+                                  << "ﾊﾟｽ漢字" << 0 << false << true;
+        QTest::newRow("case differs") << "Secret"
+                                      << "secret" << 0 << false << false;
+        QTest::newRow("case differs, Enter") << "Secret"
+                                             << "secret" << 0 << true << false;
+        QTest::newRow("prefix") << "secret"
+                                << "secre" << 0 << false << false;
+        QTest::newRow("empty box") << "secret"
+                                   << "" << 1 << true << false;
+        QTest::newRow("typed, none set") << ""
+                                         << "x" << 0 << false << false;
+    }
+    void confirm() {
+        QFETCH(QString, master);
+        QFETCH(QString, typed);
+        QFETCH(int, mode);
+        QFETCH(bool, byEnter);
+        QFETCH(bool, right);
+
+        Prompt p(master, int16_t(mode));
+        p.state.loginTime = QStringLiteral("2008/06/15 12:34:56");
+        type(p.text1, typed);
+        QCOMPARE(p.text1->text(), typed);
+        if (byEnter)
+            QTest::keyClick(p.text1, Qt::Key_Return);
+        else
+            p.command1->click();
+
+        if (right) {
+            QVERIFY(p.boxes.asked.isEmpty());
+            QVERIFY(!p.dialog.isVisible());
+            QCOMPARE(p.dialog.result(), int(QDialog::Accepted));
+            QCOMPARE(p.hooks.logins, mode == 0 ? 1 : 0);
+            QCOMPARE(p.state.asterisk, mode != 1);
+        } else {
+            QCOMPARE(p.boxes.asked.size(), 1);
+            const auto& box = p.boxes.asked.first();
+            QCOMPARE(box.icon, QMessageBox::Critical);
+            QCOMPARE(box.title, QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"));
+            QCOMPARE(box.text, QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"));
+            QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+            QVERIFY(p.dialog.isVisible());
+            QCOMPARE(p.text1->text(), typed);
+            QCOMPARE(p.hooks.logins, 0);
+            QVERIFY(p.state.asterisk);
+        }
+        QCOMPARE(p.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
+    }
+
+    void wrongThenRight() {
+        Prompt p(QStringLiteral("pw"), PasswordPrompt::LogIn);
+        type(p.text1, QStringLiteral("PW"));
+        QTest::keyClick(p.text1, Qt::Key_Return);
+        QTest::keyClick(p.text1, Qt::Key_Return);
+        QCOMPARE(p.boxes.asked.size(), 2);  // no limit, no delay
+        p.text1->clear();
+        type(p.text1, QStringLiteral("pw"));
+        p.command1->click();
+        QCOMPARE(p.hooks.logins, 1);
+        QVERIFY(!p.dialog.isVisible());
+    }
+
+    void cancel_data() {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<bool>("byEscape");
+        QTest::newRow("log in, ｷｬﾝｾﾙ") << 0 << false;
+        QTest::newRow("reveal, ｷｬﾝｾﾙ") << 1 << false;
+        QTest::newRow("log in, Escape") << 0 << true;
+    }
+    void cancel() {
+        QFETCH(int, mode);
+        QFETCH(bool, byEscape);
+        Prompt p(QStringLiteral("pw"), int16_t(mode));
+        type(p.text1, QStringLiteral("pw"));  // even the right password is dropped
+        if (byEscape)
+            QTest::keyClick(p.text1, Qt::Key_Escape);
+        else
+            p.command2->click();
+        QVERIFY(!p.dialog.isVisible());
+        QCOMPARE(p.dialog.result(), int(QDialog::Rejected));
+        QCOMPARE(p.hooks.logins, 0);
+        QVERIFY(p.state.asterisk);
+        QVERIFY(p.boxes.asked.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestPrompt)
+#include "tst_prompt.moc"
