@@ -1,1 +1,12 @@
-# Integration tests on a real headless Chromium (label: browser).
+# Integration tests on a real headless Chromium and a loopback page server (label: browser).
+add_library(sirano_chromium_harness STATIC ${CMAKE_CURRENT_SOURCE_DIR}/ChromiumHarness.cpp
+                                           ${CMAKE_CURRENT_SOURCE_DIR}/ChromiumHarness.h)
+target_link_libraries(sirano_chromium_harness PUBLIC sirano_devtools Qt6::Core)
+target_include_directories(sirano_chromium_harness PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+target_compile_definitions(sirano_chromium_harness PUBLIC
+    SIRANO_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures")
+
+sirano_add_test(NAME tst_chromium_browser
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_browser.cpp
+    LIBS sirano_devtools sirano_chromium_harness
+    LABELS browser)

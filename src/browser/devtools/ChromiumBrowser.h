@@ -1,0 +1,54 @@
+// The Browser of the capture and the fills, over Chromium's DevTools protocol.
+//
+// One connection to the browser endpoint, with target discovery and browser-level auto-attach to
+// every page. Events, handled on the connection's worker thread, keep each page's state current:
+// order of first sight, a number of our own as hwnd, busy, address. So windows() and the tracked
+// properties cost no protocol command at all; readPage() and writeFields() cost one each.
+//
+// A page is busy until it is attached and its state known, from Page.frameStartedLoading to
+// Page.frameStoppedLoading of its main frame (a page found already loading: document.readyState
+// on first sight), while a JavaScript dialog is open, and while a command to it went unanswered.
+#pragma once
+
+#include "ChromiumLauncher.h"
+#include "browser/ObjectModel.h"
+
+#include <chrono>
+#include <memory>
+#include <optional>
+
+namespace sirano {
+
+class ChromiumBrowser final : public Browser {
+public:
+    struct Options {
+        QString profileFolder;        // holds DevToolsActivePort; the profile of a new browser
+        std::optional<quint16> port;  // a browser at this loopback port instead
+        LaunchOptions launch;
+        std::chrono::milliseconds callTimeout{2000};
+    };
+
+    struct Traffic {
+        quint64 commands = 0;  // every command sent, the background ones included
+        quint64 waited = 0;    // commands a caller waited for (the round trips of an operation)
+    };
+
+    explicit ChromiumBrowser(Options options);
+    ~ChromiumBrowser() override;
+
+    QList<std::shared_ptr<BrowserWindow>> windows() override;
+    void openInNewBrowser(const QString& url) override;
+
+    Traffic traffic() const;
+    // Process id of the last browser started by openInNewBrowser(), 0 if none.
+    qint64 lastStartedPid() const { return lastStartedPid_; }
+    bool connected() const;
+
+    struct Core;  // shared with the windows, which may outlive this object
+
+private:
+    std::shared_ptr<Core> core_;
+    qint64 lastStartedPid_ = 0;
+};
+
+}  // namespace sirano

@@ -1,0 +1,271 @@
+#include "DevToolsConnection.h"
+
+#include <QJsonDocument>
+#include <QNetworkProxy>
+#include <QObject>
+#include <QThread>
+#include <QWebSocket>
+#include <condition_variable>
+#include <mutex>
+#include <unordered_map>
+
+namespace sirano {
+
+namespace {
+
+struct Waiter {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    bool ok = false;
+
+    void finish(bool result) {
+        std::lock_guard lock(m);
+        if (done)
+            return;
+        done = true;
+        ok = result;
+        cv.notify_all();
+    }
+};
+
+}  // namespace
+
+struct DevToolsConnection::Worker {
+    struct Pending {
+        QString sessionId;
+        ReplyHandler handler;
+    };
+
+    QObject context;               // lives on the worker thread; the socket's parent
+    QWebSocket* socket = nullptr;  // owned by context
+    bool socketOpen = false;
+    std::unordered_map<qint64, Pending> pending;
+    qint64 nextId = 1;
+    EventHandler onEvent;
+    std::function<void()> onClosed;
+    bool shuttingDown = false;
+
+    void failAll(const QString& why) {
+        auto failed = std::move(pending);
+        pending.clear();
+        for (auto& [id, p] : failed)
+            p.handler(CdpReply{CdpReply::Status::Closed, {}, why});
+    }
+};
+
+DevToolsConnection::DevToolsConnection(EventHandler onEvent, std::function<void()> onClosed)
+    : thread_(std::make_unique<QThread>()), worker_(std::make_unique<Worker>()) {
+    worker_->onEvent = std::move(onEvent);
+    worker_->onClosed = std::move(onClosed);
+    thread_->setObjectName(QStringLiteral("devtools"));
+    worker_->context.moveToThread(thread_.get());
+    thread_->start();
+}
+
+DevToolsConnection::~DevToolsConnection() {
+    QMetaObject::invokeMethod(
+        &worker_->context,
+        [this] {
+            worker_->shuttingDown = true;
+            if (worker_->socket) {
+                worker_->socket->disconnect(&worker_->context);
+                worker_->socket->abort();
+                delete worker_->socket;
+                worker_->socket = nullptr;
+            }
+            open_ = false;
+            worker_->failAll(QStringLiteral("the connection was closed"));
+        },
+        Qt::BlockingQueuedConnection);
+    thread_->quit();
+    thread_->wait();
+}
+
+bool DevToolsConnection::inWorkerThread() const {
+    return QThread::currentThread() == thread_.get();
+}
+
+void DevToolsConnection::post(std::function<void()> task) {
+    QMetaObject::invokeMethod(&worker_->context, std::move(task), Qt::QueuedConnection);
+}
+
+bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout) {
+    auto waiter = std::make_shared<Waiter>();
+    post([this, url, waiter] {
+        Worker& w = *worker_;
+        if (w.socket) {
+            // A reopen discards the old socket and whatever was still waiting on it.
+            w.socket->disconnect(&w.context);
+            w.socket->abort();
+            w.socket->deleteLater();
+            w.socket = nullptr;
+            w.socketOpen = false;
+            open_ = false;
+            w.failAll(QStringLiteral("the connection was reopened"));
+        }
+        auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, &w.context);
+        w.socket = socket;
+        // The endpoint is on loopback; a proxy from the environment must not take it.
+        socket->setProxy(QNetworkProxy::NoProxy);
+
+        auto closed = [this, socket, waiter] {
+            waiter->finish(false);
+            Worker& w = *worker_;
+            if (w.socket != socket || w.shuttingDown)
+                return;
+            const bool wasOpen = w.socketOpen;
+            w.socket = nullptr;
+            w.socketOpen = false;
+            open_ = false;
+            socket->disconnect(&w.context);
+            socket->deleteLater();
+            w.failAll(QStringLiteral("the browser closed the connection"));
+            if (wasOpen && w.onClosed)
+                w.onClosed();
+        };
+        QObject::connect(socket, &QWebSocket::connected, &w.context, [this, socket, waiter] {
+            if (worker_->socket != socket)
+                return;
+            worker_->socketOpen = true;
+            open_ = true;
+            waiter->finish(true);
+        });
+        QObject::connect(socket, &QWebSocket::disconnected, &w.context, closed);
+        QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error),
+                         &w.context, [socket, closed](QAbstractSocket::SocketError) {
+                             if (socket->state() == QAbstractSocket::UnconnectedState)
+                                 closed();
+                         });
+        QObject::connect(
+            socket, &QWebSocket::textMessageReceived, &w.context, [this](const QString& text) {
+                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
+                Worker& w = *worker_;
+                if (message.contains(QLatin1String("id"))) {
+                    const auto it = w.pending.find(message.value(QLatin1String("id")).toInteger());
+                    if (it == w.pending.end())
+                        return;
+                    ReplyHandler handler = std::move(it->second.handler);
+                    w.pending.erase(it);
+                    CdpReply reply;
+                    if (message.contains(QLatin1String("error"))) {
+                        reply.status = CdpReply::Status::Error;
+                        reply.message = message.value(QLatin1String("error"))
+                                            .toObject()
+                                            .value(QLatin1String("message"))
+                                            .toString();
+                    } else {
+                        reply.status = CdpReply::Status::Ok;
+                        reply.result = message.value(QLatin1String("result")).toObject();
+                    }
+                    handler(reply);
+                } else if (w.onEvent) {
+                    w.onEvent(message.value(QLatin1String("method")).toString(),
+                              message.value(QLatin1String("params")).toObject(),
+                              message.value(QLatin1String("sessionId")).toString());
+                }
+            });
+        socket->open(url);
+    });
+
+    std::unique_lock lock(waiter->m);
+    if (!waiter->cv.wait_for(lock, timeout, [&] { return waiter->done; })) {
+        lock.unlock();
+        waiter->finish(false);
+        post([this] {
+            // Gave up: a half-open handshake must not linger (and later report success).
+            if (worker_->socket && !worker_->socketOpen)
+                worker_->socket->abort();
+        });
+        return false;
+    }
+    return waiter->ok;
+}
+
+void DevToolsConnection::send(const QString& method, const QJsonObject& params,
+                              const QString& sessionId, ReplyHandler handler) {
+    auto task = [this, method, params, sessionId, handler = std::move(handler)]() mutable {
+        Worker& w = *worker_;
+        if (!w.socket || !w.socketOpen) {
+            // Answer later, never from inside the sender's own frame: it may hold its locks.
+            post([handler = std::move(handler)] {
+                handler(CdpReply{CdpReply::Status::Closed, {}, QStringLiteral("not connected")});
+            });
+            return;
+        }
+        const qint64 id = w.nextId++;
+        QJsonObject message{{QStringLiteral("id"), id},
+                            {QStringLiteral("method"), method},
+                            {QStringLiteral("params"), params}};
+        if (!sessionId.isEmpty())
+            message.insert(QStringLiteral("sessionId"), sessionId);
+        w.pending.emplace(id, Worker::Pending{sessionId, std::move(handler)});
+        ++commandsSent_;
+        w.socket->sendTextMessage(
+            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+    };
+    if (inWorkerThread())
+        task();
+    else
+        post(std::move(task));
+}
+
+CdpReply DevToolsConnection::call(const QString& method, const QJsonObject& params,
+                                  const QString& sessionId, std::chrono::milliseconds timeout,
+                                  StallHook stallHook) {
+    if (inWorkerThread())
+        return CdpReply{CdpReply::Status::Closed, {}, QStringLiteral("call from the worker")};
+
+    struct State {
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false;
+        bool abandoned = false;
+        CdpReply reply;
+        StallHook hook;
+    };
+    auto state = std::make_shared<State>();
+    state->hook = std::move(stallHook);
+    ++callsWaited_;
+    send(method, params, sessionId, [state](const CdpReply& reply) {
+        std::lock_guard lock(state->m);
+        if (state->abandoned) {
+            if (state->hook)
+                state->hook(false);
+            return;
+        }
+        state->reply = reply;
+        state->done = true;
+        state->cv.notify_all();
+    });
+
+    std::unique_lock lock(state->m);
+    if (!state->cv.wait_for(lock, timeout, [&] { return state->done; })) {
+        state->abandoned = true;
+        if (state->hook)
+            state->hook(true);
+        return CdpReply{CdpReply::Status::Timeout,
+                        {},
+                        QStringLiteral("%1 got no answer within %2 ms")
+                            .arg(method)
+                            .arg(static_cast<qint64>(timeout.count()))};
+    }
+    return state->reply;
+}
+
+void DevToolsConnection::failSession(const QString& sessionId, const QString& why) {
+    Worker& w = *worker_;
+    std::vector<ReplyHandler> failed;
+    for (auto it = w.pending.begin(); it != w.pending.end();) {
+        if (it->second.sessionId == sessionId) {
+            failed.push_back(std::move(it->second.handler));
+            it = w.pending.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto& handler : failed)
+        handler(CdpReply{CdpReply::Status::Closed, {}, why});
+}
+
+}  // namespace sirano

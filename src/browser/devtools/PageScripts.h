@@ -1,0 +1,27 @@
+// The two scripts that run in the page's isolated world, and the decoding of their answers.
+// Both are constant text: values travel as call arguments, never inside the script.
+#pragma once
+
+#include "browser/ObjectModel.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+
+namespace sirano::pagescripts {
+
+// Runtime.evaluate expression: {title, url, forms: [[[tagName, type, name, value,
+// checked]...]...]}.
+QString readExpression();
+// Runtime.callFunctionOn declaration, called with (edits, observedUrl).
+// Answers {moved: true} when the document's origin is no longer observedUrl's,
+// else {hadForms, applied, error?, reason?}.
+QString writeFunction();
+
+PageSnapshot decodeSnapshot(const QJsonObject& value);
+QJsonArray encodeEdits(const QList<FieldEdit>& edits);
+// Throws SiranoError (462) for {moved: true}.
+WriteResult decodeWriteResult(const QJsonObject& value);
+
+}  // namespace sirano::pagescripts

@@ -1,0 +1,191 @@
+#include "ChromiumHarness.h"
+
+#include "browser/devtools/ChromiumLauncher.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QThread>
+#include <csignal>
+#include <stdexcept>
+
+namespace sirano::test {
+
+using namespace std::chrono_literals;
+
+ChromiumHarness::ChromiumHarness() : profile_(std::make_unique<QTemporaryDir>()) {}
+
+ChromiumHarness::~ChromiumHarness() {
+    control_.reset();
+    killBrowser();
+    if (server_.state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(server_.processId()), SIGKILL);
+        server_.waitForFinished(5000);
+    }
+}
+
+QStringList ChromiumHarness::headlessSwitches() {
+    return {QStringLiteral("--headless"),
+            QStringLiteral("--no-sandbox"),
+            QStringLiteral("--disable-gpu"),
+            QStringLiteral("--disable-quic"),
+            QStringLiteral("--disable-background-networking"),
+            QStringLiteral("--disable-component-update"),
+            QStringLiteral("--disable-sync")};
+}
+
+bool ChromiumHarness::start(QString* why) {
+    server_.setProgram(QStringLiteral("python3"));
+    server_.setArguments({QStringLiteral(SIRANO_FIXTURES "/pageserver.py"),
+                          QStringLiteral(SIRANO_FIXTURES "/pages")});
+    server_.setProcessChannelMode(QProcess::SeparateChannels);
+    server_.start();
+    if (!server_.waitForStarted(5000)) {
+        *why = QStringLiteral("the page server (python3) did not start");
+        return false;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (!server_.canReadLine() && clock.elapsed() < 10000)
+        server_.waitForReadyRead(200);
+    serverPort_ = static_cast<quint16>(server_.readLine().trimmed().toUInt());
+    if (serverPort_ == 0) {
+        *why = QStringLiteral("the page server did not say its port");
+        return false;
+    }
+    return startBrowser(why);
+}
+
+bool ChromiumHarness::startBrowser(QString* why) {
+    control_.reset();
+    sessions_.clear();
+    killBrowser();
+    if (!QFile::exists(QString::fromLatin1(kChromium))) {
+        *why = QStringLiteral("%1 is not installed").arg(QString::fromLatin1(kChromium));
+        return false;
+    }
+    QFile::remove(QDir(profileFolder()).filePath(QStringLiteral("DevToolsActivePort")));
+    browser_ = std::make_unique<QProcess>();
+    browser_->setProgram(QString::fromLatin1(kChromium));
+    browser_->setArguments(headlessSwitches() +
+                           QStringList{QStringLiteral("--no-first-run"),
+                                       QStringLiteral("--user-data-dir=") + profileFolder(),
+                                       QStringLiteral("--remote-debugging-port=0"),
+                                       QStringLiteral("about:blank")});
+    browser_->setStandardOutputFile(QProcess::nullDevice());
+    browser_->setStandardErrorFile(QProcess::nullDevice());
+    browser_->start();
+    if (!browser_->waitForStarted(5000)) {
+        *why = QStringLiteral("Chromium did not start");
+        return false;
+    }
+    std::optional<QUrl> endpoint;
+    waitFor([&] { return (endpoint = readDevToolsActivePort(profileFolder())).has_value(); },
+            15000);
+    if (!endpoint) {
+        *why = QStringLiteral("Chromium wrote no DevToolsActivePort");
+        return false;
+    }
+    control_ = std::make_unique<DevToolsConnection>(
+        [](const QString&, const QJsonObject&, const QString&) {}, [] {});
+    if (!control_->open(*endpoint, 5s)) {
+        *why = QStringLiteral("cannot connect to Chromium at %1").arg(endpoint->toString());
+        return false;
+    }
+    return true;
+}
+
+void ChromiumHarness::killBrowser() {
+    if (!browser_)
+        return;
+    control_.reset();
+    sessions_.clear();
+    if (browser_->state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(browser_->processId()), SIGKILL);
+        browser_->waitForFinished(5000);
+    }
+    browser_.reset();
+}
+
+QString ChromiumHarness::url(const QString& path, const QString& host) const {
+    return QStringLiteral("http://%1:%2/%3").arg(host).arg(serverPort_).arg(path);
+}
+
+QJsonObject ChromiumHarness::command(const QString& method, const QJsonObject& params,
+                                     const QString& session) {
+    if (!control_)
+        throw std::runtime_error("no browser");
+    const CdpReply reply = control_->call(method, params, session, 10s);
+    if (!reply.ok()) {
+        throw std::runtime_error(
+            QStringLiteral("%1 failed: %2").arg(method, reply.message).toStdString());
+    }
+    return reply.result;
+}
+
+QString ChromiumHarness::sessionFor(const QString& targetId) {
+    if (!sessions_.contains(targetId)) {
+        const QJsonObject result =
+            command(QStringLiteral("Target.attachToTarget"),
+                    {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}});
+        sessions_.insert(targetId, result.value(QLatin1String("sessionId")).toString());
+    }
+    return sessions_.value(targetId);
+}
+
+QString ChromiumHarness::openTab(const QString& url) {
+    return command(QStringLiteral("Target.createTarget"), {{QStringLiteral("url"), url}})
+        .value(QLatin1String("targetId"))
+        .toString();
+}
+
+void ChromiumHarness::closeTab(const QString& targetId) {
+    sessions_.remove(targetId);
+    command(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}});
+}
+
+void ChromiumHarness::activateTab(const QString& targetId) {
+    command(QStringLiteral("Target.activateTarget"), {{QStringLiteral("targetId"), targetId}});
+}
+
+void ChromiumHarness::navigate(const QString& targetId, const QString& url) {
+    command(QStringLiteral("Page.navigate"), {{QStringLiteral("url"), url}}, sessionFor(targetId));
+}
+
+QJsonValue ChromiumHarness::evaluate(const QString& targetId, const QString& expression) {
+    const QJsonObject result = command(QStringLiteral("Runtime.evaluate"),
+                                       {{QStringLiteral("expression"), expression},
+                                        {QStringLiteral("returnByValue"), true},
+                                        {QStringLiteral("awaitPromise"), true}},
+                                       sessionFor(targetId));
+    return result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+}
+
+void ChromiumHarness::resetTabs() {
+    const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
+                                   .value(QLatin1String("targetInfos"))
+                                   .toArray();
+    const QString keep = openTab(QStringLiteral("about:blank"));
+    for (const QJsonValue& t : targets) {
+        const QJsonObject info = t.toObject();
+        const QString id = info.value(QLatin1String("targetId")).toString();
+        if (info.value(QLatin1String("type")).toString() == QLatin1String("page") && id != keep)
+            closeTab(id);
+    }
+    sessions_.clear();
+}
+
+bool ChromiumHarness::waitFor(const std::function<bool()>& condition, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (condition())
+            return true;
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+}
+
+}  // namespace sirano::test

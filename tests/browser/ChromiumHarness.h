@@ -1,0 +1,63 @@
+// A real headless Chromium and a loopback page server for the browser tests, both started here
+// and stopped by process id. The harness drives the browser as a user would (open, close,
+// activate, navigate tabs, run page script) over a DevTools connection of its own.
+#pragma once
+
+#include "browser/devtools/DevToolsConnection.h"
+
+#include <QHash>
+#include <QJsonValue>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <functional>
+#include <memory>
+
+namespace sirano::test {
+
+class ChromiumHarness {
+public:
+    static constexpr const char* kChromium = "/usr/lib/chromium/chromium";
+
+    ChromiumHarness();
+    ~ChromiumHarness();
+
+    // Page server, then browser. False (with the reason) when either does not come up.
+    bool start(QString* why);
+    bool startBrowser(QString* why);
+    void killBrowser();
+
+    // Switches that make a Chromium fit for a machine without display or network.
+    static QStringList headlessSwitches();
+
+    QString profileFolder() const { return profile_->path(); }
+    qint64 browserPid() const { return browser_ ? browser_->processId() : 0; }
+    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
+
+    QString openTab(const QString& url);  // the new tab's target id
+    void closeTab(const QString& targetId);
+    void activateTab(const QString& targetId);
+    void navigate(const QString& targetId, const QString& url);
+    // Runs in the page's own (main) world; answers the value.
+    QJsonValue evaluate(const QString& targetId, const QString& expression);
+    // Closes every tab but a blank one.
+    void resetTabs();
+
+    // Polls condition every 20 ms until it holds or timeoutMs pass.
+    static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+
+private:
+    QJsonObject command(const QString& method, const QJsonObject& params,
+                        const QString& session = QString());
+    QString sessionFor(const QString& targetId);
+
+    QProcess server_;
+    quint16 serverPort_ = 0;
+    std::unique_ptr<QTemporaryDir> profile_;
+    std::unique_ptr<QProcess> browser_;
+    std::unique_ptr<DevToolsConnection> control_;
+    QHash<QString, QString> sessions_;
+};
+
+}  // namespace sirano::test
