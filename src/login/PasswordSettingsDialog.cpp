@@ -70,10 +70,13 @@ bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBo
         hooks.saveSirano();
         return true;
     } catch (const SiranoError& e) {
+        QString detail = e.message();
+        if (!detail.contains(state.dataFilePath))
+            detail = state.dataFilePath + QStringLiteral(": ") + detail;
         messages.show(parent, QMessageBox::Critical, QStringLiteral("保存ｴﾗｰ"),
-                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\nﾌｧｲﾙ: %1\n理由: %2\n\n"
+                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\n%1\n\n"
                                      "変更はこの実行中だけ有効で、ﾌｧｲﾙには書かれていません。")
-                          .arg(state.dataFilePath, e.message()),
+                          .arg(detail),
                       QMessageBox::Ok);
         return false;
     }

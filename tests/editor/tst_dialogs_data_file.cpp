@@ -1,0 +1,152 @@
+// The two dialogs over a real data file: what they change is what the next start reads.
+#include "DialogTestKit.h"
+#include "RecordingMessageBox.h"
+#include "editor/SiteSettingsDialog.h"
+#include "login/PasswordSettingsDialog.h"
+#include "store/DataFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+// The main window's save and menu, writing the real file.
+class FileHooks final : public MainWindowHooks {
+public:
+    explicit FileHooks(AppState& state) : state_(state) {}
+    int menus = 0;
+    void saveSirano() override { saveDataFile(state_, state_.dataFilePath); }
+    void menuSirano() override { ++menus; }
+    void login() override {}
+    void logout() override {}
+
+private:
+    AppState& state_;
+};
+
+// What a fresh start finds in the file.
+AppState restart(const QString& path) {
+    AppState fresh;
+    loadDataFile(fresh, path);
+    return fresh;
+}
+
+SiteEntry entry(const QString& title, std::vector<SiteField> fields) {
+    SiteEntry e;
+    e.title = title;
+    e.url = QStringLiteral("https://") + title.toLower() + QStringLiteral(".example/login");
+    for (size_t j = 0; j < fields.size(); ++j)
+        e.setField(static_cast<int>(j), std::move(fields[j]));
+    return e;
+}
+
+}  // namespace
+
+class TestDialogsDataFile : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init();
+    void passwordChangeSurvivesRestart();
+    void renameAndDeleteSurviveRestart();
+    void unwritableFileIsReported();
+
+private:
+    QTemporaryDir dir_;
+    AppState state_;
+};
+
+void TestDialogsDataFile::init() {
+    QVERIFY(dir_.isValid());
+    state_ = AppState{};
+    state_.dataFilePath = dir_.filePath(QStringLiteral("SIRANO.DAT"));
+    state_.settings.masterPassword = QStringLiteral("old");
+    state_.siteTable.append(entry(QStringLiteral("One"), {{0, 0, "text", "user", "u1"}}));
+    state_.siteTable.append(entry(QStringLiteral("Two"), {{0, 0, "text", "user", "u2"}}));
+    state_.siteTable.append(entry(QStringLiteral("Three"), {{0, 0, "text", "user", "u3"},
+                                                            {0, 2, "checkbox", "keep", "True"}}));
+    saveDataFile(state_, state_.dataFilePath);
+}
+
+// Wrong current password, then new ones that differ, then right: only the last attempt counts.
+void TestDialogsDataFile::passwordChangeSurvivesRestart() {
+    FileHooks hooks(state_);
+    RecordingMessageBox messages;
+    PasswordSettingsDialog dialog(state_, hooks, messages);
+    dialog.show();
+    auto* current = control<QLineEdit>(dialog, "Text1");
+    typeText(current, QStringLiteral("OLD"));
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("新しい"));
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("新しい"));
+    click(dialog, "Command1");
+    QCOMPARE(restart(state_.dataFilePath).settings.masterPassword, QStringLiteral("old"));
+    current->clear();
+    typeText(current, QStringLiteral("old"));
+    control<QLineEdit>(dialog, "Text2(1)")->clear();
+    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("新しい"));
+    control<QCheckBox>(dialog, "Check1")->setChecked(true);
+    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("5"));
+    click(dialog, "Command1");
+
+    QCOMPARE(messages.asked.size(), 3);
+    QCOMPARE(messages.asked.last().title, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
+    const Settings expected{QStringLiteral("新しい"), 1, 5};
+    QCOMPARE(restart(state_.dataFilePath).settings, expected);
+}
+
+void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
+    FileHooks hooks(state_);
+    RecordingMessageBox messages;
+    {
+        SiteSettingsDialog dialog(state_, hooks, messages);
+        auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+        title->selectAll();
+        typeText(title, QStringLiteral("壱"));
+        click(dialog, "Command1");
+    }
+    {
+        SiteSettingsDialog dialog(state_, hooks, messages);
+        QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
+        click(dialog, "Command3");
+    }
+    QCOMPARE(hooks.menus, 2);
+    const AppState fresh = restart(state_.dataFilePath);
+    QCOMPARE(fresh.siteTable.siteCount(), 2);
+    QCOMPARE(fresh.siteTable.at(0).title, QStringLiteral("壱"));
+    QCOMPARE(fresh.siteTable.at(1).title, QStringLiteral("Three"));
+    QCOMPARE(fresh.siteTable.at(1).fieldCount(), 2);
+    QVERIFY(fresh.siteTable.at(1).field(1).isCheckbox());
+    QCOMPARE(fresh.siteTable.at(1).field(1).fieldValue, QStringLiteral("True"));
+    QCOMPARE(fresh.siteTable.at(1).field(1).elementIndex, 2);
+}
+
+// A data file that cannot be written: the message names it, and the edit stays in memory.
+void TestDialogsDataFile::unwritableFileIsReported() {
+    // A missing folder fails the save even for root, whom permissions do not stop.
+    const QString blocked = dir_.filePath(QStringLiteral("gone/SIRANO.DAT"));
+    state_.dataFilePath = blocked;
+    FileHooks hooks(state_);
+    RecordingMessageBox messages;
+    SiteSettingsDialog dialog(state_, hooks, messages);
+    dialog.show();
+    auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+    title->selectAll();
+    typeText(title, QStringLiteral("Renamed"));
+    click(dialog, "Command1");
+
+    QCOMPARE(messages.asked.size(), 1);
+    QVERIFY2(messages.asked.first().text.contains(blocked),
+             qPrintable(messages.asked.first().text));
+    QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
+    QCOMPARE(hooks.menus, 1);
+    QVERIFY(!dialog.isVisible());
+}
+
+QTEST_MAIN(TestDialogsDataFile)
+#include "tst_dialogs_data_file.moc"
