@@ -1,0 +1,167 @@
+#include "CliSupport.h"
+
+#include <termios.h>
+#include <unistd.h>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+#include <string>
+
+namespace sirano::cli {
+namespace {
+
+const QString kDataOption = QStringLiteral("data");
+const QString kHelpOption = QStringLiteral("help");
+
+std::optional<std::string> readLine(std::FILE* in) {
+    std::string line;
+    int c = 0;
+    bool any = false;
+    while ((c = std::fgetc(in)) != EOF) {
+        any = true;
+        if (c == '\n')
+            break;
+        line += static_cast<char>(c);
+    }
+    if (!any)
+        return std::nullopt;
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+// Turns echo off for its lifetime.
+class EchoOff {
+public:
+    EchoOff() : ok_(::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+        if (!ok_)
+            return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    ~EchoOff() {
+        if (ok_)
+            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    termios saved_{};
+    bool ok_;
+};
+
+}  // namespace
+
+QString exitCodesHelp() {
+    return QStringLiteral(
+        "Exit codes:\n"
+        "  0   success\n"
+        "  1   the data file or the input cannot be read or written (the message says why)\n"
+        "  2   the master password was wrong or not given\n"
+        "  3   refused: the data file exists (import without --force), or SIRANO is running\n"
+        "      with that data folder\n"
+        "  64  unknown command or option, or a missing argument\n");
+}
+
+std::optional<QString> readTerminalPassword(const QString& prompt) {
+    if (!::isatty(STDIN_FILENO)) {
+        const auto line = readLine(stdin);
+        return line ? std::optional(QString::fromStdString(*line)) : std::nullopt;
+    }
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    std::optional<std::string> line;
+    {
+        EchoOff quiet;
+        line = readLine(stdin);
+    }
+    std::fputs("\n", stderr);
+    return line ? std::optional(QString::fromStdString(*line)) : std::nullopt;
+}
+
+void addCommonOptions(QCommandLineParser& parser) {
+    parser.addOption(
+        QCommandLineOption(kDataOption, QStringLiteral("The data file."), QStringLiteral("FILE")));
+    parser.addOption(
+        QCommandLineOption({QStringLiteral("h"), kHelpOption}, QStringLiteral("This help.")));
+}
+
+void parseOrThrow(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                  int minPositional, int maxPositional) {
+    const QString tryHelp = QStringLiteral("\nTry 'sirano-cli %1 --help'.").arg(command);
+    if (!parser.parse(QStringList{QStringLiteral("sirano-cli")} + args))
+        throw CliError(exitcode::kUsage, parser.errorText() + tryHelp);
+    if (wantsHelp(parser))
+        return;
+    const qsizetype n = parser.positionalArguments().size();
+    if (n < minPositional)
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("%1: an argument is missing.").arg(command) + tryHelp);
+    if (n > maxPositional)
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("%1: unexpected argument '%2'.")
+                               .arg(command, parser.positionalArguments().at(maxPositional)) +
+                           tryHelp);
+}
+
+bool wantsHelp(const QCommandLineParser& parser) {
+    return parser.isSet(kHelpOption);
+}
+
+QString dataFilePath(const QCommandLineParser& parser) {
+    if (parser.isSet(kDataOption))
+        return parser.value(kDataOption);
+    try {
+        const QString folder = locateDataFolder(QCoreApplication::applicationDirPath());
+        return QDir(folder).filePath(QLatin1String(kDataFileName));
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+void loadStore(AppState& state, const QString& path) {
+    if (!QFileInfo::exists(path))
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("There is no data file at %1.").arg(path));
+    try {
+        loadDataFile(state, path);
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+void saveStore(AppState& state, const QString& path) {
+    try {
+        saveDataFile(state, path);
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+void requireMasterPassword(const Settings& settings, const Io& io) {
+    if (settings.masterPassword.isEmpty())
+        return;
+    io.err.flush();
+    const auto given = io.readPassword(QStringLiteral("Master password: "));
+    if (!given)
+        throw CliError(exitcode::kWrongPassword, QStringLiteral("No master password was given."));
+    if (*given != settings.masterPassword)
+        throw CliError(exitcode::kWrongPassword, QStringLiteral("The master password is wrong."));
+}
+
+std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile) {
+    const QString folder = QFileInfo(dataFile).absolutePath();
+    if (DataFolderLock::isHeld(folder))
+        throw CliError(
+            exitcode::kRefused,
+            QStringLiteral("SIRANO is running with the data folder %1. Quit it first: it "
+                           "would overwrite the data file with its own copy.")
+                .arg(folder));
+    return DataFolderLock::tryAcquire(folder);
+}
+
+}  // namespace sirano::cli

@@ -1,0 +1,82 @@
+// What every sirano-cli command shares: exit codes, the data file option, the master password
+// question, the folder lock, loading and saving the store. Commands throw CliError; main() prints
+// its message and exits with its code.
+#pragma once
+
+#include "store/AppState.h"
+#include "store/DataFile.h"
+#include "store/DataFolder.h"
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QTextStream>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+
+namespace sirano::cli {
+
+namespace exitcode {
+inline constexpr int kOk = 0;
+inline constexpr int kFailure = 1;        // the data file cannot be read or written, bad input
+inline constexpr int kWrongPassword = 2;  // the master password was wrong or not given
+inline constexpr int kRefused = 3;        // the data file exists (import without --force) or
+                                          // SIRANO is running on the data folder
+inline constexpr int kUsage = 64;         // unknown command or option, missing argument
+}  // namespace exitcode
+
+// The exit-code paragraph every --help ends with.
+QString exitCodesHelp();
+
+class CliError : public std::runtime_error {
+public:
+    CliError(int exitCode, const QString& message)
+        : std::runtime_error(message.toStdString()), exitCode_(exitCode), message_(message) {}
+    int exitCode() const { return exitCode_; }
+    const QString& message() const { return message_; }
+
+private:
+    int exitCode_;
+    QString message_;
+};
+
+// The terminal, injected so that commands do not reach for globals.
+struct Io {
+    QTextStream& out;
+    QTextStream& err;
+    // Reads one password (see readTerminalPassword); nothing when no line could be read.
+    std::function<std::optional<QString>(const QString& prompt)> readPassword;
+};
+
+// From the terminal without echo, the prompt on stderr; or, when stdin is no terminal, the first
+// line of stdin (its line end removed). Nothing at the end of input.
+std::optional<QString> readTerminalPassword(const QString& prompt);
+
+// A command line parser with --data FILE and --help; options of the command are added after.
+// parseOrThrow() throws CliError(kUsage) for unknown options and for a positional count outside
+// [minPositional, maxPositional].
+void addCommonOptions(QCommandLineParser& parser);
+void parseOrThrow(QCommandLineParser& parser, const QString& command, const QStringList& args,
+                  int minPositional, int maxPositional);
+bool wantsHelp(const QCommandLineParser& parser);
+
+// --data FILE when given, else SIRANO.DAT in the data folder (beside the executable when it holds
+// one, else the per-user folder).
+QString dataFilePath(const QCommandLineParser& parser);
+
+// Loads path into state. Throws CliError(kFailure) with the load error's message, also when there
+// is no file.
+void loadStore(AppState& state, const QString& path);
+// Saves atomically. Throws CliError(kFailure) with the reason.
+void saveStore(AppState& state, const QString& path);
+
+// Asks the master password when settings hold one. Throws CliError(kWrongPassword) when it is
+// wrong or not given; nothing is asked when no password is set.
+void requireMasterPassword(const Settings& settings, const Io& io);
+
+// Refuses (CliError kRefused) while a running SIRANO holds the lock of the data file's folder;
+// otherwise holds that lock for the caller's write (nothing when the folder cannot be locked).
+std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile);
+
+}  // namespace sirano::cli

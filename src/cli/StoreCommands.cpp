@@ -1,0 +1,231 @@
+// check, list, export and import: the data file from a terminal.
+#include "Commands.h"
+#include "store/StoreJson.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+namespace sirano::cli {
+namespace {
+
+const QString kJsonOption = QStringLiteral("json");
+const QString kForceOption = QStringLiteral("force");
+
+// One field of a tab-separated line: backslash, tab and line ends escaped, so one entry stays
+// one line.
+QString tsvField(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (QChar c : text) {
+        switch (c.unicode()) {
+            case u'\\':
+                out += QStringLiteral("\\\\");
+                break;
+            case u'\t':
+                out += QStringLiteral("\\t");
+                break;
+            case u'\n':
+                out += QStringLiteral("\\n");
+                break;
+            case u'\r':
+                out += QStringLiteral("\\r");
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+bool showHelp(const QCommandLineParser& parser, const Io& io, const QString& help) {
+    if (!wantsHelp(parser))
+        return false;
+    io.out << help << u'\n' << exitCodesHelp();
+    return true;
+}
+
+const QString kDataHelp = QStringLiteral(
+    "  --data FILE   the data file; without it, SIRANO.DAT beside sirano-cli when there is one,\n"
+    "                else ~/.local/share/sirano/SIRANO.DAT\n"
+    "  -h, --help    this help\n");
+
+int check(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parseOrThrow(parser, QStringLiteral("check"), args, 0, 0);
+    if (showHelp(
+            parser, io,
+            QStringLiteral("Usage: sirano-cli check [--data FILE]\n\n"
+                           "Loads the data file. Prints \"ok: N sites\", or why the file cannot "
+                           "be loaded\n(file, line, value position and reason).\n\nOptions:\n") +
+                kDataHelp))
+        return exitcode::kOk;
+    AppState state;
+    loadStore(state, dataFilePath(parser));
+    io.out << QStringLiteral("ok: %1 sites\n").arg(state.siteTable.siteCount());
+    return exitcode::kOk;
+}
+
+int list(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parser.addOption(QCommandLineOption(kJsonOption, QStringLiteral("JSON output.")));
+    parseOrThrow(parser, QStringLiteral("list"), args, 0, 0);
+    if (showHelp(
+            parser, io,
+            QStringLiteral("Usage: sirano-cli list [--json] [--data FILE]\n\n"
+                           "Lists the sites, one line each: index, title, address, address "
+                           "keyword and\nfield count, separated by tabs (a backslash, tab or "
+                           "line end inside a text is\nwritten \\\\, \\t, \\n, \\r). No stored "
+                           "value is shown and no password is asked.\n\nOptions:\n"
+                           "  --json        a JSON array of objects with the keys index, title, "
+                           "url,\n                urlKeyword and fieldCount\n") +
+                kDataHelp))
+        return exitcode::kOk;
+    AppState state;
+    loadStore(state, dataFilePath(parser));
+    const SiteTable& table = state.siteTable;
+    if (parser.isSet(kJsonOption)) {
+        QJsonArray sites;
+        for (int i = 0; i < table.siteCount(); ++i) {
+            const SiteEntry& e = table.at(i);
+            sites.append(QJsonObject{{QStringLiteral("index"), i},
+                                     {QStringLiteral("title"), e.title},
+                                     {QStringLiteral("url"), e.url},
+                                     {QStringLiteral("urlKeyword"), e.urlKeyword},
+                                     {QStringLiteral("fieldCount"), e.fieldCount()}});
+        }
+        io.out << QString::fromUtf8(QJsonDocument(sites).toJson());
+        return exitcode::kOk;
+    }
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        io.out << i << u'\t' << tsvField(e.title) << u'\t' << tsvField(e.url) << u'\t'
+               << tsvField(e.urlKeyword) << u'\t' << e.fieldCount() << u'\n';
+    }
+    return exitcode::kOk;
+}
+
+int exportStore(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parseOrThrow(parser, QStringLiteral("export"), args, 0, 0);
+    if (showHelp(parser, io,
+                 QStringLiteral(
+                     "Usage: sirano-cli export [--data FILE]\n\n"
+                     "Prints the whole store as JSON, stored values in clear:\n"
+                     "  {\"format\":\"sirano\",\"version\":1,\n"
+                     "   \"settings\":{\"masterPassword\":S,\"autoLoginAtStart\":N,"
+                     "\"autoLogoutMinutes\":N},\n"
+                     "   \"sites\":[{\"title\":S,\"url\":S,\"urlKeyword\":S,\n"
+                     "     \"fields\":[{\"formIndex\":N,\"elementIndex\":N,\"type\":S,\"name\":S,"
+                     "\"value\":S}]}]}\n"
+                     "When a master password is set it is asked first: on the terminal without "
+                     "echo, or\nas the first line of stdin when stdin is not a terminal. A wrong "
+                     "password prints\nnothing but the error.\n\nOptions:\n") +
+                     kDataHelp))
+        return exitcode::kOk;
+    AppState state;
+    loadStore(state, dataFilePath(parser));
+    requireMasterPassword(state.settings, io);
+    const StoreContents contents{state.siteTable, state.settings};
+    io.out << QString::fromUtf8(QJsonDocument(storeToJson(contents)).toJson());
+    return exitcode::kOk;
+}
+
+StoreContents readDocument(const QString& file) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("Cannot read %1: %2.").arg(file, f.errorString()));
+    const QByteArray bytes = f.readAll();
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError) {
+        const QByteArray before = bytes.left(error.offset);
+        const qsizetype line = before.count('\n') + 1;
+        const qsizetype column = error.offset - (before.lastIndexOf('\n') + 1) + 1;
+        throw CliError(exitcode::kFailure, QStringLiteral("%1, line %2, column %3: %4.")
+                                               .arg(file)
+                                               .arg(line)
+                                               .arg(column)
+                                               .arg(error.errorString()));
+    }
+    if (!doc.isObject())
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("%1: the document must be a JSON object.").arg(file));
+    try {
+        return storeFromJson(doc.object());
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, QStringLiteral("%1: %2").arg(file, e.message()));
+    }
+}
+
+int importStore(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parser.addOption(
+        QCommandLineOption(kForceOption, QStringLiteral("Replace an existing data file.")));
+    parseOrThrow(parser, QStringLiteral("import"), args, 1, 1);
+    if (showHelp(parser, io,
+                 QStringLiteral(
+                     "Usage: sirano-cli import FILE.json [--force] [--data FILE]\n\n"
+                     "Writes the data file from a JSON document in the form that export prints. "
+                     "The\nwhole document is checked first (a missing key, a number out of range, "
+                     "more than\n1001 sites or 101 fields in a site are refused, naming the key); "
+                     "nothing is\nwritten unless all of it is good. The file is replaced "
+                     "atomically. Refused while\nSIRANO is running with the same data "
+                     "folder.\n\nOptions:\n"
+                     "  --force       replace an existing data file; its master password, if "
+                     "any, is\n                asked first (as export asks it)\n") +
+                     kDataHelp))
+        return exitcode::kOk;
+
+    const StoreContents contents = readDocument(parser.positionalArguments().constFirst());
+    const QString path = dataFilePath(parser);
+    const auto lock = lockForWriting(path);
+    if (QFileInfo::exists(path)) {
+        if (!parser.isSet(kForceOption))
+            throw CliError(
+                exitcode::kRefused,
+                QStringLiteral("The data file %1 exists; give --force to replace it.").arg(path));
+        AppState existing;
+        try {
+            loadDataFile(existing, path);
+        } catch (const SiranoError& e) {
+            throw CliError(
+                exitcode::kFailure,
+                e.message() + QStringLiteral(" Its master password cannot be checked, so "
+                                             "it is not replaced; move it away first."));
+        }
+        requireMasterPassword(existing.settings, io);
+    }
+
+    AppState state;
+    state.siteTable = contents.siteTable;
+    state.settings = contents.settings;
+    state.generator.reseedFromClock();
+    saveStore(state, path);
+    io.out
+        << QStringLiteral("imported %1 sites into %2\n").arg(state.siteTable.siteCount()).arg(path);
+    return exitcode::kOk;
+}
+
+}  // namespace
+
+QList<Command> storeCommands() {
+    return {
+        {QStringLiteral("check"),
+         QStringLiteral("load the data file and report \"ok: N sites\" or why it fails"), check},
+        {QStringLiteral("list"),
+         QStringLiteral("list the sites (index, title, address, keyword, field count)"), list},
+        {QStringLiteral("export"), QStringLiteral("print the whole store as JSON, values in clear"),
+         exportStore},
+        {QStringLiteral("import"), QStringLiteral("write the data file from such a JSON document"),
+         importStore},
+    };
+}
+
+}  // namespace sirano::cli
