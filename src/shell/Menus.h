@@ -22,9 +22,10 @@ public:
     // Item 0 of mnuIP always exists. A caption of exactly "-" makes the item a separator that
     // cannot be chosen; any other caption is shown as it is ("&" included).
     virtual void setSiteCaption(int index, const QString& caption) = 0;
-    // Appends item index (the current item count) at the end of the site menu.
+    // Items keep their index for life, like the members of a control array.
+    // Creates item index (above every existing one), appended at the end of the site menu.
     virtual void createSiteItem(int index) = 0;
-    // Destroys item index (>= 1, the last one).
+    // Destroys item index (>= 1); the others keep their indices.
     virtual void destroySiteItem(int index) = 0;
 
     // At the mouse pointer; a chosen item's command runs on this thread.

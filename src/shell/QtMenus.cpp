@@ -1,6 +1,7 @@
 #include "QtMenus.h"
 
 #include <QCursor>
+#include <algorithm>
 
 namespace sirano {
 namespace {
@@ -45,7 +46,8 @@ QAction* QtMenus::addSiteItem(int index) {
     QAction* action = mnuSub_->addAction(QString());
     action->setObjectName(QStringLiteral("mnuIP"));
     connect(action, &QAction::triggered, this, [this, index] { Q_EMIT siteChosen(index); });
-    mnuIp_.push_back(action);
+    mnuIp_.resize(std::max(mnuIp_.size(), static_cast<std::size_t>(index) + 1), nullptr);
+    mnuIp_[static_cast<std::size_t>(index)] = action;
     return action;
 }
 
@@ -67,16 +69,18 @@ void QtMenus::setSiteCaption(int index, const QString& caption) {
 }
 
 void QtMenus::createSiteItem(int index) {
-    Q_ASSERT(static_cast<std::size_t>(index) == mnuIp_.size());
+    Q_ASSERT(static_cast<std::size_t>(index) >= mnuIp_.size());
     addSiteItem(index);
 }
 
 void QtMenus::destroySiteItem(int index) {
-    Q_ASSERT(index >= 1 && static_cast<std::size_t>(index) + 1 == mnuIp_.size());
-    QAction* action = mnuIp_.back();
-    mnuIp_.pop_back();
-    mnuSub_->removeAction(action);
-    action->deleteLater();
+    Q_ASSERT(index >= 1);
+    QAction*& slot = mnuIp_.at(static_cast<std::size_t>(index));
+    mnuSub_->removeAction(slot);
+    slot->deleteLater();
+    slot = nullptr;
+    while (mnuIp_.back() == nullptr)
+        mnuIp_.pop_back();
 }
 
 void QtMenus::popupSiteMenu() {

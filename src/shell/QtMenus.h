@@ -42,7 +42,7 @@ private:
     std::unique_ptr<QMenu> mnuMain_;
     std::unique_ptr<QMenu> mnuSub_;
     std::array<QAction*, 6> commands_{};
-    std::vector<QAction*> mnuIp_;
+    std::vector<QAction*> mnuIp_;  // item i at position i; a destroyed item leaves nullptr
 };
 
 }  // namespace sirano

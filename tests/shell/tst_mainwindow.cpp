@@ -1,0 +1,394 @@
+// The hidden main window's logic on fakes of the tray icon, the menus and the modal windows:
+// start-up decisions, log-in and log-out, the site menu rebuild, mouse messages and the commands.
+#include "RecordingMessageBox.h"
+#include "shell/MainWindow.h"
+#include "store/DataFile.h"
+
+#include <QtTest>
+#include <functional>
+
+using namespace sirano;
+using sirano::test::RecordingMessageBox;
+
+namespace {
+
+const char* commandName(CommandItem item) {
+    static const char* names[] = {"Memory", "Open", "LogInOut", "Password", "Version", "End"};
+    return names[static_cast<int>(item)];
+}
+
+// Every fake writes to one log, so that tests see the order across them.
+class FakeTray final : public TrayIcon {
+public:
+    QStringList& log;
+    explicit FakeTray(QStringList& l) : log(l) {}
+    static QString look(TrayLook l) { return l == TrayLook::LoggedIn ? "in" : "out"; }
+    void add(TrayLook l) override { log << "tray add " + look(l); }
+    void modifyIcon(TrayLook l) override { log << "icon " + look(l); }
+    void remove() override { log << "tray remove"; }
+};
+
+class FakeMenus final : public Menus {
+public:
+    QStringList& log;
+    QMap<int, QString> items{{0, QStringLiteral("SIRANO")}};  // by index; item 0 from design
+    explicit FakeMenus(QStringList& l) : log(l) {}
+    void setCaption(CommandItem item, const QString& caption) override {
+        log << QStringLiteral("caption %1 %2").arg(commandName(item), caption);
+    }
+    void setEnabled(CommandItem item, bool enabled) override {
+        log << QString::fromLatin1(enabled ? "enable " : "disable ") + commandName(item);
+    }
+    void setSiteCaption(int index, const QString& caption) override {
+        log << QStringLiteral("site %1 %2").arg(index).arg(caption);
+        QVERIFY(items.contains(index));
+        items[index] = caption;
+    }
+    void createSiteItem(int index) override {
+        log << QStringLiteral("create %1").arg(index);
+        QVERIFY(index > items.lastKey());  // appended at the end
+        items[index] = QString();
+    }
+    void destroySiteItem(int index) override {
+        log << QStringLiteral("destroy %1").arg(index);
+        QVERIFY(index >= 1 && items.contains(index));
+        items.remove(index);
+    }
+    QStringList site() const { return items.values(); }
+    void popupSiteMenu() override { log << "popup site"; }
+    void popupCommandMenu() override { log << "popup command"; }
+};
+
+class FakeUi final : public ShellUi {
+public:
+    QStringList& log;
+    std::function<void()> onPrompt;
+    explicit FakeUi(QStringList& l) : log(l) {}
+    void processEvents() override { log << "processEvents"; }
+    void showPasswordPrompt() override {
+        log << "prompt";
+        if (onPrompt)
+            onPrompt();
+    }
+    void showSiteSettings() override { log << "site settings"; }
+    void showPasswordSettings() override { log << "password settings"; }
+    void quit(int status) override { log << QStringLiteral("quit %1").arg(status); }
+};
+
+class FixedClock final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56)); }
+};
+
+const QStringList kLoginSteps = {"caption LogInOut ﾛｸﾞｱｳﾄ", "icon in", "enable Open",
+                                 "enable Memory", "enable Password"};
+const QStringList kLogoutSteps = {"caption LogInOut ﾛｸﾞｲﾝ", "icon out", "disable Open",
+                                  "disable Memory", "disable Password"};
+
+struct Harness {
+    AppState state;
+    QStringList log;
+    FakeTray tray{log};
+    FakeMenus menus{log};
+    FakeUi ui{log};
+    RecordingMessageBox boxes;
+    FixedClock clock;
+    MainWindow window{state, tray, menus, ui, boxes, clock};
+};
+
+SiteEntry entry(const QString& title) {
+    SiteEntry e;
+    e.title = title;
+    e.url = QStringLiteral("https://example.com/") + title;
+    e.setField(
+        0, SiteField{0, 1, QStringLiteral("password"), QStringLiteral("pw"), QStringLiteral("v")});
+    return e;
+}
+
+// A data file in folder with the given titles and settings.
+QString writeDataFile(const QString& folder, const QStringList& titles, const Settings& settings) {
+    AppState s;
+    for (const QString& t : titles)
+        s.siteTable.append(entry(t));
+    s.settings = settings;
+    const QString path = QDir(folder).filePath(QLatin1String(kDataFileName));
+    saveDataFile(s, path);
+    return path;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+}  // namespace
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+    QTemporaryDir dataHome_;
+
+private Q_SLOTS:
+    void initTestCase() {
+        // The per-user data folder of these tests.
+        qputenv("XDG_DATA_HOME", dataHome_.path().toLocal8Bit());
+    }
+
+    void startWithoutDataFile() {
+        QTemporaryDir exe;
+        Harness h;
+        h.state.asterisk = false;
+        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+
+        QCOMPARE(h.log, QStringList{"tray add in"} + kLoginSteps + QStringList{"site 0 -"});
+        QVERIFY(h.state.loggedIn);
+        QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
+        QVERIFY(h.state.asterisk);
+        QCOMPARE(h.state.dataFolder, dataHome_.filePath("sirano"));
+        QCOMPARE(h.state.dataFilePath, dataHome_.filePath("sirano/SIRANO.DAT"));
+        QVERIFY(!QFile::exists(h.state.dataFilePath));  // nothing is written at start
+        QVERIFY(h.boxes.asked.isEmpty());
+    }
+
+    void startWithDataFile_data() {
+        QTest::addColumn<int>("autoLogin");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<bool>("promptLogsIn");
+        QTest::addColumn<QStringList>("expected");
+
+        const QStringList menu = {"site 0 A&B", "create 1", "site 1 -"};
+        QTest::newRow("auto log-in")
+            << 1 << "pw" << false << QStringList{"tray add in"} + kLoginSteps + menu;
+        QTest::newRow("prompt, cancelled")
+            << 0 << "pw" << false
+            << QStringList{"tray add in"} + kLogoutSteps + QStringList{"prompt"} + menu;
+        QTest::newRow("prompt, logged in") << 0 << "" << true
+                                           << QStringList{"tray add in"} + kLogoutSteps +
+                                                  QStringList{"prompt"} + kLoginSteps + menu;
+    }
+    void startWithDataFile() {
+        QFETCH(int, autoLogin);
+        QFETCH(QString, password);
+        QFETCH(bool, promptLogsIn);
+        QFETCH(QStringList, expected);
+
+        QTemporaryDir exe;  // portable use: the data file beside the executable
+        Settings settings{password, int16_t(autoLogin), 5};
+        const QString path = writeDataFile(exe.path(), {"A&B", "-"}, settings);
+        const QByteArray before = readAll(path);
+
+        Harness h;
+        h.ui.onPrompt = [&] {
+            // Logged out before the prompt shows; the site menu is not yet built.
+            QVERIFY(!h.state.loggedIn);
+            QCOMPARE(h.menus.site(), QStringList{"SIRANO"});
+            if (promptLogsIn)
+                h.window.login();
+        };
+        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+
+        QCOMPARE(h.log, expected);
+        QCOMPARE(h.state.loggedIn, autoLogin != 0 || promptLogsIn);
+        QCOMPARE(h.state.settings, settings);
+        QCOMPARE(h.state.siteTable.siteCount(), int16_t(2));
+        QCOMPARE(h.state.dataFilePath, path);
+        QCOMPARE(h.menus.site(), (QStringList{"A&B", "-"}));
+        QCOMPARE(readAll(path), before);
+    }
+
+    void damagedDataFile_data() {
+        QTest::addColumn<int>("cut");  // bytes dropped from the end, or -1: a broken number
+        QTest::newRow("ends early") << 12;
+        QTest::newRow("not a number") << -1;
+    }
+    void damagedDataFile() {
+        QFETCH(int, cut);
+        QTemporaryDir exe;
+        const QString path = writeDataFile(exe.path(), {"one", "two"}, Settings{"pw", 1, 0});
+        QByteArray bytes = readAll(path);
+        if (cut > 0) {
+            bytes.chop(cut);
+        } else {
+            const int lineEnd = bytes.indexOf("\r\n", bytes.indexOf("\r\n") + 2);
+            bytes.insert(bytes.indexOf(",", lineEnd) + 1, "x");  // before the second field count
+        }
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(bytes);
+        }
+        Generator gen;
+        std::optional<LoadError> expected;
+        try {
+            parseDataFile(bytes, gen, path);
+        } catch (const LoadError& e) {
+            expected = e;
+        }
+        QVERIFY(expected && expected->line() > 0);
+
+        Harness h;
+        QCOMPARE(h.window.formLoad(exe.path()), exitstatus::kDataFileUnreadable);
+
+        QCOMPARE(h.log, QStringList{"tray add in"});  // no log-in decision, no menu
+        QCOMPARE(h.boxes.asked.size(), 1);
+        const auto& box = h.boxes.asked.first();
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY2(box.text.contains(path), qPrintable(box.text));
+        QVERIFY2(box.text.contains(QStringLiteral("%1 行目").arg(expected->line())),
+                 qPrintable(box.text));
+        QVERIFY2(box.text.contains(expected->reason()), qPrintable(box.text));
+        QCOMPARE(readAll(path), bytes);
+        QVERIFY(!h.state.loggedIn);
+    }
+
+    void secondCopyRefused() {
+        QTemporaryDir exe;
+        const QString path = writeDataFile(exe.path(), {"one"}, Settings{"", 1, 0});
+        const QByteArray before = readAll(path);
+        Harness first;
+        QCOMPARE(first.window.formLoad(exe.path()), std::nullopt);
+
+        Harness second;
+        QCOMPARE(second.window.formLoad(exe.path()), exitstatus::kAlreadyRunning);
+        QCOMPARE(second.log, QStringList{"tray add in"});
+        QCOMPARE(second.boxes.asked.size(), 1);
+        QVERIFY(second.boxes.asked.first().text.contains(QDir::toNativeSeparators(exe.path())));
+        QCOMPARE(readAll(path), before);
+    }
+
+    // Items are created and destroyed only at the end; every caption is rewritten.
+    void menuRebuild() {
+        Harness h;
+        SiteTable& table = h.state.siteTable;
+        h.window.menuSirano();
+        QCOMPARE(h.log, QStringList{"site 0 -"});
+
+        for (const char* t : {"a", "b&c", "-", "", "e"})
+            table.append(entry(t));
+        h.log.clear();
+        h.window.menuSirano();
+        QCOMPARE(h.log, (QStringList{"site 0 a", "create 1", "site 1 b&c", "create 2", "site 2 -",
+                                     "create 3", "site 3 ", "create 4", "site 4 e"}));
+        QCOMPARE(h.menus.site(), (QStringList{"a", "b&c", "-", "", "e"}));
+
+        table.remove(0);
+        table.setSiteCount(2);
+        h.log.clear();
+        h.window.menuSirano();
+        QCOMPARE(h.log,
+                 (QStringList{"site 0 b&c", "site 1 -", "destroy 2", "destroy 3", "destroy 4"}));
+
+        table.setSiteCount(0);
+        h.log.clear();
+        h.window.menuSirano();
+        QCOMPARE(h.log, (QStringList{"site 0 -", "site 0 -", "destroy 1"}));
+        QCOMPARE(h.menus.site(), QStringList{"-"});
+    }
+
+    void mouseMessage_data() {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<int>("message");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList site = {"processEvents", "popup site"};
+        const QStringList command = {"processEvents", "popup command"};
+        QTest::newRow("left, logged in") << true << 0x201 << site;
+        QTest::newRow("left, logged out") << false << 0x201 << QStringList{};
+        QTest::newRow("right, logged in") << true << 0x204 << command;
+        QTest::newRow("right, logged out") << false << 0x204 << command;
+        const std::pair<const char*, int> ignored[] = {
+            {"move", 0x200},     {"left up", 0x202},      {"left double", 0x203},
+            {"right up", 0x205}, {"right double", 0x206}, {"middle", 0x207},
+        };
+        for (const auto& [name, message] : ignored)
+            QTest::newRow(name) << true << message << QStringList{};
+    }
+    void mouseMessage() {
+        QFETCH(bool, loggedIn);
+        QFETCH(int, message);
+        QFETCH(QStringList, expected);
+        Harness h;
+        h.state.loggedIn = loggedIn;
+        h.window.formMouseMove(message);
+        QCOMPARE(h.log, expected);
+    }
+
+    void commands_data() {
+        QTest::addColumn<bool>("loggedIn");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("ﾛｸﾞｱｳﾄ") << true << "pw"
+                                << "LogInOut" << kLogoutSteps;
+        QTest::newRow("ﾛｸﾞｲﾝ, no password") << false << ""
+                                            << "LogInOut" << kLoginSteps;
+        QTest::newRow("ﾛｸﾞｲﾝ, password") << false << "pw"
+                                         << "LogInOut" << QStringList{"prompt"};
+        QTest::newRow("設定, logged in") << true << ""
+                                         << "Open" << QStringList{"site settings"};
+        QTest::newRow("設定, logged out") << false << ""
+                                          << "Open" << QStringList{};
+        QTest::newRow("ﾊﾟｽﾜｰﾄﾞ") << true << ""
+                                 << "Password" << QStringList{"password settings"};
+        QTest::newRow("終了") << true << ""
+                              << "End" << QStringList{"tray remove", "quit 0"};
+    }
+    void commands() {
+        QFETCH(bool, loggedIn);
+        QFETCH(QString, password);
+        QFETCH(QString, command);
+        QFETCH(QStringList, expected);
+        QTemporaryDir exe;
+        Harness h;
+        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        const QString dataFile = h.state.dataFilePath;
+        h.state.loggedIn = loggedIn;
+        h.state.settings.masterPassword = password;
+        h.log.clear();
+
+        if (command == "LogInOut")
+            h.window.mnuLogInOutClick();
+        else if (command == "Open")
+            h.window.mnuOpenClick();
+        else if (command == "Password")
+            h.window.mnuPasswordClick();
+        else
+            h.window.mnuEndClick();
+        QCOMPARE(h.log, expected);
+        QVERIFY(h.boxes.asked.isEmpty());
+        QVERIFY(!QFile::exists(dataFile));  // none of them saves
+
+        h.log.clear();
+        h.window.formUnload();  // the icon goes once
+        QCOMPARE(h.log.contains("tray remove"), command != "End");
+    }
+
+    void aboutBox() {
+        Harness h;
+        h.window.mnuVersionClick();
+        QCOMPARE(h.boxes.asked.size(), 1);
+        const auto& box = h.boxes.asked.first();
+        QCOMPARE(box.icon, QMessageBox::Information);
+        QCOMPARE(box.title, QStringLiteral("Information"));
+        QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        const QStringList lines = box.text.split(QLatin1Char('\r'));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(lines[0], QStringLiteral("SIRANO Ver.1.3.0"));
+        QVERIFY(lines[1].startsWith(QStringLiteral("Copyright")));
+        QVERIFY(h.log.isEmpty());
+    }
+
+    void saveSiranoWritesTheDataFile() {
+        QTemporaryDir dir;
+        Harness h;
+        h.state.dataFilePath = dir.filePath(QLatin1String(kDataFileName));
+        h.state.siteTable.append(entry("one"));
+        h.state.settings = Settings{"pw", 0, 3};
+        h.window.saveSirano();
+        AppState back;
+        loadDataFile(back, h.state.dataFilePath);
+        QCOMPARE(back.settings, h.state.settings);
+        QCOMPARE(back.siteTable.at(0), h.state.siteTable.at(0));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
