@@ -130,6 +130,7 @@ private Q_SLOTS:
     void applyOneField();
     void applyWithoutRowRenames();
     void typedTitleIsNotCompleted();
+    void cancelDiscardsEdits();
     void emptyTable();
     void deleteEntry_data();
     void deleteEntry();
@@ -281,6 +282,23 @@ void TestSiteSettings::typedTitleIsNotCompleted() {
     replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Gam"));
     click(dialog, "Command1");
     QCOMPARE(titles(f.state.siteTable), (QStringList{"Gam", "Beta", "Gamma ｶﾞﾝﾏ"}));
+}
+
+void TestSiteSettings::cancelDiscardsEdits() {
+    Fixture f;
+    const SiteTable before = f.state.siteTable;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    selectRow(dialog, 0);
+    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("X"));
+    replaceText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("Y"));
+    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("Z"));
+    click(dialog, "Command2");
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QVERIFY(f.hooks.calls.isEmpty());
+    for (int i = 0; i < 3; ++i)
+        QCOMPARE(f.state.siteTable.at(i), before.at(i));
 }
 
 // No entries: nothing shows, "削除" does nothing, "*" refreshes without an index, and "設定"
