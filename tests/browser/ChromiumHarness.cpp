@@ -2,6 +2,7 @@
 
 #include "browser/devtools/ChromiumLauncher.h"
 
+#include <sys/prctl.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +14,15 @@
 namespace sirano::test {
 
 using namespace std::chrono_literals;
+
+namespace {
+
+// A test that dies (a failed check, a crash) must not leave its browser or server behind.
+void dieWithTheTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
+}
+
+}  // namespace
 
 ChromiumHarness::ChromiumHarness() : profile_(std::make_unique<QTemporaryDir>()) {}
 
@@ -40,6 +50,7 @@ bool ChromiumHarness::start(QString* why) {
     server_.setArguments({QStringLiteral(SIRANO_FIXTURES "/pageserver.py"),
                           QStringLiteral(SIRANO_FIXTURES "/pages")});
     server_.setProcessChannelMode(QProcess::SeparateChannels);
+    dieWithTheTest(server_);
     server_.start();
     if (!server_.waitForStarted(5000)) {
         *why = QStringLiteral("the page server (python3) did not start");
@@ -75,6 +86,7 @@ bool ChromiumHarness::startBrowser(QString* why) {
                                        QStringLiteral("about:blank")});
     browser_->setStandardOutputFile(QProcess::nullDevice());
     browser_->setStandardErrorFile(QProcess::nullDevice());
+    dieWithTheTest(*browser_);
     browser_->start();
     if (!browser_->waitForStarted(5000)) {
         *why = QStringLiteral("Chromium did not start");
@@ -106,6 +118,7 @@ void ChromiumHarness::killBrowser() {
         browser_->waitForFinished(5000);
     }
     browser_.reset();
+    waitProfileReleased(profileFolder());
 }
 
 QString ChromiumHarness::url(const QString& path, const QString& host) const {
@@ -170,8 +183,13 @@ void ChromiumHarness::resetTabs() {
     for (const QJsonValue& t : targets) {
         const QJsonObject info = t.toObject();
         const QString id = info.value(QLatin1String("targetId")).toString();
-        if (info.value(QLatin1String("type")).toString() == QLatin1String("page") && id != keep)
+        if (info.value(QLatin1String("type")).toString() != QLatin1String("page") || id == keep)
+            continue;
+        try {
             closeTab(id);
+        } catch (const std::runtime_error&) {
+            // closed by itself meanwhile
+        }
     }
     sessions_.clear();
 }
@@ -186,6 +204,21 @@ bool ChromiumHarness::waitFor(const std::function<bool()>& condition, int timeou
             return false;
         QThread::msleep(20);
     }
+}
+
+bool ChromiumHarness::waitProfileReleased(const QString& profile, int timeoutMs) {
+    const QByteArray needle = "--user-data-dir=" + profile.toUtf8() + '\0';
+    return waitFor(
+        [&] {
+            const QStringList pids = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+            for (const QString& pid : pids) {
+                QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+                if (cmdline.open(QIODevice::ReadOnly) && cmdline.readAll().contains(needle))
+                    return false;
+            }
+            return true;
+        },
+        timeoutMs);
 }
 
 }  // namespace sirano::test

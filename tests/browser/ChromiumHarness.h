@@ -46,6 +46,9 @@ public:
 
     // Polls condition every 20 ms until it holds or timeoutMs pass.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+    // Waits until no process runs on the profile any more (the browser's helpers outlive it
+    // briefly and still write there).
+    static bool waitProfileReleased(const QString& profile, int timeoutMs = 5000);
 
 private:
     QJsonObject command(const QString& method, const QJsonObject& params,

@@ -39,21 +39,21 @@ WindowPtr waitForWindow(Browser& browser, const QString& url, bool idle = true,
     return found;
 }
 
-[[maybe_unused]] QStringList urlsOf(Browser& browser) {
+QStringList urlsOf(Browser& browser) {
     QStringList urls;
     for (const WindowPtr& w : browser.windows())
         urls << w->locationUrl();
     return urls;
 }
 
-[[maybe_unused]] QList<int32_t> hwndsOf(Browser& browser) {
+QList<int32_t> hwndsOf(Browser& browser) {
     QList<int32_t> numbers;
     for (const WindowPtr& w : browser.windows())
         numbers << w->hwnd();
     return numbers;
 }
 
-[[maybe_unused]] FieldEdit text(int form, int element, const QString& value) {
+FieldEdit text(int form, int element, const QString& value) {
     FieldEdit e;
     e.formIndex = form;
     e.elementIndex = element;
@@ -61,7 +61,7 @@ WindowPtr waitForWindow(Browser& browser, const QString& url, bool idle = true,
     return e;
 }
 
-[[maybe_unused]] FieldEdit tick(int form, int element, bool checked) {
+FieldEdit tick(int form, int element, bool checked) {
     FieldEdit e;
     e.formIndex = form;
     e.elementIndex = element;
@@ -182,6 +182,439 @@ private Q_SLOTS:
         QCOMPARE(f[3].value, QStringLiteral("en"));
         QCOMPARE(f[4].tagName, QStringLiteral("TEXTAREA"));
         QCOMPARE(f[4].value, QStringLiteral("two\nlines"));
+    }
+
+    void windowOrderIsStableAcrossActivationAndNavigation() {
+        const QString a = harness_->url(QStringLiteral("login1.html?a"));
+        const QString b = harness_->url(QStringLiteral("login1.html?b"));
+        const QString c = harness_->url(QStringLiteral("login2.html?c"));
+        const QString tabA = harness_->openTab(a);
+        auto browser = connect();
+        QVERIFY(waitForWindow(*browser, a));
+        const QString tabB = harness_->openTab(b);
+        const QString tabC = harness_->openTab(c);
+        QVERIFY(waitForWindow(*browser, b) && waitForWindow(*browser, c));
+        // The blank tab and a were there before the connection (in Chromium's order); b and c
+        // follow as first seen.
+        const QStringList urls = urlsOf(*browser);
+        const QList<int32_t> numbers = hwndsOf(*browser);
+        QCOMPARE(urls.size(), 4);
+        QCOMPARE(QSet<QString>(urls.begin(), urls.begin() + 2),
+                 (QSet<QString>{QStringLiteral("about:blank"), a}));
+        QCOMPARE(urls.mid(2), (QStringList{b, c}));
+        QCOMPARE(QSet<int32_t>(numbers.begin(), numbers.end()).size(), 4);
+        QVERIFY(!numbers.contains(0));
+        const int at = urls.indexOf(a);
+
+        // Chromium's own lists reorder on both of these.
+        harness_->activateTab(tabC);
+        harness_->activateTab(tabA);
+        const QString b2 =
+            harness_->url(QStringLiteral("login2.html?b2"), QStringLiteral("localhost"));
+        harness_->navigate(tabB, b2);
+        QVERIFY(waitForWindow(*browser, b2));
+        QStringList moved = urls;
+        moved[2] = b2;
+        QCOMPARE(urlsOf(*browser), moved);
+        QCOMPARE(hwndsOf(*browser), numbers);
+
+        // The page that moved to another site is read in its new document.
+        QCOMPARE(browser->windows()[2]->readPage().title, QStringLiteral("Login Two"));
+        moved.removeAt(at);
+        QList<int32_t> left = numbers;
+        left.removeAt(at);
+        harness_->closeTab(tabA);
+        QVERIFY(ChromiumHarness::waitFor([&] { return urlsOf(*browser).size() == 3; }));
+        QCOMPARE(urlsOf(*browser), moved);
+        QCOMPARE(hwndsOf(*browser), left);
+    }
+
+    void onlyPagesAreListed() {
+        // A page with a frame from another site (a target of its own, type "iframe").
+        const QString frames = harness_->url(QStringLiteral("frames.html"));
+        harness_->openTab(frames);
+        auto browser = connect();
+        QVERIFY(waitForWindow(*browser, frames));
+        QCOMPARE(urlsOf(*browser).size(), 2);
+        QCOMPARE(urlsOf(*browser).count(frames), 1);
+    }
+
+    void busyWhileLoading() {
+        auto browser = connect();
+        const QString stalled = harness_->url(QStringLiteral("stalled"));
+        harness_->openTab(stalled);
+        const WindowPtr w = waitForWindow(*browser, stalled, false);
+        QVERIFY(w);
+        // Never finishes: stays busy.
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(w->busy());
+            QThread::msleep(50);
+        }
+
+        const QString login = harness_->url(QStringLiteral("login1.html"));
+        const QString tab = harness_->openTab(login);
+        const WindowPtr page = waitForWindow(*browser, login);
+        QVERIFY(page);
+        QVERIFY(!page->busy());
+        // A navigation that takes a while: busy from its start to its end.
+        harness_->navigate(tab, harness_->url(QStringLiteral("slow?ms=700")));
+        QVERIFY(ChromiumHarness::waitFor([&] { return page->busy(); }, 2000));
+        QVERIFY(ChromiumHarness::waitFor([&] { return !page->busy(); }, 5000));
+        QCOMPARE(page->locationUrl(), harness_->url(QStringLiteral("slow?ms=700")));
+    }
+
+    void busyAtFirstSight() {
+        // Pages that were already loading (or loaded) before the connection: no start event
+        // will come for them.
+        const QString stalled = harness_->url(QStringLiteral("stalled"));
+        const QString image = harness_->url(QStringLiteral("imagenever.html"));
+        const QString login = harness_->url(QStringLiteral("login1.html"));
+        harness_->openTab(stalled);
+        harness_->openTab(image);
+        const QString tab = harness_->openTab(login);
+        QVERIFY(ChromiumHarness::waitFor([&] {
+            return harness_->evaluate(tab, QStringLiteral("document.readyState")).toString() ==
+                   QLatin1String("complete");
+        }));
+        QThread::msleep(200);  // the other two have committed their documents by now
+
+        auto browser = connect();
+        QHash<QString, bool> busy;
+        for (const WindowPtr& w : browser->windows())
+            busy.insert(w->locationUrl(), w->busy());
+        QCOMPARE(busy.value(stalled, false), true);
+        QCOMPARE(busy.value(image, false), true);  // its document stays "interactive"
+        QCOMPARE(busy.value(login, true), false);
+    }
+
+    void hostilePageIsReadAndWrittenFaithfully() {
+        const QString hostile = harness_->url(QStringLiteral("hostile.html"));
+        const QString tab = harness_->openTab(hostile);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, hostile);
+        QVERIFY(w);
+
+        PageSnapshot page = w->readPage();
+        QCOMPARE(page.title, QStringLiteral("Hostile"));
+        QCOMPARE(page.url, hostile);
+        QCOMPARE(page.forms.size(), 2);
+        QCOMPARE(page.forms[0].elements.size(), 1);
+        QCOMPARE(page.forms[0].elements[0].name, QStringLiteral("elements"));
+        QCOMPARE(page.forms[0].elements[0].value, QStringLiteral("'); alert(1);//"));
+        QCOMPARE(page.forms[1].elements.size(), 3);
+        QCOMPARE(page.forms[1].elements[0].value,
+                 QStringLiteral("</script><script>alert(2)</script>"));
+        QCOMPARE(page.forms[1].elements[1].value, QStringLiteral("${alert(3)}"));
+        QVERIFY(page.forms[1].elements[2].checked);
+
+        const QList<FieldEdit> edits{
+            text(0, 0, QStringLiteral("</script><script>alert(4)</script>")),
+            text(1, 0, QStringLiteral("'); alert(5);//")),
+            text(1, 1, QStringLiteral("\"`${alert(6)}\\u0022")), tick(1, 2, false)};
+        const WriteResult result = w->writeFields(edits);
+        QVERIFY(result.hadForms);
+        QCOMPARE(result.applied, 4);
+        QVERIFY(!result.failure);
+
+        page = w->readPage();
+        QCOMPARE(page.forms[0].elements[0].value, edits[0].value);
+        QCOMPARE(page.forms[1].elements[0].value, edits[1].value);
+        QCOMPARE(page.forms[1].elements[1].value, edits[2].value);
+        QVERIFY(!page.forms[1].elements[2].checked);
+        // Nothing ran as script: the page's alert was never called, no dialog is open.
+        QCOMPARE(
+            harness_->evaluate(tab, QStringLiteral("document.body.getAttribute('data-alerted')")),
+            QJsonValue(QJsonValue::Null));
+        QVERIFY(!w->busy());
+    }
+
+    void writesAreSeenByThePagesListeners() {
+        const QString url = harness_->url(QStringLiteral("listeners.html"));
+        harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+
+        FieldEdit renamed = text(0, 0, QStringLiteral("not written"));
+        renamed.expectedName = QStringLiteral("User");  // names compare exactly
+        FieldEdit named = text(0, 1, QStringLiteral("pa ss"));
+        named.expectedName = QStringLiteral("pass");
+        const WriteResult result = w->writeFields({text(0, 0, QStringLiteral("carol")), renamed,
+                                                   named, tick(0, 2, true), tick(0, 3, true)});
+        QVERIFY(result.hadForms);
+        QCOMPARE(result.applied, 5);
+        QVERIFY(!result.failure);
+
+        const PageSnapshot page = w->readPage();
+        QCOMPARE(page.forms[0].elements[0].value, QStringLiteral("carol"));
+        QCOMPARE(page.forms[0].elements[1].value, QStringLiteral("pa ss"));
+        QVERIFY(page.forms[0].elements[2].checked);
+        QVERIFY(page.forms[0].elements[3].checked);
+        // The tick that had to change was clicked; the one already right was left alone.
+        QCOMPARE(
+            page.forms[1].elements[0].value,
+            QStringLiteral("input:user=carol\nchange:user=carol\n"
+                           "input:pass=pa ss\nchange:pass=pa ss\n"
+                           "click:remember=true\ninput:remember=true\nchange:remember=true\n"));
+        QCOMPARE(QJsonDocument::fromJson(page.forms[1].elements[1].value.toUtf8()).object(),
+                 (QJsonObject{{QStringLiteral("user"), QStringLiteral("carol")},
+                              {QStringLiteral("pass"), QStringLiteral("pa ss")},
+                              {QStringLiteral("remember"), true}}));
+
+        // Clearing a tick goes through the page's listeners as well.
+        QCOMPARE(w->writeFields({tick(0, 3, false)}).applied, 1);
+        QVERIFY(!w->readPage().forms[0].elements[3].checked);
+        QVERIFY(w->readPage().forms[1].elements[0].value.endsWith(
+            QStringLiteral("click:terms=false\ninput:terms=false\nchange:terms=false\n")));
+    }
+
+    void writeStopsAtTheFirstFailure_data() {
+        QTest::addColumn<QList<FieldEdit>>("edits");
+        QTest::addColumn<int>("applied");
+        QTest::addColumn<int>("error");
+        const auto a = text(0, 0, QStringLiteral("first"));
+        const auto b = text(0, 1, QStringLiteral("second"));
+        QTest::newRow("form past the end")
+            << QList<FieldEdit>{a, b, text(2, 0, "x"), text(0, 0, "y")} << 2 << 91;
+        QTest::newRow("element past the end") << QList<FieldEdit>{a, text(0, 5, "x"), b} << 1 << 91;
+        QTest::newRow("negative position") << QList<FieldEdit>{text(-1, 0, "x")} << 0 << 91;
+        QTest::newRow("fieldset has no value")
+            << QList<FieldEdit>{a, text(0, 4, "x"), b} << 1 << 438;
+        QTest::newRow("textarea has no tick") << QList<FieldEdit>{tick(1, 0, true), a} << 0 << 438;
+        QTest::newRow("all written") << QList<FieldEdit>{a, b} << 2 << 0;
+    }
+
+    void writeStopsAtTheFirstFailure() {
+        QFETCH(QList<FieldEdit>, edits);
+        QFETCH(int, applied);
+        QFETCH(int, error);
+        const QString url = harness_->url(QStringLiteral("listeners.html"));
+        harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+
+        const WriteResult result = w->writeFields(edits);
+        QVERIFY(result.hadForms);
+        QCOMPARE(result.applied, applied);
+        QCOMPARE(result.failure ? result.failure->number() : 0, error);
+        if (result.failure)
+            QVERIFY(!result.failure->message().isEmpty());
+        // What was written before the failure stays written; nothing after it is.
+        QStringList expected{QString(), QString()};
+        for (const FieldEdit& e : edits.mid(0, applied)) {
+            if (!e.checkbox && e.formIndex == 0 && (e.elementIndex == 0 || e.elementIndex == 1))
+                expected[e.elementIndex] = e.value;
+        }
+        const PageSnapshot page = w->readPage();
+        QCOMPARE(page.forms[0].elements[0].value, expected[0]);
+        QCOMPARE(page.forms[0].elements[1].value, expected[1]);
+    }
+
+    void pageWithoutFormsIsNotWritten() {
+        const QString url = harness_->url(QStringLiteral("noforms.html"));
+        harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        const WriteResult result = w->writeFields({text(0, 0, QStringLiteral("x"))});
+        QVERIFY(!result.hadForms);
+        QCOMPARE(result.applied, 0);
+        QVERIFY(!result.failure);
+        QVERIFY(w->readPage().forms.isEmpty());
+    }
+
+    void pageThatMovedToAnotherSiteRefusesTheWrite() {
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        const QString tab = harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        QCOMPARE(w->locationUrl(), url);  // what the caller matched
+        const QString elsewhere =
+            harness_->url(QStringLiteral("login1.html"), QStringLiteral("localhost"));
+        harness_->navigate(tab, elsewhere);
+        QVERIFY(ChromiumHarness::waitFor([&] {
+            return harness_->evaluate(tab, QStringLiteral("location.href")).toString() == elsewhere;
+        }));
+        try {
+            w->writeFields({text(0, 0, QStringLiteral("for 127.0.0.1 only"))});
+            QFAIL("the write reached another site");
+        } catch (const SiranoError& e) {
+            QCOMPARE(e.number(), err::kObjectDisconnected);
+        }
+        QCOMPARE(w->readPage().forms[0].elements[0].value, QStringLiteral("alice"));
+        // Looked at again, the new site is what the caller matches and writes.
+        QCOMPARE(w->locationUrl(), elsewhere);
+        QCOMPARE(w->writeFields({text(0, 0, QStringLiteral("for localhost"))}).applied, 1);
+    }
+
+    void trackedStateCostsNoCommand() {
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        w->readPage();  // the page's isolated world exists from here on
+
+        const auto before = browser->traffic();
+        for (int i = 0; i < 20; ++i) {
+            for (const WindowPtr& each : browser->windows()) {
+                each->busy();
+                each->locationUrl();
+                each->hwnd();
+            }
+        }
+        QCOMPARE(browser->traffic().commands, before.commands);
+
+        w->readPage();
+        w->writeFields({text(0, 0, QStringLiteral("x")), text(0, 1, QStringLiteral("y"))});
+        QCOMPARE(browser->traffic().commands, before.commands + 2);
+        QCOMPARE(browser->traffic().waited, before.waited + 2);
+    }
+
+    void unansweredCallKeepsTheWindowBusy() {
+        const QString url = harness_->url(QStringLiteral("hang.html#1500"));
+        harness_->openTab(url);
+        auto browser = connect(300ms);
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        QElapsedTimer clock;
+        clock.start();
+        try {
+            w->writeFields({text(0, 1, QStringLiteral("wakes the listener"))});
+            QFAIL("a hung page answered");
+        } catch (const SiranoError& e) {
+            QCOMPARE(e.number(), err::kObjectDisconnected);
+        }
+        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(w->busy());
+        QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }, 5000));
+        QCOMPARE(w->readPage().forms[0].elements[1].value, QStringLiteral("wakes the listener"));
+    }
+
+    void tabClosedInTheMiddleFailsAtOnce() {
+        const QString url = harness_->url(QStringLiteral("hang.html#6000"));
+        const QString tab = harness_->openTab(url);
+        auto browser = connect(8000ms);
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        QElapsedTimer clock;
+        clock.start();
+        {
+            Later close(400, [&] { harness_->closeTab(tab); });
+            try {
+                w->writeFields({text(0, 1, QStringLiteral("x"))});
+                QFAIL("the closed tab answered");
+            } catch (const SiranoError& e) {
+                QCOMPARE(e.number(), err::kObjectDisconnected);
+            }
+        }
+        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(ChromiumHarness::waitFor([&] { return !urlsOf(*browser).contains(url); }));
+        QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());
+    }
+
+    void browserKilledInTheMiddleFailsAtOnce() {
+        const QString url = harness_->url(QStringLiteral("hang.html#6000"));
+        harness_->openTab(url);
+        auto browser = connect(8000ms);
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        QElapsedTimer clock;
+        clock.start();
+        {
+            Later kill(400, [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
+            try {
+                w->writeFields({text(0, 1, QStringLiteral("x"))});
+                QFAIL("the killed browser answered");
+            } catch (const SiranoError& e) {
+                QCOMPARE(e.number(), err::kObjectDisconnected);
+            }
+        }
+        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        harness_->killBrowser();
+        QVERIFY(browser->windows().isEmpty());
+        QVERIFY(w->busy());
+        QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());
+        QVERIFY_THROWS_EXCEPTION(SiranoError, w->openInBackground(url));
+
+        // The next browser on the same profile is found again.
+        QString why;
+        QVERIFY2(harness_->startBrowser(&why), qPrintable(why));
+        QVERIFY(ChromiumHarness::waitFor([&] { return !browser->windows().isEmpty(); }));
+    }
+
+    void opensInABackgroundTab() {
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        const int before = browser->windows().size();
+        const QString other = harness_->url(QStringLiteral("login2.html?opened"));
+        w->openInBackground(other);
+        const WindowPtr opened = waitForWindow(*browser, other);
+        QVERIFY(opened);
+        QCOMPARE(browser->windows().size(), before + 1);
+        QCOMPARE(browser->windows().last()->hwnd(), opened->hwnd());
+        QCOMPARE(opened->readPage().title, QStringLiteral("Login Two"));
+        QCOMPARE(w->locationUrl(), url);
+    }
+
+    void startsItsOwnBrowserWhenNoneRuns() {
+        QTemporaryDir data;
+        ChromiumBrowser::Options options;
+        options.profileFolder = QDir(data.path()).filePath(QStringLiteral("browser"));
+        options.launch.programs = {QString::fromLatin1(ChromiumHarness::kChromium)};
+        options.launch.extraArgs = ChromiumHarness::headlessSwitches();
+        ChromiumBrowser browser(options);
+        QVERIFY(browser.windows().isEmpty());
+
+        const QString url = harness_->url(QStringLiteral("login1.html?own"));
+        browser.openInNewBrowser(url);
+        const qint64 pid = browser.lastStartedPid();
+        QVERIFY(pid > 0);
+        const auto stop = qScopeGuard([&] {
+            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            ChromiumHarness::waitProfileReleased(options.profileFolder);
+        });
+        // Found again through the profile's DevToolsActivePort.
+        const WindowPtr w = waitForWindow(browser, url, true, 20000);
+        QVERIFY(w);
+        QVERIFY(QFile::exists(
+            QDir(options.profileFolder).filePath(QStringLiteral("DevToolsActivePort"))));
+        QCOMPARE(w->readPage().title, QStringLiteral("Login One"));
+        QCOMPARE(QFile(options.profileFolder).permissions() & QFileDevice::ReadOther,
+                 QFileDevice::Permissions());
+    }
+
+    void cannotStartABrowser() {
+        QTemporaryDir data;
+        ChromiumBrowser::Options options;
+        options.profileFolder = data.path();
+        options.launch.programs = {QStringLiteral("/nonexistent/chromium"),
+                                   QStringLiteral("sirano-no-such-browser")};
+        ChromiumBrowser browser(options);
+        try {
+            browser.openInNewBrowser(QStringLiteral("http://127.0.0.1/"));
+            QFAIL("started a browser that does not exist");
+        } catch (const SiranoError& e) {
+            QCOMPARE(e.number(), err::kCannotCreateObject);
+        }
+    }
+
+    void launchArguments() {
+        // An address that looks like a switch stays an address.
+        const QStringList args = chromiumArguments(QStringLiteral("/data/browser"), 0,
+                                                   QStringLiteral("--renderer-cmd-prefix=x"), {});
+        QVERIFY(args.contains(QStringLiteral("--user-data-dir=/data/browser")));
+        QVERIFY(args.contains(QStringLiteral("--remote-debugging-port=0")));
+        QVERIFY(args.contains(QStringLiteral("--no-first-run")));
+        QVERIFY(args.contains(QStringLiteral("--no-default-browser-check")));
+        QCOMPARE(args.contains(QStringLiteral("--no-sandbox")), ::geteuid() == 0);
+        QCOMPARE(args.mid(args.size() - 2),
+                 (QStringList{QStringLiteral("--"), QStringLiteral("--renderer-cmd-prefix=x")}));
     }
 };
 

@@ -352,33 +352,37 @@ void ChromiumBrowser::Core::readReadyState(const std::shared_ptr<Page>& page,
         std::lock_guard lock(mutex);
         eventsBefore = page->loadEvents;
     }
-    conn->send(QStringLiteral("Runtime.evaluate"),
-               QJsonObject{{QStringLiteral("expression"), QStringLiteral("document.readyState")},
-                           {QStringLiteral("returnByValue"), true}},
-               session, [this, page, session, eventsBefore, tries](const CdpReply& reply) {
-                   if (reply.status == CdpReply::Status::Error && tries > 1) {
-                       readReadyState(page, session, tries - 1);
-                       return;
-                   }
-                   if (!reply.ok())
-                       return;
-                   bool loaded = false;
-                   {
-                       std::lock_guard lock(mutex);
-                       if (page->sessionId != session || page->loadEvents != eventsBefore)
-                           return;  // a load event since is newer than this answer
-                       const QString state = reply.result.value(QLatin1String("result"))
-                                                 .toObject()
-                                                 .value(QLatin1String("value"))
-                                                 .toString();
-                       page->stateKnown = true;
-                       page->loading = state != QLatin1String("complete");
-                       loaded = !page->loading;
-                   }
-                   changed.notify_all();
-                   if (loaded)
-                       createWorld(page);
-               });
+    const QJsonObject params{
+        {QStringLiteral("expression"), QStringLiteral("[document.readyState, document.URL]")},
+        {QStringLiteral("returnByValue"), true}};
+    auto answered = [this, page, session, eventsBefore, tries](const CdpReply& reply) {
+        if (reply.status == CdpReply::Status::Error && tries > 1)
+            return readReadyState(page, session, tries - 1);
+        if (!reply.ok())
+            return;
+        const QJsonArray answer = reply.result.value(QLatin1String("result"))
+                                      .toObject()
+                                      .value(QLatin1String("value"))
+                                      .toArray();
+        bool loaded = false;
+        {
+            std::lock_guard lock(mutex);
+            if (page->sessionId != session || page->loadEvents != eventsBefore)
+                return;  // a load event since is newer than this answer
+            // A new tab shows its initial blank document while its first navigation waits
+            // for an answer: that navigation is under way.
+            const bool initialBlank = answer.at(1).toString() == QLatin1String("about:blank") &&
+                                      !page->url.isEmpty() &&
+                                      page->url != QLatin1String("about:blank");
+            page->stateKnown = true;
+            page->loading = answer.at(0).toString() != QLatin1String("complete") || initialBlank;
+            loaded = !page->loading;
+        }
+        changed.notify_all();
+        if (loaded)
+            createWorld(page);
+    };
+    conn->send(QStringLiteral("Runtime.evaluate"), params, session, std::move(answered));
 }
 
 void ChromiumBrowser::Core::onPageEvent(const std::shared_ptr<Page>& page, const QString& method,
@@ -407,6 +411,11 @@ void ChromiumBrowser::Core::onPageEvent(const std::shared_ptr<Page>& page, const
             page->mainFrameId = frame.value(QLatin1String("id")).toString();
             ++page->documents;
             page->world.clear();  // it belonged to the document that just went
+            // A new document loads until its frame stops loading, even when the start of its
+            // navigation came before we were listening.
+            page->loading = true;
+            page->stateKnown = true;
+            ++page->loadEvents;
         } else if (method == QLatin1String("Page.javascriptDialogOpening")) {
             page->dialogOpen = true;
         } else if (method == QLatin1String("Page.javascriptDialogClosed")) {
