@@ -1,11 +1,13 @@
 #include "TrayApp.h"
 
+#include "browser/devtools/DevToolsBrowser.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordPrompt.h"
 #include "login/PasswordSettingsDialog.h"
 #include "store/Error.h"
 
 #include <QCoreApplication>
+#include <QDir>
 
 namespace sirano {
 namespace {
@@ -59,8 +61,14 @@ void TrayApp::pollTray() {
     }
     trayPoll_.stop();
     guarded([&] {
-        if (const auto status = window_.formLoad(executableFolder_))
+        if (const auto status = window_.formLoad(executableFolder_)) {
             quit(*status);
+            return;
+        }
+        const QString folder = state_.dataFolder;
+        browser_ = createChromiumBrowser(QDir(folder).filePath(QLatin1String(kBrowserProfileName)));
+        errorLog_ = std::make_unique<FileErrorLog>(folder, clock_);
+        automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, window_, clock_);
     });
 }
 
@@ -68,6 +76,8 @@ void TrayApp::command(CommandItem item) {
     guarded([&] {
         switch (item) {
             case CommandItem::Memory:
+                if (automation_)
+                    automation_->mnuMemoryClick();
                 break;
             case CommandItem::Open:
                 window_.mnuOpenClick();

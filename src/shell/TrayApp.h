@@ -5,6 +5,9 @@
 #include "MainWindow.h"
 #include "QtMenus.h"
 #include "QtTrayIcon.h"
+#include "browser/Automation.h"
+#include "browser/ErrorLog.h"
+#include "browser/ObjectModel.h"
 #include "store/AppState.h"
 #include "store/DateTimeText.h"
 #include "ui/MessageBox.h"
@@ -12,6 +15,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <memory>
 
 namespace sirano {
 
@@ -50,6 +54,10 @@ private:
     QTimer timer1_;
     QTimer trayPoll_;
     QElapsedTimer trayWaited_;
+    // The browser work, from the moment the data folder is known.
+    std::unique_ptr<Browser> browser_;
+    std::unique_ptr<FileErrorLog> errorLog_;
+    std::unique_ptr<Automation> automation_;
 };
 
 }  // namespace sirano
