@@ -1,10 +1,322 @@
-// The browser commands (windows, capture, fill) are not built yet.
+// windows, capture and fill: the tray program's browser work from a terminal, with a report of
+// what it did instead of the tray's silence.
 #include "Commands.h"
+#include "browser/Automation.h"
+#include "browser/ErrorLog.h"
+#include "browser/devtools/DevToolsBrowser.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 namespace sirano::cli {
+namespace {
+
+const QString kBrowserOption = QStringLiteral("browser");
+
+const QString kCommonHelp = QStringLiteral(
+    "  --browser PORT  the Chromium whose remote debugging listens on this loopback port;\n"
+    "                  without it, the browser SIRANO itself starts (the DevToolsActivePort\n"
+    "                  file of the profile \"browser\" beside the data file)\n"
+    "  --data FILE     the data file; without it, SIRANO.DAT beside sirano-cli when there is\n"
+    "                  one, else ~/.local/share/sirano/SIRANO.DAT\n"
+    "  -h, --help      this help\n");
+
+QString describe(int number) {
+    switch (number) {
+        case err::kOverflow:
+            return QStringLiteral("a form or element position does not fit in 16 bits");
+        case err::kSubscriptOutOfRange:
+            return QStringLiteral("a limit was reached (1001 sites, 101 fields per site)");
+        case err::kObjectNotSet:
+            return QStringLiteral("a stored form or element position is past the end of the page");
+        case err::kCannotCreateObject:
+            return QStringLiteral("no browser could be started");
+        case err::kNoSuchMember:
+            return QStringLiteral("an element refused the value");
+        case err::kObjectDisconnected:
+            return QStringLiteral("the tab or the browser went away, or did not answer in time");
+        default:
+            return QStringLiteral("unexpected failure");
+    }
+}
+
+// What the browser work did, gathered on the way for the report.
+struct Trace {
+    struct Write {
+        int window;
+        QString address;
+        WriteResult result;
+    };
+    QList<Write> writes;
+    QStringList openedInBackground;
+    QStringList openedInNewBrowser;
+};
+
+class TracedWindow final : public BrowserWindow {
+public:
+    TracedWindow(std::shared_ptr<BrowserWindow> inner, int order, Trace& trace)
+        : inner_(std::move(inner)), order_(order), trace_(trace) {}
+    bool busy() const override { return inner_->busy(); }
+    QString locationUrl() const override { return inner_->locationUrl(); }
+    int32_t hwnd() const override { return inner_->hwnd(); }
+    PageSnapshot readPage() override { return inner_->readPage(); }
+    WriteResult writeFields(const QList<FieldEdit>& edits) override {
+        WriteResult result = inner_->writeFields(edits);
+        trace_.writes.append({order_, inner_->locationUrl(), result});
+        return result;
+    }
+    void openInBackground(const QString& url) override {
+        inner_->openInBackground(url);
+        trace_.openedInBackground.append(url);
+    }
+
+private:
+    std::shared_ptr<BrowserWindow> inner_;
+    int order_;
+    Trace& trace_;
+};
+
+class TracedBrowser final : public Browser {
+public:
+    explicit TracedBrowser(Browser& inner) : inner_(inner) {}
+    QList<std::shared_ptr<BrowserWindow>> windows() override {
+        QList<std::shared_ptr<BrowserWindow>> traced;
+        const QList<std::shared_ptr<BrowserWindow>> all = inner_.windows();
+        for (qsizetype i = 0; i < all.size(); ++i)
+            traced.append(std::make_shared<TracedWindow>(all[i], static_cast<int>(i), trace));
+        return traced;
+    }
+    void openInNewBrowser(const QString& url) override {
+        inner_.openInNewBrowser(url);
+        trace.openedInNewBrowser.append(url);
+    }
+    Trace trace;
+
+private:
+    Browser& inner_;
+};
+
+// Keeps the numbers for the terminal and still appends them to error.log when it exists.
+class ReportingErrorLog final : public ErrorLog {
+public:
+    ReportingErrorLog(const QString& folder, const Clock& clock) : file_(folder, clock) {}
+    void logError(int16_t placeCode, int32_t errNumber) override {
+        numbers.append(errNumber);
+        file_.logError(placeCode, errNumber);
+    }
+    QList<int> numbers;
+
+private:
+    FileErrorLog file_;
+};
+
+// Saves the data file for the capture; the tray's menu and log-in do not exist here.
+class CliHooks final : public MainWindowHooks {
+public:
+    CliHooks(AppState& state, QString path) : state_(state), path_(std::move(path)) {}
+    void saveSirano() override {
+        try {
+            saveDataFile(state_, path_);
+        } catch (const SiranoError& e) {
+            saveFailure = e.message();
+            throw;
+        }
+    }
+    void menuSirano() override {}
+    void login() override {}
+    void logout() override {}
+    QString saveFailure;
+
+private:
+    AppState& state_;
+    QString path_;
+};
+
+struct BrowserCommandLine {
+    QCommandLineParser parser;
+    QString dataFile;
+    std::optional<quint16> port;
+};
+
+// Parses the arguments; false when only the help was asked (and printed).
+bool parse(BrowserCommandLine& cl, const QString& command, const QStringList& args, int positional,
+           const Io& io, const QString& help) {
+    addCommonOptions(cl.parser);
+    cl.parser.addOption(QCommandLineOption(kBrowserOption,
+                                           QStringLiteral("The browser's remote debugging port."),
+                                           QStringLiteral("PORT")));
+    parseOrThrow(cl.parser, command, args, positional, positional);
+    if (wantsHelp(cl.parser)) {
+        io.out << help << QStringLiteral("\n\nOptions:\n") << kCommonHelp << u'\n'
+               << exitCodesHelp();
+        return false;
+    }
+    if (cl.parser.isSet(kBrowserOption)) {
+        const QString text = cl.parser.value(kBrowserOption);
+        bool ok = false;
+        const uint port = text.toUInt(&ok);
+        if (!ok || port == 0 || port > 65535)
+            throw CliError(exitcode::kUsage,
+                           QStringLiteral("--browser: '%1' is not a port number (1 to 65535).\n"
+                                          "Try 'sirano-cli %2 --help'.")
+                               .arg(text, command));
+        cl.port = static_cast<quint16>(port);
+    }
+    cl.dataFile = dataFilePath(cl.parser);
+    return true;
+}
+
+QString dataFolderOf(const QString& dataFile) {
+    return QFileInfo(dataFile).absolutePath();
+}
+
+std::unique_ptr<Browser> connect(const BrowserCommandLine& cl) {
+    return createChromiumBrowser(
+        QDir(dataFolderOf(cl.dataFile)).filePath(QLatin1String(kBrowserProfileName)), cl.port);
+}
+
+// Loads the store and asks the master password, as the tray's log-in would. Without a data file
+// (allowed for the capture) the store starts empty, as the tray's does.
+void logIn(AppState& state, const QString& dataFile, const Io& io, bool mayBeNew = false) {
+    if (!mayBeNew || QFileInfo::exists(dataFile)) {
+        loadStore(state, dataFile);
+        requireMasterPassword(state.settings, io);
+    }
+    state.dataFilePath = dataFile;
+    state.dataFolder = dataFolderOf(dataFile);
+    state.loggedIn = true;
+    state.generator.reseedFromClock();
+}
+
+[[noreturn]] void failed(const QString& what, const ReportingErrorLog& log, const QString& detail) {
+    const int number = log.numbers.constFirst();
+    throw CliError(exitcode::kFailure, QStringLiteral("%1 failed: %2 (error %3).")
+                                           .arg(what, detail.isEmpty() ? describe(number) : detail)
+                                           .arg(number));
+}
+
+int windowsCommand(const QStringList& args, const Io& io) {
+    BrowserCommandLine cl;
+    if (!parse(cl, QStringLiteral("windows"), args, 0, io,
+               QStringLiteral(
+                   "Usage: sirano-cli windows [--browser PORT] [--data FILE]\n\n"
+                   "Lists the browser's windows (tabs) in SIRANO's order, one line each: order,\n"
+                   "number, \"busy\" or \"idle\", and address, separated by tabs.")))
+        return exitcode::kOk;
+    const std::unique_ptr<Browser> browser = connect(cl);
+    const QList<std::shared_ptr<BrowserWindow>> windows = browser->windows();
+    if (windows.isEmpty())
+        io.err << QStringLiteral("sirano-cli: no browser window is open.\n");
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        const BrowserWindow& w = *windows[i];
+        io.out << i << u'\t' << w.hwnd() << u'\t'
+               << (w.busy() ? QStringLiteral("busy") : QStringLiteral("idle")) << u'\t'
+               << w.locationUrl() << u'\n';
+    }
+    return exitcode::kOk;
+}
+
+int captureCommand(const QStringList& args, const Io& io) {
+    BrowserCommandLine cl;
+    if (!parse(
+            cl, QStringLiteral("capture"), args, 0, io,
+            QStringLiteral(
+                "Usage: sirano-cli capture [--browser PORT] [--data FILE]\n\n"
+                "Does what the tray's \"記憶\" does: every idle window showing an http or https\n"
+                "page with a form becomes a new site when it has a filled text box or a check\n"
+                "box, and the data file is saved. Prints the new sites as \"list\" does. Asks\n"
+                "the master password when one is set; creates the data file when there is\n"
+                "none. Refused while SIRANO is running with the same data folder.")))
+        return exitcode::kOk;
+    const auto lock = lockForWriting(cl.dataFile);
+    AppState state;
+    logIn(state, cl.dataFile, io, true);
+    const std::unique_ptr<Browser> browser = connect(cl);
+    TracedBrowser traced(*browser);
+    const SystemClock clock;
+    ReportingErrorLog log(state.dataFolder, clock);
+    CliHooks hooks(state, cl.dataFile);
+    const int before = state.siteTable.siteCount();
+    Automation{state, traced, log, hooks, clock}.mnuMemoryClick();
+    if (!log.numbers.isEmpty())
+        failed(QStringLiteral("The capture"), log, hooks.saveFailure);
+
+    const int after = state.siteTable.siteCount();
+    for (int i = before; i < after; ++i) {
+        const SiteEntry& e = state.siteTable.at(i);
+        io.out << i << u'\t' << e.title << u'\t' << e.url << u'\t' << e.urlKeyword << u'\t'
+               << e.fieldCount() << u'\n';
+    }
+    io.err << QStringLiteral("captured %1 site(s) into %2\n").arg(after - before).arg(cl.dataFile);
+    return exitcode::kOk;
+}
+
+int fillCommand(const QStringList& args, const Io& io) {
+    BrowserCommandLine cl;
+    if (!parse(cl, QStringLiteral("fill"), args, 1, io,
+               QStringLiteral(
+                   "Usage: sirano-cli fill INDEX [--browser PORT] [--data FILE]\n\n"
+                   "Does what choosing site INDEX (as \"list\" shows it) in the site menu does:\n"
+                   "its stored values are written into every idle window whose address matches;\n"
+                   "when no text value could be written that way, its address is opened in a\n"
+                   "background tab, or in a new browser window when none is open. Forms are never\n"
+                   "submitted. Asks the master password when one is set.")))
+        return exitcode::kOk;
+    const QString indexText = cl.parser.positionalArguments().constFirst();
+    bool ok = false;
+    const int index = indexText.toInt(&ok);
+    if (!ok || index < 0)
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("fill: '%1' is not a site index.\nTry 'sirano-cli fill "
+                                      "--help'.")
+                           .arg(indexText));
+    AppState state;
+    logIn(state, cl.dataFile, io);
+    if (index >= state.siteTable.siteCount())
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("There is no site %1: %2 holds %3 site(s).")
+                           .arg(index)
+                           .arg(cl.dataFile)
+                           .arg(state.siteTable.siteCount()));
+
+    const std::unique_ptr<Browser> browser = connect(cl);
+    TracedBrowser traced(*browser);
+    const SystemClock clock;
+    ReportingErrorLog log(state.dataFolder, clock);
+    CliHooks hooks(state, cl.dataFile);
+    Automation{state, traced, log, hooks, clock}.mnuIpClick(static_cast<int16_t>(index));
+
+    for (const Trace::Write& w : traced.trace.writes) {
+        if (w.result.failure)
+            io.out << QStringLiteral("stopped in window %1 (%2) after %3 field(s)\n")
+                          .arg(w.window)
+                          .arg(w.address)
+                          .arg(w.result.applied);
+        else if (w.result.hadForms)
+            io.out << QStringLiteral("filled window %1 (%2)\n").arg(w.window).arg(w.address);
+    }
+    for (const QString& url : traced.trace.openedInBackground)
+        io.out << QStringLiteral("opened %1 in a background tab\n").arg(url);
+    for (const QString& url : traced.trace.openedInNewBrowser)
+        io.out << QStringLiteral("opened %1 in a new browser window\n").arg(url);
+    if (!log.numbers.isEmpty())
+        failed(QStringLiteral("The fill"), log, {});
+    return exitcode::kOk;
+}
+
+}  // namespace
 
 QList<Command> browserCommands() {
-    return {};
+    return {
+        {QStringLiteral("windows"),
+         QStringLiteral("list the browser's windows (order, number, busy, address)"),
+         windowsCommand},
+        {QStringLiteral("capture"),
+         QStringLiteral("add every idle page with a filled form as a site (\"記憶\")"),
+         captureCommand},
+        {QStringLiteral("fill"),
+         QStringLiteral("fill site INDEX into the matching pages, or open it"), fillCommand},
+    };
 }
 
 }  // namespace sirano::cli
