@@ -219,6 +219,16 @@ private Q_SLOTS:
             QCOMPARE(f.state.siteTable.at(1000).title, "A");
     }
 
+    void positionBeyond16Bits() {
+        AutomationFixture f;
+        FakeForm form(32768, FakeElement::text("empty"));
+        form.append(FakeElement::text("far", "x"));
+        f.browser.addWindow(kUrl, {form});
+        f.automation.mnuMemoryClick();
+        QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 6}}));
+        QCOMPARE(f.state.siteTable.siteCount(), 0);
+    }
+
     void failuresAreLoggedUnsaved_data() {
         QTest::addColumn<int>("windowsFailure");
         QTest::addColumn<bool>("closed");
