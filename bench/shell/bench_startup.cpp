@@ -1,0 +1,203 @@
+// Starts the tray program under Xvfb with trayer and reports, over several runs:
+//   - the time from process start to the tray icon being added (SIRANO_TRAY_MARK);
+//   - the time until the program falls idle (data file loaded, site menu built);
+//   - its resident memory (VmRSS) once idle.
+// Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values.
+#include "store/AppState.h"
+#include "store/DataFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+using namespace sirano;
+using Clock = std::chrono::system_clock;
+
+namespace {
+
+constexpr int kRuns = 7;
+
+QString text20(int i, int j) {
+    return QStringLiteral("v%1-%2-").arg(i).arg(j).leftJustified(20, 'x');
+}
+
+void writeFullTable(const QString& path) {
+    AppState state;
+    for (int i = 0; i < kTableSlots; ++i) {
+        SiteEntry e;
+        e.title = QStringLiteral("Site %1").arg(i).leftJustified(20, '.');
+        e.url = QStringLiteral("https://s%1.example/").arg(i).leftJustified(20, 'a');
+        for (int j = 0; j < kFieldColumns; ++j)
+            e.setField(j, SiteField{0, int16_t(j), QStringLiteral("text"),
+                                    QStringLiteral("name%1").arg(j), text20(i, j)});
+        state.siteTable.append(std::move(e));
+    }
+    state.settings = Settings{QStringLiteral("password"), 1, 0};
+    saveDataFile(state, path);
+}
+
+// utime + stime in clock ticks.
+long cpuTicks(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray stat = f.readAll();
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    return fields.value(11).toLong() + fields.value(12).toLong();
+}
+
+long rssKiB(qint64 pid) {
+    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+struct Run {
+    double iconMs = 0;
+    double idleMs = 0;
+    long rss = 0;
+};
+
+std::optional<Run> runOnce(const QString& display, const QString& home) {
+    const QString mark = QDir(home).filePath(QStringLiteral("mark"));
+    QFile::remove(mark);
+    QFile::remove(QDir(home).filePath(QStringLiteral("share/sirano/sirano.lock")));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("DISPLAY"), display);
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), QDir(home).filePath(QStringLiteral("share")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
+    env.insert(QStringLiteral("SIRANO_TRAY_MARK"), mark);
+
+    QProcess app;
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    const auto t0 = Clock::now();
+    app.start(QStringLiteral(SIRANO_EXE), {});
+    if (!app.waitForStarted())
+        return std::nullopt;
+
+    Run run;
+    for (;;) {
+        if (app.state() == QProcess::NotRunning || Clock::now() - t0 > std::chrono::seconds(20))
+            return std::nullopt;
+        QFile f(mark);
+        if (f.open(QIODevice::ReadOnly)) {
+            const QByteArray ns = f.readAll();
+            if (!ns.isEmpty()) {
+                const auto added = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+                    std::chrono::nanoseconds(ns.toLongLong())));
+                run.iconMs = std::chrono::duration<double, std::milli>(added - t0).count();
+                break;
+            }
+        }
+        QThread::msleep(1);
+    }
+    // Idle: no CPU time used over three 50 ms polls.
+    long last = cpuTicks(app.processId());
+    int quiet = 0;
+    auto idleAt = Clock::now();
+    while (quiet < 3) {
+        QThread::msleep(50);
+        const long now = cpuTicks(app.processId());
+        if (now == last) {
+            ++quiet;
+        } else {
+            quiet = 0;
+            last = now;
+            idleAt = Clock::now();
+        }
+    }
+    run.idleMs = std::chrono::duration<double, std::milli>(idleAt - t0).count();
+    run.rss = rssKiB(app.processId());
+    app.terminate();
+    app.waitForFinished();
+    return run;
+}
+
+template <typename T>
+T median(std::vector<T> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+bool report(const char* what, const QString& display, const QString& home) {
+    std::vector<double> icon, idle;
+    std::vector<long> rss;
+    runOnce(display, home);  // warms the file cache
+    for (int i = 0; i < kRuns; ++i) {
+        const auto run = runOnce(display, home);
+        if (!run) {
+            std::printf("%s: the program did not show its icon\n", what);
+            return false;
+        }
+        icon.push_back(run->iconMs);
+        idle.push_back(run->idleMs);
+        rss.push_back(run->rss);
+    }
+    std::printf(
+        "%-22s start to tray icon: median %6.1f ms, max %6.1f ms | until idle: median "
+        "%6.1f ms | RSS idle: median %5.1f MiB, max %5.1f MiB\n",
+        what, median(icon), *std::max_element(icon.begin(), icon.end()), median(idle),
+        median(rss) / 1024.0, *std::max_element(rss.begin(), rss.end()) / 1024.0);
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
+    if (xvfb.isEmpty() || trayer.isEmpty()) {
+        std::printf("skipped: needs Xvfb and trayer\n");
+        return 0;
+    }
+    int n = 90;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
+        ++n;
+    const QString display = QStringLiteral(":%1").arg(n);
+    QProcess x;
+    x.start(xvfb,
+            {display, QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1024x768x24"),
+             QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    for (int i = 0; i < 200 && !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)); ++i)
+        QThread::msleep(10);
+    QProcess tray;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    tray.setProcessEnvironment(env);
+    tray.start(trayer, {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                        QStringLiteral("right")});
+    QThread::msleep(500);
+
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("share/sirano"));
+    bool ok = report("no data file", display, home.path());
+
+    const QString data = QDir(home.path()).filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
+    writeFullTable(data);
+    std::printf("full table: %d entries x %d fields, data file %.1f MiB\n", kTableSlots,
+                kFieldColumns, QFileInfo(data).size() / 1048576.0);
+    ok = report("full table", display, home.path()) && ok;
+
+    tray.terminate();
+    tray.waitForFinished();
+    x.terminate();
+    x.waitForFinished();
+    return ok ? 0 : 1;
+}
