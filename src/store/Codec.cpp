@@ -11,138 +11,224 @@ namespace {
 
 constexpr uint8_t kEscape = 0xFD;
 constexpr char16_t kReplacement = u'\uFFFD';
-constexpr std::array<char16_t, 16> kHexDigits{u'0', u'1', u'2', u'3', u'4', u'5', u'6', u'7',
-                                              u'8', u'9', u'A', u'B', u'C', u'D', u'E', u'F'};
+constexpr std::array<char, 16> kHexDigits{'0', '1', '2', '3', '4', '5', '6', '7',
+                                          '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 
-using Digits = QVarLengthArray<uint8_t, 256>;  // one hexadecimal digit (0-15) per element
+using Digits = QVarLengthArray<uint8_t, 512>;  // one hexadecimal digit (0-15) per element
 
-// The value of one generator draw scaled to 0-15; exact because the draw is state / 2^24.
-int draw16(Generator& gen) {
-    return static_cast<int>(static_cast<double>(gen.draw()) * 16.0);
-}
+// The start of the ten keystreams and the generator's state after each draw. The generator
+// behind them is fixed for good, so this is a constant: computed once, it spares a draw per
+// digit on every encode and decode.
+class Keystreams {
+public:
+    static constexpr qsizetype kLength = 1024;
 
-void startKeystream(Generator& gen, int seedDigit) {
-    gen.reset(-1.0f);
-    gen.reseed(static_cast<double>(seedDigit));
-}
-
-void appendByte(Digits& digits, uint32_t byte) {
-    digits.append(static_cast<uint8_t>(byte >> 4 & 0xF));
-    digits.append(static_cast<uint8_t>(byte & 0xF));
-}
-
-void appendCodeDigits(Digits& digits, char32_t c) {
-    if (const auto code = cp932::exactCode(c)) {
-        if (*code >= 0x100)
-            appendByte(digits, *code >> 8);
-        appendByte(digits, *code & 0xFF);
-        return;
+    Keystreams() {
+        for (int k = 0; k < 10; ++k) {
+            Generator g;
+            start(g, k);
+            states_[k][0] = g.state();
+            for (qsizetype i = 0; i < kLength; ++i) {
+                g.draw();
+                values_[k][i] = static_cast<uint8_t>(g.state() >> 20);  // floor(u * 16)
+                states_[k][i + 1] = g.state();
+            }
+        }
     }
-    appendByte(digits, kEscape);
-    appendByte(digits, c >> 16 & 0xFF);
-    appendByte(digits, c >> 8 & 0xFF);
-    appendByte(digits, c & 0xFF);
+
+    static void start(Generator& gen, int seedDigit) {
+        gen.reset(-1.0f);
+        gen.reseed(static_cast<double>(seedDigit));
+    }
+
+    // Fills out[0..n) with keystream k and leaves gen as n draws into it would.
+    void take(Generator& gen, int k, qsizetype n, uint8_t* out) const {
+        const qsizetype cached = std::min(n, kLength);
+        std::copy_n(values_[k].begin(), cached, out);
+        gen.setState(states_[k][cached]);
+        for (qsizetype i = cached; i < n; ++i) {
+            gen.draw();
+            out[i] = static_cast<uint8_t>(gen.state() >> 20);
+        }
+    }
+
+private:
+    std::array<std::array<uint8_t, kLength>, 10> values_{};
+    std::array<std::array<uint32_t, kLength + 1>, 10> states_{};
+};
+
+const Keystreams& keystreams() {
+    static const Keystreams k;
+    return k;
 }
 
-int hexValue(QChar c) {
-    const char16_t u = c.unicode();
-    if (u >= u'0' && u <= u'9')
-        return u - u'0';
-    if (u >= u'A' && u <= u'F')
-        return u - u'A' + 10;
-    if (u >= u'a' && u <= u'f')
-        return u - u'a' + 10;
-    return 0;
-}
-
-uint32_t readBytes(const Digits& digits, qsizetype pos, int count) {
-    uint32_t v = 0;
-    for (int i = 0; i < count * 2; ++i)
-        v = v << 4 | digits[pos + i];
+constexpr std::array<uint8_t, 256> hexValues() {
+    std::array<uint8_t, 256> v{};  // a non-hexadecimal character counts as 0
+    for (int c = '0'; c <= '9'; ++c)
+        v[static_cast<size_t>(c)] = static_cast<uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        v[static_cast<size_t>(c)] = v[static_cast<size_t>(c - 'A' + 'a')] =
+            static_cast<uint8_t>(c - 'A' + 10);
     return v;
 }
+constexpr std::array<uint8_t, 256> kHexValues = hexValues();
 
-void appendCodePoint(QString& out, uint32_t cp) {
-    if (cp > 0x10FFFF) {
-        out.append(QChar(kReplacement));
-    } else if (cp >= 0x10000) {
-        out.append(QChar(QChar::highSurrogate(cp)));
-        out.append(QChar(QChar::lowSurrogate(cp)));
-    } else {
-        out.append(QChar(static_cast<char16_t>(cp)));
-    }
+// Writes the code text's digits of c at p; returns the end.
+uint8_t* putByte(uint8_t* p, uint32_t byte) {
+    p[0] = static_cast<uint8_t>(byte >> 4 & 0xF);
+    p[1] = static_cast<uint8_t>(byte & 0xF);
+    return p + 2;
 }
 
-}  // namespace
+uint8_t* putCodeDigits(const cp932::Table& t, uint8_t* p, char32_t c) {
+    if (c < 0x10000 && t.exact(static_cast<char16_t>(c))) {
+        const uint16_t code = c < 0x80 ? static_cast<uint16_t>(c) : t.encode[c];
+        if (code >= 0x100)
+            p = putByte(p, code >> 8);
+        return putByte(p, code & 0xFF);
+    }
+    p = putByte(p, kEscape);
+    p = putByte(p, c >> 16 & 0xFF);
+    p = putByte(p, c >> 8 & 0xFF);
+    return putByte(p, c & 0xFF);
+}
 
-QString encodeText(Generator& gen, const QString& text) {
-    const int seedDigit = static_cast<int>(static_cast<double>(gen.draw()) * 10.0);
+// Digits of a code text needed for text: at most 8 per UTF-16 unit.
+qsizetype maxCodeLength(QStringView text) {
+    return 8 * text.size();
+}
 
-    Digits code;
+Digits codeText(QStringView text) {
+    const cp932::Table& t = cp932::table();
+    Digits code(maxCodeLength(text));
+    uint8_t* const begin = code.data();
+    uint8_t* p = begin;
     const qsizetype n = text.size();
     for (qsizetype i = 0; i < n; ++i) {
         const char16_t u = text[i].unicode();
         if (QChar::isHighSurrogate(u) && i + 1 < n &&
             QChar::isLowSurrogate(text[i + 1].unicode())) {
-            appendCodeDigits(code, QChar::surrogateToUcs4(u, text[i + 1].unicode()));
+            p = putCodeDigits(t, p, QChar::surrogateToUcs4(u, text[i + 1].unicode()));
             ++i;
         } else {
-            appendCodeDigits(code, u);
+            p = putCodeDigits(t, p, u);
         }
     }
-
-    startKeystream(gen, seedDigit);
-    QString stored(code.size() + 1, Qt::Uninitialized);
-    QChar* out = stored.data();
-    out[0] = QChar(static_cast<char16_t>(u'0' + seedDigit));
-    for (qsizetype j = 1; j <= code.size(); ++j)
-        out[j] =
-            QChar(kHexDigits[static_cast<size_t>((code[code.size() - j] + draw16(gen)) & 0xF)]);
-    return stored;
+    code.resize(p - begin);
+    return code;
 }
 
-QString decodeText(Generator& gen, const QString& stored) {
-    if (stored.isEmpty())
+// Writes the stored text (seed digit, then the scrambled code text walked from its end) to out.
+void scramble(Generator& gen, QStringView text, char* out, qsizetype& length) {
+    const int seedDigit = static_cast<int>(static_cast<double>(gen.draw()) * 10.0);
+    const Digits code = codeText(text);
+    QVarLengthArray<uint8_t, 512> key(code.size());
+    keystreams().take(gen, seedDigit, code.size(), key.data());
+    out[0] = static_cast<char>('0' + seedDigit);
+    const qsizetype n = code.size();
+    for (qsizetype j = 0; j < n; ++j)
+        out[j + 1] = kHexDigits[static_cast<size_t>((code[n - 1 - j] + key[j]) & 0xF)];
+    length = n + 1;
+}
+
+qsizetype maxStoredLength(QStringView text) {
+    return 1 + maxCodeLength(text);
+}
+
+uint32_t readBytes(const uint8_t* digits, int count) {
+    uint32_t v = 0;
+    for (int i = 0; i < count * 2; ++i)
+        v = v << 4 | digits[i];
+    return v;
+}
+
+template <typename CharAt>
+QString unscramble(Generator& gen, qsizetype size, CharAt charAt) {
+    if (size == 0)
         throw SiranoError(
             err::kInvalidArgument,
             QStringLiteral("An empty stored text cannot be decoded: it has no seed digit."));
-    const char16_t first = stored[0].unicode();
+    const char16_t first = charAt(0);
     const int seedDigit = first >= u'0' && first <= u'9' ? first - u'0' : 0;
 
-    startKeystream(gen, seedDigit);
-    const qsizetype length = stored.size() - 1;
+    const qsizetype length = size - 1;
+    QVarLengthArray<uint8_t, 512> key(length);
+    keystreams().take(gen, seedDigit, length, key.data());
     Digits code(length);
-    for (qsizetype j = 0; j < length; ++j)
-        code[length - 1 - j] =
-            static_cast<uint8_t>((hexValue(stored[j + 1]) + 16 - draw16(gen)) & 0xF);
+    for (qsizetype j = 0; j < length; ++j) {
+        const char16_t c = charAt(j + 1);
+        const uint8_t d = c < 0x100 ? kHexValues[c] : 0;
+        code[length - 1 - j] = static_cast<uint8_t>((d + 16 - key[j]) & 0xF);
+    }
 
     // Two digits at a time; a lead byte takes four, the escape eight. An odd last digit is dropped.
-    QString text;
-    text.reserve(length / 2);
+    const cp932::Table& t = cp932::table();
+    QString text(length / 2, Qt::Uninitialized);
+    char16_t* out = reinterpret_cast<char16_t*>(text.data());
+    char16_t* const begin = out;
+    const uint8_t* digits = code.data();
     qsizetype pos = 0;
+    auto decoded = [&](uint16_t c) {
+        const char16_t ch = t.decode[c];
+        return ch == cp932::Table::kNoChar ? kReplacement : ch;
+    };
     while (pos + 2 <= length) {
-        const uint32_t v = readBytes(code, pos, 1);
+        const uint32_t v = readBytes(digits + pos, 1);
         if (cp932::isLeadByte(static_cast<uint8_t>(v))) {
             if (pos + 4 > length) {
-                text.append(QChar(kReplacement));
+                *out++ = kReplacement;
                 break;
             }
-            const auto c = cp932::decodeCode(static_cast<uint16_t>(readBytes(code, pos, 2)));
-            text.append(QChar(c.value_or(kReplacement)));
+            *out++ = decoded(static_cast<uint16_t>(readBytes(digits + pos, 2)));
             pos += 4;
         } else if (v == kEscape) {
             if (pos + 8 > length) {
-                text.append(QChar(kReplacement));
+                *out++ = kReplacement;
                 break;
             }
-            appendCodePoint(text, readBytes(code, pos + 2, 3));
+            const uint32_t cp = readBytes(digits + pos + 2, 3);
+            if (cp > 0x10FFFF) {
+                *out++ = kReplacement;
+            } else if (cp >= 0x10000) {
+                *out++ = QChar::highSurrogate(cp);
+                *out++ = QChar::lowSurrogate(cp);
+            } else {
+                *out++ = static_cast<char16_t>(cp);
+            }
             pos += 8;
         } else {
-            text.append(QChar(cp932::decodeCode(static_cast<uint16_t>(v)).value_or(kReplacement)));
+            *out++ = decoded(static_cast<uint16_t>(v));
             pos += 2;
         }
     }
+    text.truncate(out - begin);
     return text;
+}
+
+}  // namespace
+
+QString encodeText(Generator& gen, const QString& text) {
+    QVarLengthArray<char, 1024> bytes(maxStoredLength(text));
+    qsizetype length = 0;
+    scramble(gen, text, bytes.data(), length);
+    return QString::fromLatin1(bytes.data(), length);
+}
+
+void appendEncodedText(Generator& gen, QStringView text, std::string& out) {
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(maxStoredLength(text)));
+    qsizetype length = 0;
+    scramble(gen, text, out.data() + start, length);
+    out.resize(start + static_cast<size_t>(length));
+}
+
+QString decodeText(Generator& gen, const QString& stored) {
+    return unscramble(gen, stored.size(), [&](qsizetype i) { return stored[i].unicode(); });
+}
+
+QString decodeText(Generator& gen, QByteArrayView stored) {
+    return unscramble(gen, stored.size(),
+                      [&](qsizetype i) { return char16_t{static_cast<uint8_t>(stored[i])}; });
 }
 
 }  // namespace sirano

@@ -15,7 +15,11 @@
 
 #include "Generator.h"
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
+#include <QStringView>
+#include <string>
 
 namespace sirano {
 
@@ -23,5 +27,9 @@ namespace sirano {
 QString encodeText(Generator& gen, const QString& text);
 // Throws SiranoError (invalid argument) for an empty stored text. Non-digits read as 0.
 QString decodeText(Generator& gen, const QString& stored);
+
+// The same two for the data file, on the stored text's ASCII bytes: encoding appends to out.
+void appendEncodedText(Generator& gen, QStringView text, std::string& out);
+QString decodeText(Generator& gen, QByteArrayView stored);
 
 }  // namespace sirano

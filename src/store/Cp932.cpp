@@ -3,15 +3,15 @@
 #include <iconv.h>
 
 #include <array>
-#include <memory>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace sirano::cp932 {
 namespace {
 
-constexpr uint16_t kNoCode = 0xFFFF;     // 0xFF is no lead byte, so never a code
-constexpr char16_t kNoChar = u'\uFFFF';  // a non-character: CP932 never decodes to it
+constexpr uint16_t kNoCode = Table::kNoCode;
+constexpr char16_t kNoChar = Table::kNoChar;
 constexpr char16_t kReplacement = u'\uFFFD';
 
 class Iconv {
@@ -42,11 +42,9 @@ private:
 };
 
 // The whole CP932 table, built once from iconv: per-character iconv calls would dominate the
-// codec and the data file's cost. Immutable after construction.
-struct Tables {
-    std::vector<uint16_t> encode = std::vector<uint16_t>(0x10000, kNoCode);  // BMP -> code
-    std::vector<char16_t> decode = std::vector<char16_t>(0x10000, kNoChar);  // code -> BMP
-
+// codec's and the data file's cost. Immutable after construction.
+class Tables {
+public:
     Tables() {
         Iconv toUnicode("UTF-32LE", "CP932");
         auto decodeOne = [&](uint16_t code, const char* bytes, size_t length) {
@@ -57,7 +55,7 @@ struct Tables {
                                static_cast<uint8_t>(out[2]) << 16 |
                                static_cast<uint32_t>(static_cast<uint8_t>(out[3])) << 24;
             if (c < 0x10000)
-                decode[code] = static_cast<char16_t>(c);
+                decode_[code] = static_cast<char16_t>(c);
         };
         for (int b = 0; b < 0x100; ++b) {
             if (isLeadByte(static_cast<uint8_t>(b)))
@@ -83,21 +81,26 @@ struct Tables {
             std::array<char, 8> out{};
             const int n = fromUnicode.convert(in.data(), in.size(), out.data(), out.size());
             if (n == 1)
-                encode[c] = static_cast<uint8_t>(out[0]);
+                encode_[c] = static_cast<uint8_t>(out[0]);
             else if (n == 2)
-                encode[c] = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) << 8 |
-                                                  static_cast<uint8_t>(out[1]));
+                encode_[c] = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) << 8 |
+                                                   static_cast<uint8_t>(out[1]));
         }
+        table_ = Table{encode_.data(), decode_.data()};
     }
+    Tables(const Tables&) = delete;
+    Tables& operator=(const Tables&) = delete;
+
+    const Table& table() const { return table_; }
+
+private:
+    std::vector<uint16_t> encode_ = std::vector<uint16_t>(0x10000, kNoCode);
+    std::vector<char16_t> decode_ = std::vector<char16_t>(0x10000, kNoChar);
+    Table table_{};
 };
 
-const Tables& tables() {
-    static const Tables t;
-    return t;
-}
-
-uint16_t mappedCode(char32_t c) {
-    return c < 0x10000 ? tables().encode[c] : kNoCode;
+uint16_t mappedCode(const Table& t, char32_t c) {
+    return c < 0x10000 ? t.encode[c] : kNoCode;
 }
 
 QByteArray codeBytes(uint16_t code) {
@@ -107,72 +110,56 @@ QByteArray codeBytes(uint16_t code) {
     return QByteArray(bytes.data(), 2);
 }
 
-// Calls f with each code point of text; a lone surrogate is passed as itself.
-template <typename F>
-void forEachCodePoint(const QString& text, F f) {
-    const qsizetype n = text.size();
-    for (qsizetype i = 0; i < n; ++i) {
-        const char16_t u = text[i].unicode();
-        if (QChar::isHighSurrogate(u) && i + 1 < n &&
-            QChar::isLowSurrogate(text[i + 1].unicode())) {
-            if (!f(QChar::surrogateToUcs4(u, text[i + 1].unicode())))
-                return;
-            ++i;
-        } else if (!f(char32_t{u})) {
-            return;
-        }
-    }
-}
-
 }  // namespace
 
-bool isLeadByte(uint8_t b) {
-    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+const Table& table() {
+    static const Tables tables;
+    return tables.table();
 }
 
 std::optional<QByteArray> encodeChar(char32_t c) {
-    const uint16_t code = mappedCode(c);
+    const uint16_t code = mappedCode(table(), c);
     if (code == kNoCode)
         return std::nullopt;
     return codeBytes(code);
 }
 
 std::optional<uint16_t> exactCode(char32_t c) {
-    const uint16_t code = mappedCode(c);
-    if (code == kNoCode || tables().decode[code] != c)
+    const Table& t = table();
+    const uint16_t code = mappedCode(t, c);
+    if (code == kNoCode || t.decode[code] != c)
         return std::nullopt;
     return code;
 }
 
 std::optional<char16_t> decodeCode(uint16_t code) {
-    const char16_t c = tables().decode[code];
+    const char16_t c = table().decode[code];
     if (c == kNoChar)
         return std::nullopt;
     return c;
 }
 
 std::optional<QByteArray> encode(const QString& text) {
-    QByteArray out;
-    out.reserve(text.size() * 2);
-    bool ok = true;
-    forEachCodePoint(text, [&](char32_t c) {
-        const uint16_t code = mappedCode(c);
+    const Table& t = table();
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    char* p = out.data();
+    for (QChar qc : text) {
+        // A surrogate is never in the table, so a pair fails on its first half.
+        const uint16_t code = t.encode[qc.unicode()];
         if (code == kNoCode)
-            return ok = false;
+            return std::nullopt;
         if (code >= 0x100)
-            out.append(static_cast<char>(code >> 8));
-        out.append(static_cast<char>(code & 0xFF));
-        return true;
-    });
-    if (!ok)
-        return std::nullopt;
+            *p++ = static_cast<char>(code >> 8);
+        *p++ = static_cast<char>(code & 0xFF);
+    }
+    out.truncate(p - out.data());
     return out;
 }
 
-QString decode(const QByteArray& bytes) {
-    const Tables& t = tables();
-    QString out;
-    out.reserve(bytes.size());
+QString decode(QByteArrayView bytes) {
+    const Table& t = table();
+    QString out(bytes.size(), Qt::Uninitialized);
+    char16_t* p = reinterpret_cast<char16_t*>(out.data());
     const qsizetype n = bytes.size();
     for (qsizetype i = 0; i < n; ++i) {
         const auto b = static_cast<uint8_t>(bytes[i]);
@@ -188,15 +175,19 @@ QString decode(const QByteArray& bytes) {
         } else {
             c = t.decode[b];
         }
-        out.append(QChar(c == kNoChar ? kReplacement : c));
+        *p++ = c == kNoChar ? kReplacement : c;
     }
+    out.truncate(p - reinterpret_cast<char16_t*>(out.data()));
     return out;
 }
 
 bool fits(const QString& text) {
-    bool ok = true;
-    forEachCodePoint(text, [&](char32_t c) { return ok = exactCode(c).has_value(); });
-    return ok;
+    const Table& t = table();
+    for (QChar c : text) {
+        if (!t.exact(c.unicode()))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace sirano::cp932

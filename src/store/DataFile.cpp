@@ -9,7 +9,9 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include <array>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 
@@ -38,29 +40,53 @@ QString shown(const QString& value) {
     return QLatin1Char('"') + v + QLatin1Char('"');
 }
 
+// Names a value for a message; the text is built only when a message needs it.
+struct What {
+    const char* name;
+    int entry = -1;
+    int field = -1;
+
+    QString text() const {
+        if (entry < 0)
+            return QStringLiteral("the %1").arg(QLatin1String(name));
+        if (field < 0)
+            return QStringLiteral("the %1 of entry %2").arg(QLatin1String(name)).arg(entry);
+        return QStringLiteral("the %1 of field %2 of entry %3")
+            .arg(QLatin1String(name))
+            .arg(field)
+            .arg(entry);
+    }
+};
+
+// A value as read: a view into the file's bytes, or its own copy when doubled quotes were undone.
 struct Value {
-    QString text;
+    QByteArrayView bytes;
+    QByteArray unquoted;
     int line = 0;
     int position = 0;
 };
 
 // Takes values one after another; a line end is only a delimiter, but is counted for messages.
+// Works on the bytes: in CP932 and UTF-8 alike, no byte of a multi-byte character is a quote, a
+// comma or a line end, so only the texts themselves need converting.
 class Reader {
 public:
-    Reader(const QString& text, const QString& fileName) : text_(text), file_(fileName) {}
+    Reader(QByteArrayView bytes, bool utf8, const QString& fileName)
+        : data_(bytes.data()), size_(bytes.size()), utf8_(utf8), file_(fileName) {}
 
-    bool atEnd() const { return pos_ >= text_.size(); }
+    bool atEnd() const { return pos_ >= size_; }
 
     // what names the expected value, for the message when the file ends before it.
-    Value next(const QString& what) {
+    Value next(const What& what) {
         if (atEnd())
-            throw LoadError(err::kInputPastEnd, file_, line_, valueInLine_ + 1,
-                            QStringLiteral("the file ends where %1 should follow").arg(what));
+            throw LoadError(
+                err::kInputPastEnd, file_, line_, valueInLine_ + 1,
+                QStringLiteral("the file ends where %1 should follow").arg(what.text()));
         Value v;
         v.line = line_;
         v.position = ++valueInLine_;
         skipBlanks();
-        if (pos_ < text_.size() && text_[pos_] == u'"')
+        if (pos_ < size_ && data_[pos_] == '"')
             readQuoted(v);
         else
             readBare(v);
@@ -68,26 +94,32 @@ public:
         return v;
     }
 
-    int16_t number(const Value& v, const QString& what) const {
-        const QString& t = v.text;
+    QString text(const Value& v) const { return text(v.bytes); }
+    QString text(QByteArrayView bytes) const {
+        return utf8_ ? QString::fromUtf8(bytes) : cp932::decode(bytes);
+    }
+
+    int16_t number(const Value& v, const What& what) const {
+        const QByteArrayView t = v.bytes;
         if (t.isEmpty())
             return 0;
-        qsizetype i = t[0] == u'-' ? 1 : 0;
+        const bool negative = t[0] == '-';
+        qsizetype i = negative ? 1 : 0;
         if (i == t.size())
             throw notNumber(v, what);
         int64_t n = 0;
         for (; i < t.size(); ++i) {
-            if (t[i] < u'0' || t[i] > u'9')
+            if (t[i] < '0' || t[i] > '9')
                 throw notNumber(v, what);
-            n = n * 10 + (t[i].unicode() - u'0');
-            if (n > 0x10000)
-                break;
+            if (n <= 0x10000)
+                n = n * 10 + (t[i] - '0');
         }
-        if (t[0] == u'-')
+        if (negative)
             n = -n;
         if (n < INT16_MIN || n > INT16_MAX)
             throw LoadError(err::kOverflow, file_, v.line, v.position,
-                            QStringLiteral("%1 %2 is outside -32768 to 32767").arg(what, shown(t)));
+                            QStringLiteral("%1 %2 is outside -32768 to 32767")
+                                .arg(what.text(), shown(text(v))));
         return static_cast<int16_t>(n);
     }
 
@@ -95,104 +127,92 @@ public:
     int line() const { return line_; }
 
 private:
-    LoadError notNumber(const Value& v, const QString& what) const {
-        return LoadError(err::kTypeMismatch, file_, v.line, v.position,
-                         QStringLiteral("%1 %2 is not a whole number").arg(what, shown(v.text)));
+    LoadError notNumber(const Value& v, const What& what) const {
+        return LoadError(
+            err::kTypeMismatch, file_, v.line, v.position,
+            QStringLiteral("%1 %2 is not a whole number").arg(what.text(), shown(text(v))));
     }
 
     void skipBlanks() {
-        while (pos_ < text_.size() && (text_[pos_] == u' ' || text_[pos_] == u'\t'))
+        while (pos_ < size_ && (data_[pos_] == ' ' || data_[pos_] == '\t'))
             ++pos_;
     }
 
     void readQuoted(Value& v) {
         ++pos_;
-        const qsizetype n = text_.size();
+        bool copied = false;
         for (;;) {
-            // Copy runs between quotes at once; line ends inside are text, counted for messages.
-            const qsizetype quote = text_.indexOf(u'"', pos_);
-            const qsizetype end = quote < 0 ? n : quote;
-            const QStringView run = QStringView(text_).mid(pos_, end - pos_);
-            v.text.append(run);
-            countLineEnds(run);
-            if (quote < 0)
+            // Up to the next quote; line ends inside are text, counted for messages.
+            const qsizetype start = pos_;
+            while (pos_ < size_ && data_[pos_] != '"') {
+                const char c = data_[pos_++];
+                if (c == '\n' || (c == '\r' && (pos_ == size_ || data_[pos_] != '\n'))) {
+                    ++line_;
+                    valueInLine_ = 0;
+                }
+            }
+            const QByteArrayView run(data_ + start, pos_ - start);
+            if (pos_ == size_)
                 throw LoadError(err::kInputPastEnd, file_, v.line, v.position,
                                 QStringLiteral("the text value that starts here is never closed by "
                                                "a double quote"));
-            pos_ = quote + 1;
-            if (pos_ < n && text_[pos_] == u'"') {
-                v.text.append(u'"');
-                ++pos_;
-                continue;
+            ++pos_;
+            const bool doubled = pos_ < size_ && data_[pos_] == '"';
+            if (!doubled && !copied) {
+                v.bytes = run;
+                break;
             }
-            break;
+            v.unquoted.append(run);
+            copied = true;
+            if (!doubled)
+                break;
+            v.unquoted.append('"');
+            ++pos_;
         }
+        if (copied)
+            v.bytes = v.unquoted;
         skipBlanks();
     }
 
     void readBare(Value& v) {
         const qsizetype start = pos_;
-        const qsizetype n = text_.size();
-        while (pos_ < n && text_[pos_] != u',' && text_[pos_] != u'\r' && text_[pos_] != u'\n')
+        while (pos_ < size_ && data_[pos_] != ',' && data_[pos_] != '\r' && data_[pos_] != '\n')
             ++pos_;
         qsizetype end = pos_;
-        while (end > start && (text_[end - 1] == u' ' || text_[end - 1] == u'\t'))
+        while (end > start && (data_[end - 1] == ' ' || data_[end - 1] == '\t'))
             --end;
-        v.text = text_.mid(start, end - start);
+        v.bytes = QByteArrayView(data_ + start, end - start);
     }
 
     void endValue(const Value& v) {
         if (atEnd())
             return;
-        const QChar c = text_[pos_];
-        if (c == u',') {
+        const char c = data_[pos_];
+        if (c == ',') {
             ++pos_;
-        } else if (c == u'\r' || c == u'\n') {
+        } else if (c == '\r' || c == '\n') {
             ++pos_;
-            if (c == u'\r' && pos_ < text_.size() && text_[pos_] == u'\n')
+            if (c == '\r' && pos_ < size_ && data_[pos_] == '\n')
                 ++pos_;
-            newLine();
+            ++line_;
+            valueInLine_ = 0;
         } else {
             throw LoadError(err::kBadFileFormat, file_, v.line, v.position,
                             QStringLiteral("the text value is followed by %1 instead of a comma or "
                                            "the end of the line")
-                                .arg(shown(text_.mid(pos_, 10))));
+                                .arg(shown(text(QByteArrayView(
+                                    data_ + pos_, std::min<qsizetype>(10, size_ - pos_))))));
         }
     }
 
-    void countLineEnds(QStringView run) {
-        for (qsizetype i = 0; i < run.size(); ++i) {
-            if (run[i] == u'\n' ||
-                (run[i] == u'\r' && (i + 1 == run.size() || run[i + 1] != u'\n'))) {
-                ++line_;
-                valueInLine_ = 0;
-            }
-        }
-    }
-
-    void newLine() {
-        ++line_;
-        valueInLine_ = 0;
-    }
-
-    const QString& text_;
+    const char* data_;
+    qsizetype size_;
+    bool utf8_;
     const QString& file_;
     qsizetype pos_ = 0;
     int line_ = 1;
     int valueInLine_ = 0;
 };
-
-QString fieldWhat(const char* what, int j, int i) {
-    return QStringLiteral("the %1 of field %2 of entry %3").arg(QLatin1String(what)).arg(j).arg(i);
-}
-
-QString decodeValue(Generator& gen, const Reader& reader, const Value& v, const QString& what) {
-    if (v.text.isEmpty())
-        throw LoadError(
-            err::kInvalidArgument, reader.file(), v.line, v.position,
-            QStringLiteral("%1 is empty; a stored value holds at least its seed digit").arg(what));
-    return decodeText(gen, v.text);
-}
 
 Settings settingsFromHeader(const QString& h, const Value& header, const Reader& reader) {
     const qsizetype length = h.size();
@@ -216,21 +236,93 @@ Settings settingsFromHeader(const QString& h, const Value& header, const Reader&
     return s;
 }
 
-void appendQuoted(QString& out, const QString& text) {
-    out.append(u'"');
-    if (text.contains(u'"')) {
-        QString doubled = text;
-        out.append(doubled.replace(u'"', QStringLiteral("\"\"")));
-    } else {
-        out.append(text);
+bool allFitCp932(const SiteTable& table) {
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        if (!cp932::fits(e.title) || !cp932::fits(e.url) || !cp932::fits(e.urlKeyword))
+            return false;
+        for (const SiteField& f : e.fields()) {
+            if (!cp932::fits(f.fieldType) || !cp932::fits(f.fieldName))
+                return false;
+        }
     }
-    out.append(u'"');
+    return true;
 }
 
-void appendPlain(QString& out, const QString& text, bool& fitsCp932) {
-    if (fitsCp932 && !cp932::fits(text))
-        fitsCp932 = false;
-    appendQuoted(out, text);
+// Writes the file's bytes: plain texts in CP932 (when every one fits) or UTF-8.
+class Writer {
+public:
+    explicit Writer(bool cp932) : cp932_(cp932), table_(cp932::table()) {}
+
+    void text(const QString& t) {
+        out_ += '"';
+        const size_t start = out_.size();
+        if (cp932_) {
+            for (QChar c : t) {
+                const char16_t u = c.unicode();
+                const uint16_t code = u < 0x80 ? u : table_.encode[u];
+                if (code >= 0x100)
+                    out_ += static_cast<char>(code >> 8);
+                out_ += static_cast<char>(code & 0xFF);
+            }
+        } else {
+            const QByteArray utf8 = t.toUtf8();
+            out_.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+        }
+        // A quote inside is doubled; its byte is never part of a multi-byte character.
+        if (out_.find('"', start) != std::string::npos) {
+            std::string doubled;
+            for (size_t i = start; i < out_.size(); ++i) {
+                doubled += out_[i];
+                if (out_[i] == '"')
+                    doubled += '"';
+            }
+            out_.resize(start);
+            out_ += doubled;
+        }
+        out_ += '"';
+    }
+
+    void stored(Generator& gen, const QString& plain) {
+        out_ += '"';
+        appendEncodedText(gen, plain, out_);
+        out_ += '"';
+    }
+
+    void number(int n) {
+        std::array<char, 16> buffer{};
+        const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), n);
+        out_.append(buffer.data(), result.ptr);
+    }
+
+    void comma() { out_ += ','; }
+    void lineEnd() { out_ += "\r\n"; }
+    void reserve(qsizetype n) { out_.reserve(static_cast<size_t>(n)); }
+
+    QByteArray bytes(bool withBom) const {
+        QByteArray b;
+        b.reserve(static_cast<qsizetype>(out_.size()) + kUtf8BomLength);
+        if (withBom)
+            b.append(kUtf8Bom);
+        b.append(out_.data(), static_cast<qsizetype>(out_.size()));
+        return b;
+    }
+
+private:
+    bool cp932_;
+    const cp932::Table& table_;
+    std::string out_;
+};
+
+qsizetype estimatedSize(const SiteTable& table) {
+    qsizetype n = 64;
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        n += 20 + 3 * (e.title.size() + e.url.size() + e.urlKeyword.size());
+        for (const SiteField& f : e.fields())
+            n += 24 + 3 * (f.fieldType.size() + f.fieldName.size()) + 4 * f.fieldValue.size();
+    }
+    return n;
 }
 
 [[noreturn]] void saveFailed(const QString& path, const QString& reason, bool existed) {
@@ -250,20 +342,17 @@ LoadError::LoadError(int number, QString file, int line, int position, QString r
       reason_(std::move(reason)) {}
 
 StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName) {
-    const QString text =
-        bytes.startsWith(kUtf8Bom)
-            ? QString::fromUtf8(bytes.constData() + kUtf8BomLength, bytes.size() - kUtf8BomLength)
-            : cp932::decode(bytes);
-    Reader reader(text, fileName);
+    const bool utf8 = bytes.startsWith(kUtf8Bom);
+    Reader reader(QByteArrayView(bytes).sliced(utf8 ? kUtf8BomLength : 0), utf8, fileName);
     if (reader.atEnd())
         throw LoadError(err::kInputPastEnd, fileName, 1, 0,
                         QStringLiteral("the file is empty; it should begin with its header"));
 
-    const Value header = reader.next(QStringLiteral("the header"));
-    if (header.text.isEmpty())
+    const Value header = reader.next(What{"header"});
+    if (header.bytes.isEmpty())
         throw LoadError(err::kInvalidArgument, fileName, header.line, header.position,
                         QStringLiteral("the header is empty; it should hold the stored settings"));
-    const QString h = decodeText(gen, header.text);
+    const QString h = decodeText(gen, header.bytes);
 
     StoreContents contents;
     SiteTable& table = contents.siteTable;
@@ -272,34 +361,48 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
         if (i >= kTableSlots)
             throw LoadError(err::kSubscriptOutOfRange, fileName, reader.line(), 0,
                             QStringLiteral("the file holds more than %1 entries").arg(kTableSlots));
-        const QString entry = QStringLiteral("entry %1").arg(i);
+        const auto entryWhat = [i](const char* name) { return What{name, i}; };
+        const auto fieldWhat = [i](const char* name, int j) { return What{name, i, j}; };
         SiteEntry e;
-        e.title = reader.next(QStringLiteral("the title of ") + entry).text;
-        const QString countWhat = QStringLiteral("the field count of ") + entry;
-        const Value countValue = reader.next(countWhat);
-        const int16_t fieldCount = reader.number(countValue, countWhat);
+        e.title = reader.text(reader.next(entryWhat("title")));
+        const Value countValue = reader.next(entryWhat("field count"));
+        const int16_t fieldCount = reader.number(countValue, entryWhat("field count"));
         if (fieldCount < 0 || fieldCount > kFieldColumns)
             throw LoadError(err::kSubscriptOutOfRange, fileName, countValue.line,
                             countValue.position,
                             QStringLiteral("%1 is %2; an entry holds 0 to %3 fields")
-                                .arg(countWhat)
+                                .arg(entryWhat("field count").text())
                                 .arg(fieldCount)
                                 .arg(kFieldColumns));
-        e.url = reader.next(QStringLiteral("the address of ") + entry).text;
-        e.urlKeyword = reader.next(QStringLiteral("the address keyword of ") + entry).text;
+        e.url = reader.text(reader.next(entryWhat("address")));
+        e.urlKeyword = reader.text(reader.next(entryWhat("address keyword")));
         e.setFieldCount(fieldCount);
+        QByteArrayView lastType;  // in the file's bytes; nothing after a type with doubled quotes
+        bool haveLastType = false;
         for (int j = 0; j < fieldCount; ++j) {
             SiteField& f = e.field(j);
-            QString what = fieldWhat("form position", j, i);
-            f.formIndex = reader.number(reader.next(what), what);
-            what = fieldWhat("element position", j, i);
-            f.elementIndex = reader.number(reader.next(what), what);
-            f.fieldType = reader.next(fieldWhat("type", j, i)).text;
-            f.fieldName = reader.next(fieldWhat("name", j, i)).text;
-            what = fieldWhat("stored value", j, i);
-            f.fieldValue = decodeValue(gen, reader, reader.next(what), what);
+            Value v = reader.next(fieldWhat("form position", j));
+            f.formIndex = reader.number(v, fieldWhat("form position", j));
+            v = reader.next(fieldWhat("element position", j));
+            f.elementIndex = reader.number(v, fieldWhat("element position", j));
+            v = reader.next(fieldWhat("type", j));
+            // Types repeat ("text", "password"): share the previous one's text.
+            if (haveLastType && v.bytes == lastType)
+                f.fieldType = e.field(j - 1).fieldType;
+            else
+                f.fieldType = reader.text(v);
+            haveLastType = v.unquoted.isNull();
+            lastType = v.bytes;
+            f.fieldName = reader.text(reader.next(fieldWhat("name", j)));
+            v = reader.next(fieldWhat("stored value", j));
+            if (v.bytes.isEmpty())
+                throw LoadError(
+                    err::kInvalidArgument, fileName, v.line, v.position,
+                    QStringLiteral("%1 is empty; a stored value holds at least its seed digit")
+                        .arg(fieldWhat("stored value", j).text()));
+            f.fieldValue = decodeText(gen, v.bytes);
         }
-        reader.next(QStringLiteral("the closing index of ") + entry);
+        reader.next(entryWhat("closing index"));
         table.append(std::move(e));
     }
     contents.settings = settingsFromHeader(h, header, reader);
@@ -325,35 +428,37 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
     const QString h = password + QString::number(settings.autoLoginAtStart) +
                       QStringLiteral("%1").arg(settings.autoLogoutMinutes, 3, 10, QLatin1Char('0'));
 
-    QString out;
-    const QLatin1StringView lineEnd("\r\n");
-    appendQuoted(out, encodeText(gen, h));
-    out.append(lineEnd);
-    bool fitsCp932 = true;
+    const bool cp932 = allFitCp932(table);
+    Writer out(cp932);
+    out.reserve(estimatedSize(table));
+    out.stored(gen, h);
+    out.lineEnd();
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
-        appendPlain(out, e.title, fitsCp932);
-        out.append(u',').append(QString::number(e.fieldCount())).append(u',');
-        appendPlain(out, e.url, fitsCp932);
-        out.append(u',');
-        appendPlain(out, e.urlKeyword, fitsCp932);
+        out.text(e.title);
+        out.comma();
+        out.number(e.fieldCount());
+        out.comma();
+        out.text(e.url);
+        out.comma();
+        out.text(e.urlKeyword);
         for (const SiteField& f : e.fields()) {
-            out.append(u',').append(QString::number(f.formIndex));
-            out.append(u',').append(QString::number(f.elementIndex)).append(u',');
-            appendPlain(out, f.fieldType, fitsCp932);
-            out.append(u',');
-            appendPlain(out, f.fieldName, fitsCp932);
-            out.append(u',');
-            appendQuoted(out, encodeText(gen, f.fieldValue));
+            out.comma();
+            out.number(f.formIndex);
+            out.comma();
+            out.number(f.elementIndex);
+            out.comma();
+            out.text(f.fieldType);
+            out.comma();
+            out.text(f.fieldName);
+            out.comma();
+            out.stored(gen, f.fieldValue);
         }
-        out.append(u',').append(QString::number(i)).append(lineEnd);
+        out.comma();
+        out.number(i);
+        out.lineEnd();
     }
-
-    if (fitsCp932) {
-        if (auto bytes = cp932::encode(out))
-            return *bytes;
-    }
-    return QByteArray(kUtf8Bom) + out.toUtf8();
+    return out.bytes(!cp932);
 }
 
 void loadDataFile(AppState& state, const QString& path) {

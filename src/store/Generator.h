@@ -18,6 +18,8 @@ public:
     void reseedFromClock();
 
     uint32_t state() const { return state_; }
+    // Puts back a state read with state(): the codec's keystream cache skips draws it knows.
+    void setState(uint32_t state) { state_ = state & 0xFFFFFFu; }
 
 private:
     uint32_t state_ = 0x50000;

@@ -1,0 +1,107 @@
+// Loads and saves a full table (1001 entries x 101 fields, 20-character values) and prints the
+// median times next to reading and writing the same number of bytes raw.
+#include "store/DataFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <vector>
+
+using namespace sirano;
+
+namespace {
+
+constexpr int kRuns = 15;
+
+double medianMs(const std::function<void()>& f) {
+    std::vector<double> times;
+    for (int i = 0; i < kRuns; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        f();
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+    }
+    std::sort(times.begin(), times.end());
+    return times[times.size() / 2];
+}
+
+AppState fullTable() {
+    AppState state;
+    state.settings.masterPassword = QStringLiteral("benchmark");
+    state.settings.autoLogoutMinutes = 30;
+    const QString alphabet =
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+    for (int i = 0; i < kTableSlots; ++i) {
+        SiteEntry e;
+        e.title = QStringLiteral("Site number %1 - log in").arg(i);
+        e.url = QStringLiteral("https://www.site%1.example/account/login").arg(i);
+        e.urlKeyword = QStringLiteral("login");
+        for (int j = 0; j < kFieldColumns; ++j) {
+            QString value;
+            for (int c = 0; c < 20; ++c)
+                value += alphabet[(i * 7 + j * 13 + c * 31) % alphabet.size()];
+            e.setField(j,
+                       SiteField{static_cast<int16_t>(j / 20), static_cast<int16_t>(j),
+                                 QStringLiteral("text"), QStringLiteral("field%1").arg(j), value});
+        }
+        state.siteTable.append(std::move(e));
+    }
+    return state;
+}
+
+void writeRaw(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(bytes) != bytes.size())
+        std::abort();
+}
+
+void writeRawAtomic(const QString& path, const QByteArray& bytes) {
+    QSaveFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+        std::abort();
+}
+
+QByteArray readRaw(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        std::abort();
+    return f.readAll();
+}
+
+}  // namespace
+
+int main() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("SIRANO.DAT"));
+    const QString rawPath = dir.filePath(QStringLiteral("raw.bin"));
+    AppState state = fullTable();
+    saveDataFile(state, path);
+    const QByteArray bytes = readRaw(path);
+
+    const double save = medianMs([&] { saveDataFile(state, path); });
+    const double load = medianMs([&] {
+        AppState loaded;
+        loadDataFile(loaded, path);
+    });
+    const double serialize =
+        medianMs([&] { serializeDataFile(state.siteTable, state.settings, state.generator); });
+    const double parse = medianMs([&] { parseDataFile(bytes, state.generator, path); });
+    const double rawWrite = medianMs([&] { writeRaw(rawPath, bytes); });
+    const double rawAtomic = medianMs([&] { writeRawAtomic(rawPath, bytes); });
+    const double rawRead = medianMs([&] { readRaw(path); });
+
+    std::printf("full table: %d entries x %d fields, %lld bytes; median of %d runs\n", kTableSlots,
+                kFieldColumns, static_cast<long long>(bytes.size()), kRuns);
+    std::printf(
+        "  save  %8.2f ms   raw write %8.2f ms (atomic raw write %8.2f ms)   ratio %.2f (%.2f)\n",
+        save, rawWrite, rawAtomic, save / rawWrite, save / rawAtomic);
+    std::printf("  load  %8.2f ms   raw read  %8.2f ms   ratio %.2f\n", load, rawRead,
+                load / rawRead);
+    std::printf("  of which: serialize %.2f ms, parse %.2f ms\n", serialize, parse);
+    return 0;
+}
