@@ -218,6 +218,22 @@ private Q_SLOTS:
         }
     }
 
+    void longTextLeavesTheGeneratorWhereDrawsWould() {
+        // 3000 code digits: past any shortcut for the start of the keystreams.
+        const QString text = QString(750, QChar(u'\u65E5'));
+        Generator g = generatorWithSeedDigit(6);
+        const QString stored = encodeText(g, text);
+        QCOMPARE(codeTextOf(stored), QStringLiteral("93FA").repeated(750));
+        Generator expected;
+        expected.reset(-1.0f);
+        expected.reseed(6);
+        for (int i = 0; i < 3000; ++i)
+            expected.draw();
+        QCOMPARE(g.state(), expected.state());
+        QCOMPARE(decodeText(g, stored), text);
+        QCOMPARE(g.state(), expected.state());
+    }
+
     void storedLength() {
         // m printable ASCII characters and n double-byte ones: 1 + 2m + 4n.
         Generator g;
