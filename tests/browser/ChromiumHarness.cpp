@@ -153,6 +153,19 @@ QString ChromiumHarness::openTab(const QString& url) {
         .toString();
 }
 
+QString ChromiumHarness::findTab(const QString& url) {
+    const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
+                                   .value(QLatin1String("targetInfos"))
+                                   .toArray();
+    for (const QJsonValue& t : targets) {
+        const QJsonObject info = t.toObject();
+        if (info.value(QLatin1String("type")).toString() == QLatin1String("page") &&
+            info.value(QLatin1String("url")).toString() == url)
+            return info.value(QLatin1String("targetId")).toString();
+    }
+    return {};
+}
+
 void ChromiumHarness::closeTab(const QString& targetId) {
     sessions_.remove(targetId);
     command(QStringLiteral("Target.closeTarget"), {{QStringLiteral("targetId"), targetId}});
@@ -173,6 +186,12 @@ QJsonValue ChromiumHarness::evaluate(const QString& targetId, const QString& exp
                                         {QStringLiteral("awaitPromise"), true}},
                                        sessionFor(targetId));
     return result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+}
+
+bool ChromiumHarness::loaded(const QString& targetId) {
+    return evaluate(targetId, QStringLiteral("document.readyState === 'complete' && "
+                                             "document.URL !== 'about:blank'"))
+        .toBool();
 }
 
 void ChromiumHarness::resetTabs() {

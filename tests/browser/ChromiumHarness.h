@@ -36,11 +36,14 @@ public:
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
 
     QString openTab(const QString& url);  // the new tab's target id
+    QString findTab(const QString& url);  // the target id of a tab showing url, or empty
     void closeTab(const QString& targetId);
     void activateTab(const QString& targetId);
     void navigate(const QString& targetId, const QString& url);
     // Runs in the page's own (main) world; answers the value.
     QJsonValue evaluate(const QString& targetId, const QString& expression);
+    // Whether the tab shows its own document (not the blank one it starts with) fully loaded.
+    bool loaded(const QString& targetId);
     // Closes every tab but a blank one.
     void resetTabs();
 

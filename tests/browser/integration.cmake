@@ -10,3 +10,9 @@ sirano_add_test(NAME tst_chromium_browser
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_browser.cpp
     LIBS sirano_devtools sirano_chromium_harness
     LABELS browser)
+
+# The capture and the fills of the tray program, end to end on the same browser.
+sirano_add_test(NAME tst_chromium_automation
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_automation.cpp
+    LIBS sirano_devtools sirano_chromium_harness
+    LABELS browser)

@@ -48,8 +48,11 @@ struct Page {
     std::atomic<int> stalled{0};  // commands a caller gave up waiting for
 
     bool busy() const {
-        return gone || sessionId.isEmpty() || !stateKnown || loading || dialogOpen ||
-               worldOverdue || stalled.load() > 0;
+        // A window that went away keeps its last state readable; its calls fail.
+        if (gone)
+            return loading || dialogOpen;
+        return sessionId.isEmpty() || !stateKnown || loading || dialogOpen || worldOverdue ||
+               stalled.load() > 0;
     }
 };
 
@@ -214,9 +217,16 @@ bool ChromiumBrowser::Core::ensureConnected() {
             return false;
     }
 
-    // Pages found at connection answer their state within milliseconds; a page that holds its
-    // commands (a navigation waiting for its first byte) simply stays busy.
+    // The events of the pages already open may still be on their way: take the list once, so
+    // that the first answer holds every page. They answer their state within milliseconds; a page
+    // that holds its commands (a navigation waiting for its first byte) simply stays busy.
+    const CdpReply open =
+        conn->call(QStringLiteral("Target.getTargets"), {}, QString(), options.callTimeout);
     std::unique_lock lock(mutex);
+    for (const QJsonValue& info : open.result.value(QLatin1String("targetInfos")).toArray()) {
+        if (isListedPage(info.toObject()))
+            addPage(info.toObject());
+    }
     changed.wait_for(lock, kFirstSightWait, [this] {
         for (const auto& page : pages) {
             if (page->sessionId.isEmpty() || !page->stateKnown)
