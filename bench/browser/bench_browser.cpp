@@ -1,0 +1,187 @@
+// The browser work on a real headless Chromium with 20 tabs of 50 inputs each: the time and the
+// protocol round trips of a capture, a fill on request and two kinds of tick, then the program's
+// own CPU while it ticks once a second over idle tabs.
+//
+//   browser_bench [--idle-seconds N]   (default 30)
+#include "browser/Automation.h"
+#include "browser/ChromiumHarness.h"
+#include "browser/devtools/ChromiumBrowser.h"
+
+#include <sys/resource.h>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+constexpr int kTabs = 20;
+constexpr int kRuns = 5;
+
+class CountingLog final : public ErrorLog {
+public:
+    void logError(int16_t placeCode, int32_t errNumber) override {
+        std::printf("  error.log: place %d, error %d\n", placeCode, errNumber);
+        ++count;
+    }
+    int count = 0;
+};
+
+class QuietHooks final : public MainWindowHooks {
+public:
+    void saveSirano() override {}
+    void menuSirano() override {}
+    void login() override {}
+    void logout() override {}
+};
+
+class Now final : public Clock {
+public:
+    QDateTime now() const override { return QDateTime::currentDateTime(); }
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct Figure {
+    double medianMs = 0;
+    quint64 waited = 0;    // round trips a caller waited for, per run
+    quint64 commands = 0;  // every command sent, per run
+};
+
+// Runs op kRuns times (prepare before each, untimed) and keeps the median time.
+template <typename Prepare, typename Op>
+Figure measure(ChromiumBrowser& browser, Prepare prepare, Op op) {
+    std::vector<double> times;
+    Figure f;
+    for (int i = 0; i < kRuns; ++i) {
+        prepare();
+        const auto before = browser.traffic();
+        QElapsedTimer clock;
+        clock.start();
+        op();
+        times.push_back(static_cast<double>(clock.nsecsElapsed()) / 1e6);
+        const auto after = browser.traffic();
+        f.waited = after.waited - before.waited;
+        f.commands = after.commands - before.commands;
+    }
+    std::sort(times.begin(), times.end());
+    f.medianMs = times[times.size() / 2];
+    return f;
+}
+
+void report(const char* what, const Figure& f) {
+    std::printf("%-44s %8.2f ms   %3llu round trips (%llu commands)\n", what, f.medianMs,
+                static_cast<unsigned long long>(f.waited),
+                static_cast<unsigned long long>(f.commands));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    int idleSeconds = 30;
+    const QStringList args = app.arguments();
+    if (const qsizetype i = args.indexOf(QStringLiteral("--idle-seconds")); i > 0)
+        idleSeconds = args.value(i + 1).toInt();
+
+    ChromiumHarness harness;
+    QString why;
+    if (!harness.start(&why)) {
+        std::fprintf(stderr, "browser_bench: %s\n", qPrintable(why));
+        return 1;
+    }
+    QStringList tabs;
+    for (int i = 0; i < kTabs; ++i)
+        tabs << harness.openTab(
+            harness.url(QStringLiteral("fifty.html?tab=%1").arg(i, 2, 10, QLatin1Char('0'))));
+    for (const QString& tab : tabs) {
+        if (!ChromiumHarness::waitFor([&] { return harness.loaded(tab); }, 20000)) {
+            std::fprintf(stderr, "browser_bench: a tab did not load\n");
+            return 1;
+        }
+    }
+    harness.closeTab(harness.findTab(QStringLiteral("about:blank")));
+
+    ChromiumBrowser::Options options;
+    options.profileFolder = harness.profileFolder();
+    ChromiumBrowser browser(options);
+    if (!ChromiumHarness::waitFor([&] {
+            const auto windows = browser.windows();
+            return windows.size() == kTabs && std::none_of(windows.begin(), windows.end(),
+                                                           [](const auto& w) { return w->busy(); });
+        })) {
+        std::fprintf(stderr, "browser_bench: the tabs did not settle\n");
+        return 1;
+    }
+    QThread::msleep(500);  // the isolated worlds are made in the background after each load
+
+    AppState state;
+    state.loggedIn = true;
+    CountingLog log;
+    QuietHooks hooks;
+    Now clock;
+    Automation automation{state, browser, log, hooks, clock};
+
+    std::printf("browser_bench: %d tabs of 50 inputs, headless Chromium, median of %d runs\n",
+                kTabs, kRuns);
+    const Figure capture = measure(
+        browser, [&] { state.siteTable = SiteTable(); }, [&] { automation.mnuMemoryClick(); });
+    report("capture of all tabs", capture);
+    if (state.siteTable.siteCount() != kTabs || state.siteTable.at(0).fieldCount() != 50) {
+        std::fprintf(stderr, "browser_bench: captured %d entries\n", state.siteTable.siteCount());
+        return 1;
+    }
+
+    // One more entry whose address every tab contains: the fill on request writes all 20.
+    SiteEntry all = state.siteTable.at(0);
+    all.url = harness.url(QStringLiteral("fifty.html"));
+    state.siteTable.append(all);
+    const int16_t allIndex = static_cast<int16_t>(state.siteTable.siteCount() - 1);
+    report("fill on request (matches all tabs)",
+           measure(
+               browser, [] {}, [&] { automation.mnuIpClick(allIndex); }));
+    state.siteTable.remove(allIndex);  // from here on each entry matches its own tab only
+
+    auto clearMarkers = [&] {
+        for (int i = 0; i < state.siteTable.siteCount(); ++i)
+            state.siteTable.at(i).filledHwnd = 0;
+    };
+    report("tick, every tab matching",
+           measure(browser, clearMarkers, [&] { automation.timer1Timer(); }));
+    report("tick, every tab already filled",
+           measure(
+               browser, [] {}, [&] { automation.timer1Timer(); }));
+
+    // The program's own CPU while it ticks once a second over idle tabs, as the tray does.
+    QTimer timer;
+    timer.setInterval(1000);
+    QObject::connect(&timer, &QTimer::timeout, [&] { automation.timer1Timer(); });
+    const auto before = browser.traffic();
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    timer.start();
+    QTimer::singleShot(idleSeconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
+    app.exec();
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
+    const auto after = browser.traffic();
+    std::printf(
+        "idle: %d tabs, %.1f s of ticks: CPU %.3f s = %.3f %% of one core, "
+        "%llu commands sent\n",
+        kTabs, seconds, cpu, 100.0 * cpu / seconds,
+        static_cast<unsigned long long>(after.commands - before.commands));
+    std::printf("errors logged: %d\n", log.count);
+    return log.count == 0 ? 0 : 1;
+}
