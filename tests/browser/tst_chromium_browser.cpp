@@ -261,6 +261,17 @@ private Q_SLOTS:
         QVERIFY(ChromiumHarness::waitFor([&] { return page->busy(); }, 2000));
         QVERIFY(ChromiumHarness::waitFor([&] { return !page->busy(); }, 5000));
         QCOMPARE(page->locationUrl(), harness_->url(QStringLiteral("slow?ms=700")));
+        // Back and forth between pages kept in the back-forward cache: idle again each time.
+        const QString cached = harness_->url(QStringLiteral("login1.html?cache=1"));
+        const QString next = harness_->url(QStringLiteral("login2.html?cache=1"));
+        for (const QString& to : {cached, next}) {
+            harness_->navigate(tab, to);
+            QVERIFY(ChromiumHarness::waitFor([&] { return page->locationUrl() == to; }));
+        }
+        harness_->evaluate(tab, QStringLiteral("history.back(); 0"));
+        QVERIFY(ChromiumHarness::waitFor([&] { return page->locationUrl() == cached; }));
+        QVERIFY(ChromiumHarness::waitFor([&] { return !page->busy(); }, 3000));
+        QCOMPARE(page->readPage().title, QStringLiteral("Login One"));
     }
 
     void busyAtFirstSight() {

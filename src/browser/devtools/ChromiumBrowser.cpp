@@ -66,8 +66,10 @@ bool isListedPage(const QJsonObject& info) {
            info.value(QLatin1String("subtype")).toString().isEmpty();
 }
 
+// Chromium's answers when the world's document is gone.
 bool isStaleContext(const QString& message) {
-    return message.contains(QLatin1String("context"), Qt::CaseInsensitive);
+    return message.contains(QLatin1String("uniqueContextId not found")) ||
+           message.contains(QLatin1String("Cannot find context"));
 }
 
 }  // namespace
@@ -422,10 +424,14 @@ void ChromiumBrowser::Core::onPageEvent(const std::shared_ptr<Page>& page, const
             ++page->documents;
             page->world.clear();  // it belonged to the document that just went
             // A new document loads until its frame stops loading, even when the start of its
-            // navigation came before we were listening.
-            page->loading = true;
-            page->stateKnown = true;
-            ++page->loadEvents;
+            // navigation came before we were listening. A page restored from the back-forward
+            // cache is whole already (its stop event came first).
+            if (params.value(QLatin1String("type")).toString() !=
+                QLatin1String("BackForwardCacheRestore")) {
+                page->loading = true;
+                page->stateKnown = true;
+                ++page->loadEvents;
+            }
         } else if (method == QLatin1String("Page.javascriptDialogOpening")) {
             page->dialogOpen = true;
         } else if (method == QLatin1String("Page.javascriptDialogClosed")) {
