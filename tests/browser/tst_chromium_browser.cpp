@@ -487,6 +487,11 @@ private Q_SLOTS:
         auto browser = connect(300ms);
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
+        // The caller waits without running its event loop: no timer tick in the middle.
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(1);
         QElapsedTimer clock;
         clock.start();
         try {
@@ -496,6 +501,7 @@ private Q_SLOTS:
             QCOMPARE(e.number(), err::kObjectDisconnected);
         }
         QVERIFY(clock.elapsed() < 1000);
+        QCOMPARE(ticks, 0);
         QVERIFY(w->busy());
         QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }, 5000));
         QCOMPARE(w->readPage().forms[0].elements[1].value, QStringLiteral("wakes the listener"));

@@ -8,6 +8,9 @@
 // A page is busy until it is attached and its state known, from Page.frameStartedLoading to
 // Page.frameStoppedLoading of its main frame (a page found already loading: document.readyState
 // on first sight), while a JavaScript dialog is open, and while a command to it went unanswered.
+//
+// Needs a QCoreApplication (the connection's thread runs a Qt event loop). Callers use it from
+// one thread; they block there, without an event loop, for at most callTimeout per call.
 #pragma once
 
 #include "ChromiumLauncher.h"
