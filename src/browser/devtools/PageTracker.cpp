@@ -1,0 +1,397 @@
+#include "PageTracker.h"
+
+#include "browser/ObjectModel.h"
+
+namespace sirano {
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kReadyStateTries = 3;
+const QString kWorldName = QStringLiteral("sirano");
+
+bool isListedPage(const QJsonObject& info) {
+    // Prerendered pages are pages nobody sees yet.
+    return info.value(QLatin1String("type")).toString() == QLatin1String("page") &&
+           info.value(QLatin1String("subtype")).toString().isEmpty();
+}
+
+}  // namespace
+
+PageTracker::PageTracker()
+    : conn_(std::make_unique<DevToolsConnection>(
+          [this](const QString& method, const QJsonObject& params, const QString& session) {
+              onEvent(method, params, session);
+          },
+          [this] { onClosed(); })) {}
+
+PageTracker::~PageTracker() = default;
+
+void PageTracker::forgetAll() {
+    std::lock_guard lock(mutex_);
+    for (const auto& page : pages_)
+        page->gone = true;
+    pages_.clear();
+}
+
+void PageTracker::addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    for (const QJsonValue& info : targetInfos) {
+        if (isListedPage(info.toObject()))
+            addPage(info.toObject());
+    }
+    changed_.wait_for(lock, timeout, [this] {
+        for (const auto& page : pages_) {
+            if (page->sessionId.isEmpty() || !page->stateKnown)
+                return false;
+        }
+        return true;
+    });
+}
+
+QList<std::shared_ptr<TrackedPage>> PageTracker::pages() const {
+    std::lock_guard lock(mutex_);
+    return {pages_.begin(), pages_.end()};
+}
+
+bool PageTracker::busy(const TrackedPage& page) const {
+    std::lock_guard lock(mutex_);
+    return page.busy();
+}
+
+QString PageTracker::url(const TrackedPage& page) const {
+    std::lock_guard lock(mutex_);
+    return page.url;
+}
+
+QString PageTracker::sessionOf(const TrackedPage& page) const {
+    std::lock_guard lock(mutex_);
+    if (page.gone || page.sessionId.isEmpty())
+        throw SiranoError(err::kObjectDisconnected, QStringLiteral("The window was closed."));
+    return page.sessionId;
+}
+
+void PageTracker::forgetWorld(TrackedPage& page, const QString& world) {
+    std::lock_guard lock(mutex_);
+    if (page.world == world)
+        page.world.clear();
+}
+
+std::shared_ptr<TrackedPage> PageTracker::findByTarget(const QString& targetId) const {
+    for (const auto& page : pages_) {
+        if (page->targetId == targetId)
+            return page;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<TrackedPage> PageTracker::findBySession(const QString& sessionId) const {
+    for (const auto& page : pages_) {
+        if (page->sessionId == sessionId)
+            return page;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<TrackedPage> PageTracker::addPage(const QJsonObject& info) {
+    const QString targetId = info.value(QLatin1String("targetId")).toString();
+    if (auto page = findByTarget(targetId))
+        return page;
+    auto page = std::make_shared<TrackedPage>(targetId, nextHwnd_++);
+    if (nextHwnd_ <= 0)
+        nextHwnd_ = 1;  // 0 means "no window" to the automatic fill
+    page->url = info.value(QLatin1String("url")).toString();
+    pages_.push_back(page);
+    return page;
+}
+
+// ---- events (worker thread) ----
+
+void PageTracker::onEvent(const QString& method, const QJsonObject& params,
+                          const QString& session) {
+    if (!session.isEmpty()) {
+        std::shared_ptr<TrackedPage> page;
+        {
+            std::lock_guard lock(mutex_);
+            page = findBySession(session);
+        }
+        if (page)
+            onPageEvent(page, method, params, session);
+        return;
+    }
+
+    const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
+    if (method == QLatin1String("Target.targetCreated")) {
+        if (isListedPage(info)) {
+            std::lock_guard lock(mutex_);
+            addPage(info);
+        }
+    } else if (method == QLatin1String("Target.targetInfoChanged")) {
+        std::lock_guard lock(mutex_);
+        auto page = findByTarget(info.value(QLatin1String("targetId")).toString());
+        if (!page && isListedPage(info))
+            page = addPage(info);
+        if (page)
+            page->url = info.value(QLatin1String("url")).toString();
+    } else if (method == QLatin1String("Target.attachedToTarget")) {
+        onAttached(params.value(QLatin1String("sessionId")).toString(), info);
+    } else if (method == QLatin1String("Target.detachedFromTarget")) {
+        const QString detached = params.value(QLatin1String("sessionId")).toString();
+        std::shared_ptr<TrackedPage> page;
+        {
+            std::lock_guard lock(mutex_);
+            page = findBySession(detached);
+            if (page) {
+                page->sessionId.clear();
+                page->world.clear();
+            }
+        }
+        // A pending command of a closed tab never gets an answer: fail it now.
+        conn_->failSession(detached, QStringLiteral("The window was closed during the call."));
+        if (page) {
+            // Still alive (not destroyed): attach again; a closing tab just refuses.
+            conn_->send(QStringLiteral("Target.attachToTarget"),
+                        QJsonObject{{QStringLiteral("targetId"), page->targetId},
+                                    {QStringLiteral("flatten"), true}},
+                        QString(), [](const CdpReply&) {});
+        }
+        changed_.notify_all();
+    } else if (method == QLatin1String("Target.targetDestroyed") ||
+               method == QLatin1String("Target.targetCrashed")) {
+        const QString targetId = params.value(QLatin1String("targetId")).toString();
+        const bool destroyed = method == QLatin1String("Target.targetDestroyed");
+        QString session;
+        {
+            std::lock_guard lock(mutex_);
+            const auto page = findByTarget(targetId);
+            if (!page)
+                return;
+            session = page->sessionId;
+            page->world.clear();
+            if (destroyed) {
+                page->gone = true;
+                std::erase(pages_, page);
+            }
+        }
+        if (!session.isEmpty())
+            conn_->failSession(session, QStringLiteral("The window went away during the call."));
+        changed_.notify_all();
+    }
+}
+
+void PageTracker::onAttached(const QString& session, const QJsonObject& info) {
+    if (!isListedPage(info))
+        return;
+    std::shared_ptr<TrackedPage> page;
+    {
+        std::lock_guard lock(mutex_);
+        page = addPage(info);
+        page->sessionId = session;
+        page->stateKnown = false;
+        page->world.clear();
+    }
+    conn_->send(QStringLiteral("Page.enable"), {}, session, [](const CdpReply&) {});
+    readReadyState(page, session, kReadyStateTries);
+}
+
+void PageTracker::readReadyState(const std::shared_ptr<TrackedPage>& page, const QString& session,
+                                 int tries) {
+    // A page already loading when first seen sends no start event: ask it once.
+    quint64 eventsBefore = 0;
+    {
+        std::lock_guard lock(mutex_);
+        eventsBefore = page->loadEvents;
+    }
+    const QJsonObject params{
+        {QStringLiteral("expression"), QStringLiteral("[document.readyState, document.URL]")},
+        {QStringLiteral("returnByValue"), true}};
+    auto answered = [this, page, session, eventsBefore, tries](const CdpReply& reply) {
+        if (reply.status == CdpReply::Status::Error && tries > 1)
+            return readReadyState(page, session, tries - 1);
+        if (!reply.ok())
+            return;
+        const QJsonArray answer = reply.result.value(QLatin1String("result"))
+                                      .toObject()
+                                      .value(QLatin1String("value"))
+                                      .toArray();
+        bool loaded = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (page->sessionId != session || page->loadEvents != eventsBefore)
+                return;  // a load event since is newer than this answer
+            // A new tab shows its initial blank document while its first navigation waits
+            // for an answer: that navigation is under way.
+            const bool initialBlank = answer.at(1).toString() == QLatin1String("about:blank") &&
+                                      !page->url.isEmpty() &&
+                                      page->url != QLatin1String("about:blank");
+            page->stateKnown = true;
+            page->loading = answer.at(0).toString() != QLatin1String("complete") || initialBlank;
+            loaded = !page->loading;
+        }
+        changed_.notify_all();
+        if (loaded)
+            createWorld(page);
+    };
+    conn_->send(QStringLiteral("Runtime.evaluate"), params, session, std::move(answered));
+}
+
+void PageTracker::onPageEvent(const std::shared_ptr<TrackedPage>& page, const QString& method,
+                              const QJsonObject& params, const QString& session) {
+    bool loaded = false;
+    {
+        std::lock_guard lock(mutex_);
+        const QString frameId = params.value(QLatin1String("frameId")).toString();
+        if (method == QLatin1String("Page.frameStartedLoading")) {
+            if (frameId != page->mainFrameId)
+                return;
+            page->loading = true;
+            page->stateKnown = true;
+            ++page->loadEvents;
+        } else if (method == QLatin1String("Page.frameStoppedLoading")) {
+            if (frameId != page->mainFrameId)
+                return;
+            page->loading = false;
+            page->stateKnown = true;
+            ++page->loadEvents;
+            loaded = page->world.isEmpty();
+        } else if (method == QLatin1String("Page.frameNavigated")) {
+            const QJsonObject frame = params.value(QLatin1String("frame")).toObject();
+            if (frame.contains(QLatin1String("parentId")))
+                return;
+            page->mainFrameId = frame.value(QLatin1String("id")).toString();
+            ++page->documents;
+            page->world.clear();  // it belonged to the document that just went
+            // A new document loads until its frame stops loading, even when the start of its
+            // navigation came before we were listening. A page restored from the back-forward
+            // cache is whole already (its stop event came first).
+            if (params.value(QLatin1String("type")).toString() !=
+                QLatin1String("BackForwardCacheRestore")) {
+                page->loading = true;
+                page->stateKnown = true;
+                ++page->loadEvents;
+            }
+        } else if (method == QLatin1String("Page.javascriptDialogOpening")) {
+            page->dialogOpen = true;
+        } else if (method == QLatin1String("Page.javascriptDialogClosed")) {
+            page->dialogOpen = false;
+        } else if (method == QLatin1String("Runtime.executionContextCreated")) {
+            if (!page->worldPending)
+                return;
+            const QJsonObject context = params.value(QLatin1String("context")).toObject();
+            page->contexts.insert(context.value(QLatin1String("id")).toInteger(),
+                                  context.value(QLatin1String("uniqueId")).toString());
+            return;
+        } else if (method == QLatin1String("Inspector.targetCrashed")) {
+            page->world.clear();
+        } else {
+            return;
+        }
+    }
+    if (method == QLatin1String("Inspector.targetCrashed"))
+        conn_->failSession(session, QStringLiteral("The page crashed during the call."));
+    changed_.notify_all();
+    if (loaded)
+        createWorld(page);
+}
+
+void PageTracker::onClosed() {
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& page : pages_)
+            page->gone = true;
+        pages_.clear();
+    }
+    changed_.notify_all();
+}
+
+// ---- the isolated world ----
+
+// Runtime.enable only for as long as it takes to learn the world's unique id: a context id may
+// be reused by another renderer process after a cross-site navigation, the unique id never is.
+void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
+    QString session;
+    QString frameId;
+    quint64 document = 0;
+    {
+        std::lock_guard lock(mutex_);
+        if (page->worldPending || !page->world.isEmpty() || page->sessionId.isEmpty() || page->gone)
+            return;
+        page->worldPending = true;
+        page->contexts.clear();
+        session = page->sessionId;
+        frameId = page->mainFrameId;
+        document = page->documents;
+    }
+    auto failed = [this, page, session, document](const CdpReply&) {
+        worldDone(page, session, document, -1);
+    };
+    conn_->send(
+        QStringLiteral("Runtime.enable"), {}, session,
+        [this, page, session, frameId, document, failed](const CdpReply& enabled) {
+            if (!enabled.ok())
+                return failed(enabled);
+            conn_->send(
+                QStringLiteral("Page.createIsolatedWorld"),
+                QJsonObject{{QStringLiteral("frameId"), frameId},
+                            {QStringLiteral("worldName"), kWorldName},
+                            {QStringLiteral("grantUniveralAccess"), false}},
+                session, [this, page, session, document](const CdpReply& created) {
+                    const qint64 contextId =
+                        created.ok()
+                            ? created.result.value(QLatin1String("executionContextId")).toInteger()
+                            : -1;
+                    // The context's creation event precedes this answer.
+                    conn_->send(QStringLiteral("Runtime.disable"), {}, session,
+                                [this, page, session, document, contextId](const CdpReply&) {
+                                    worldDone(page, session, document, contextId);
+                                });
+                });
+        });
+}
+
+void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
+                            quint64 document, qint64 contextId) {
+    {
+        std::lock_guard lock(mutex_);
+        page->worldPending = false;
+        page->worldOverdue = false;
+        const QString unique = page->contexts.value(contextId);
+        page->contexts.clear();
+        if (contextId >= 0 && !unique.isEmpty() && page->sessionId == session &&
+            page->documents == document)
+            page->world = unique;
+    }
+    changed_.notify_all();
+}
+
+QString PageTracker::world(const std::shared_ptr<TrackedPage>& page,
+                           std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int attempts = 0;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        if (page->gone || page->sessionId.isEmpty())
+            throw SiranoError(err::kObjectDisconnected, QStringLiteral("The window was closed."));
+        if (!page->world.isEmpty())
+            return page->world;
+        if (!page->worldPending) {
+            if (attempts++ == 2) {
+                throw SiranoError(
+                    err::kObjectDisconnected,
+                    QStringLiteral("The page refused an isolated world for the call."));
+            }
+            lock.unlock();
+            createWorld(page);
+            lock.lock();
+            continue;
+        }
+        if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && page->worldPending) {
+            page->worldOverdue = true;
+            throw SiranoError(err::kObjectDisconnected,
+                              QStringLiteral("The page did not answer in time."));
+        }
+    }
+}
+
+}  // namespace sirano
