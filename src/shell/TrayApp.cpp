@@ -32,6 +32,7 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile)
     connect(&timer1_, &QTimer::timeout, this, &TrayApp::tick);
     timer1_.start();
 
+    trayPoll_.setSingleShot(true);
     trayPoll_.setInterval(kTrayPollMs);
     connect(&trayPoll_, &QTimer::timeout, this, &TrayApp::pollTray);
 }
@@ -51,7 +52,6 @@ void TrayApp::pollTray() {
             trayPoll_.start();
             return;
         }
-        trayPoll_.stop();
         messages_.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"),
                        QStringLiteral("通知領域 (システムトレイ) が見つかりません。\n"
                                       "SIRANO は通知領域のアイコンから使うため、起動できません。"),
@@ -59,7 +59,6 @@ void TrayApp::pollTray() {
         quit(exitstatus::kNoTray);
         return;
     }
-    trayPoll_.stop();
     guarded([&] {
         if (const auto status = window_.formLoad(executableFolder_)) {
             quit(*status);
