@@ -133,6 +133,8 @@ void TrayApp::showPasswordPrompt() {
 
 void TrayApp::showSiteSettings() {
     SiteSettingsDialog dialog(state_, window_, messages_);
+    // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
+    dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
     dialog.exec();
 }
 
