@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace sirano::test {
 
@@ -64,6 +65,21 @@ private:
     std::unique_ptr<QProcess> browser_;
     std::unique_ptr<DevToolsConnection> control_;
     QHash<QString, QString> sessions_;
+};
+
+// Runs an action on another thread after a delay, while the test thread is blocked in a call;
+// joins at the end of its scope.
+class RunLater {
+public:
+    RunLater(int delayMs, std::function<void()> action)
+        : thread_([delayMs, action = std::move(action)] {
+              std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+              action();
+          }) {}
+    ~RunLater() { thread_.join(); }
+
+private:
+    std::thread thread_;
 };
 
 }  // namespace sirano::test

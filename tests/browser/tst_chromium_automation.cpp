@@ -13,7 +13,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <csignal>
-#include <thread>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -72,19 +71,6 @@ QList<SiteField> listenerFields() {
             {0, 1, QStringLiteral("password"), QStringLiteral("pass"), QStringLiteral("pw 1")},
             {0, 2, QStringLiteral("checkbox"), QStringLiteral("remember"), QStringLiteral("True")}};
 }
-
-class Later {
-public:
-    Later(int delayMs, std::function<void()> action)
-        : thread_([delayMs, action = std::move(action)] {
-              std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-              action();
-          }) {}
-    ~Later() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
 
 }  // namespace
 
@@ -256,7 +242,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         {
-            Later kill(400, [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
+            RunLater kill(400,
+                          [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
             p.automation.timer1Timer();
         }
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
@@ -298,7 +285,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         {
-            Later kill(300, [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
+            RunLater kill(300,
+                          [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
             p.automation.mnuMemoryClick();
         }
         QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));

@@ -11,7 +11,6 @@
 #include <QTcpServer>
 #include <QtTest>
 #include <csignal>
-#include <thread>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -70,20 +69,6 @@ FieldEdit tick(int form, int element, bool checked) {
     return e;
 }
 
-// Runs action on another thread after delayMs: the test thread is blocked in a call meanwhile.
-class Later {
-public:
-    Later(int delayMs, std::function<void()> action)
-        : thread_([delayMs, action = std::move(action)] {
-              std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-              action();
-          }) {}
-    ~Later() { thread_.join(); }
-
-private:
-    std::thread thread_;
-};
-
 }  // namespace
 
 class TestChromiumBrowser : public QObject {
@@ -140,6 +125,15 @@ private Q_SLOTS:
         auto byPort = createChromiumBrowser(empty.path(), deadPort);
         QVERIFY(byPort->windows().isEmpty());
         QVERIFY2(clock.elapsed() < 1000, "a refused connection must not wait");
+    }
+
+    void findsABrowserByItsPort() {
+        QTemporaryDir elsewhere;
+        const std::optional<QUrl> endpoint = readDevToolsActivePort(harness_->profileFolder());
+        QVERIFY(endpoint);
+        auto browser =
+            createChromiumBrowser(elsewhere.path(), static_cast<quint16>(endpoint->port()));
+        QCOMPARE(urlsOf(*browser), QStringList{QStringLiteral("about:blank")});
     }
 
     void readsTwoLoginPagesInTwoTabs() {
@@ -516,7 +510,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         {
-            Later close(400, [&] { harness_->closeTab(tab); });
+            RunLater close(400, [&] { harness_->closeTab(tab); });
             try {
                 w->writeFields({text(0, 1, QStringLiteral("x"))});
                 QFAIL("the closed tab answered");
@@ -538,7 +532,8 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         {
-            Later kill(400, [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
+            RunLater kill(400,
+                          [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
             try {
                 w->writeFields({text(0, 1, QStringLiteral("x"))});
                 QFAIL("the killed browser answered");
