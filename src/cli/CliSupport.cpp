@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -32,26 +33,42 @@ std::optional<std::string> readLine(std::FILE* in) {
     return line;
 }
 
+// The terminal's settings while echo is off, for the signal handler: a Ctrl-C at the prompt
+// must not leave the shell without echo. Signal handlers can reach nothing else.
+termios savedTerminal{};
+
+extern "C" void restoreTerminalAndDie(int signal) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 // Turns echo off for its lifetime.
 class EchoOff {
 public:
-    EchoOff() : ok_(::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    EchoOff() : ok_(::tcgetattr(STDIN_FILENO, &savedTerminal) == 0) {
         if (!ok_)
             return;
-        termios quiet = saved_;
+        oldInt_ = std::signal(SIGINT, restoreTerminalAndDie);
+        oldTerm_ = std::signal(SIGTERM, restoreTerminalAndDie);
+        termios quiet = savedTerminal;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     ~EchoOff() {
-        if (ok_)
-            ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        if (!ok_)
+            return;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+        std::signal(SIGINT, oldInt_);
+        std::signal(SIGTERM, oldTerm_);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
 private:
-    termios saved_{};
     bool ok_;
+    void (*oldInt_)(int) = SIG_DFL;
+    void (*oldTerm_)(int) = SIG_DFL;
 };
 
 }  // namespace
@@ -72,11 +89,12 @@ std::optional<QString> readTerminalPassword(const QString& prompt) {
         const auto line = readLine(stdin);
         return line ? std::optional(QString::fromStdString(*line)) : std::nullopt;
     }
-    std::fputs(prompt.toLocal8Bit().constData(), stderr);
-    std::fflush(stderr);
     std::optional<std::string> line;
     {
+        // Echo goes off before the prompt shows, so nothing typed after the prompt is lost.
         EchoOff quiet;
+        std::fputs(prompt.toLocal8Bit().constData(), stderr);
+        std::fflush(stderr);
         line = readLine(stdin);
     }
     std::fputs("\n", stderr);

@@ -321,6 +321,38 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), before);
     }
 
+    void cutAndCorruptedFilesFailCleanly() {
+        // Every cut and many single-byte changes of a good file: a load or a LoadError, nothing
+        // else.
+        const QByteArray good = readAll(kStoreFixtures + QStringLiteral("mixed.dat"));
+        const auto loadsOrRefuses = [](const QByteArray& bytes) {
+            try {
+                parse(bytes);
+            } catch (const LoadError&) {
+            }
+        };
+        int refusedCuts = 0;
+        for (qsizetype n = 0; n < good.size(); ++n) {
+            try {
+                const StoreContents c = parse(good.left(n));
+                // Only a cut at the end of an entry's last value loads.
+                QVERIFY2(good.left(n).endsWith("\r\n") || good.at(n) == '\r' || good.at(n) == '\n',
+                         qPrintable(QString::number(n)));
+                QVERIFY(c.siteTable.siteCount() <= 3);
+            } catch (const LoadError&) {
+                ++refusedCuts;
+            }
+        }
+        QVERIFY(refusedCuts > good.size() * 9 / 10);
+        for (qsizetype i = 0; i < good.size(); ++i) {
+            for (const char b : {'"', ',', '\r', '\n', 'x', '0', '-', '\x81', '\xFD'}) {
+                QByteArray bad = good;
+                bad[i] = b;
+                loadsOrRefuses(bad);
+            }
+        }
+    }
+
     void entryLimit() {
         // 1001 entries load; a 1002nd is refused at its line.
         StoreContents c = contents(QString(), 0, 0, {});
