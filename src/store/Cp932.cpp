@@ -182,9 +182,17 @@ QString decode(QByteArrayView bytes) {
 }
 
 bool fits(const QString& text) {
+    // Most texts are ASCII, which always fits: one pass the compiler can vectorise.
+    const auto* p = reinterpret_cast<const char16_t*>(text.constData());
+    const qsizetype n = text.size();
+    char16_t all = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        all |= p[i];
+    if (all < 0x80)
+        return true;
     const Table& t = table();
-    for (QChar c : text) {
-        if (!t.exact(c.unicode()))
+    for (qsizetype i = 0; i < n; ++i) {
+        if (!t.exact(p[i]))
             return false;
     }
     return true;

@@ -257,6 +257,7 @@ public:
     void text(const QString& t) {
         out_ += '"';
         const size_t start = out_.size();
+        bool quote = false;
         if (cp932_) {
             for (QChar c : t) {
                 const char16_t u = c.unicode();
@@ -264,13 +265,15 @@ public:
                 if (code >= 0x100)
                     out_ += static_cast<char>(code >> 8);
                 out_ += static_cast<char>(code & 0xFF);
+                quote = quote || u == u'"';
             }
         } else {
             const QByteArray utf8 = t.toUtf8();
             out_.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+            quote = utf8.contains('"');
         }
         // A quote inside is doubled; its byte is never part of a multi-byte character.
-        if (out_.find('"', start) != std::string::npos) {
+        if (quote) {
             std::string doubled;
             for (size_t i = start; i < out_.size(); ++i) {
                 doubled += out_[i];
