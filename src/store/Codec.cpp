@@ -226,7 +226,7 @@ QString decodeText(Generator& gen, const QString& stored) {
     return unscramble(gen, stored.size(), [&](qsizetype i) { return stored[i].unicode(); });
 }
 
-QString decodeText(Generator& gen, QByteArrayView stored) {
+QString decodeTextBytes(Generator& gen, QByteArrayView stored) {
     return unscramble(gen, stored.size(),
                       [&](qsizetype i) { return char16_t{static_cast<uint8_t>(stored[i])}; });
 }

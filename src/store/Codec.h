@@ -30,6 +30,6 @@ QString decodeText(Generator& gen, const QString& stored);
 
 // The same two for the data file, on the stored text's ASCII bytes: encoding appends to out.
 void appendEncodedText(Generator& gen, QStringView text, std::string& out);
-QString decodeText(Generator& gen, QByteArrayView stored);
+QString decodeTextBytes(Generator& gen, QByteArrayView stored);
 
 }  // namespace sirano

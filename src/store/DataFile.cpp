@@ -355,7 +355,7 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
     if (header.bytes.isEmpty())
         throw LoadError(err::kInvalidArgument, fileName, header.line, header.position,
                         QStringLiteral("the header is empty; it should hold the stored settings"));
-    const QString h = decodeText(gen, header.bytes);
+    const QString h = decodeTextBytes(gen, header.bytes);
 
     StoreContents contents;
     SiteTable& table = contents.siteTable;
@@ -403,7 +403,7 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
                     err::kInvalidArgument, fileName, v.line, v.position,
                     QStringLiteral("%1 is empty; a stored value holds at least its seed digit")
                         .arg(fieldWhat("stored value", j).text()));
-            f.fieldValue = decodeText(gen, v.bytes);
+            f.fieldValue = decodeTextBytes(gen, v.bytes);
         }
         reader.next(entryWhat("closing index"));
         table.append(std::move(e));
