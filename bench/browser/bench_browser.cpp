@@ -182,6 +182,12 @@ int main(int argc, char** argv) {
         "%llu commands sent\n",
         kTabs, seconds, cpu, 100.0 * cpu / seconds,
         static_cast<unsigned long long>(after.commands - before.commands));
+
+    // With the browser gone, each tick finds its DevToolsActivePort refused.
+    harness.killBrowser();
+    report("tick, no browser (port refused)",
+           measure(
+               browser, [] {}, [&] { automation.timer1Timer(); }));
     std::printf("errors logged: %d\n", log.count);
     return log.count == 0 ? 0 : 1;
 }

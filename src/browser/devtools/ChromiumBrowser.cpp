@@ -108,7 +108,10 @@ bool ChromiumBrowser::Core::ensureConnected() {
         options.port
             ? queryBrowserEndpoint(*options.port, static_cast<int>(kConnectTimeout.count()))
             : readDevToolsActivePort(options.profileFolder);
-    if (!endpoint)
+    // The file outlives its browser; a refused port is the common "no browser" and costs less
+    // to learn on a plain socket than through the websocket's thread.
+    if (!endpoint || !loopbackPortOpen(static_cast<quint16>(endpoint->port()),
+                                       static_cast<int>(kConnectTimeout.count())))
         return false;
     tracker.forgetAll();
     const auto started = Clock::now();

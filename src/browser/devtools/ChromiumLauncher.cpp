@@ -33,6 +33,13 @@ std::optional<QUrl> readDevToolsActivePort(const QString& profileFolder) {
     return url;
 }
 
+bool loopbackPortOpen(quint16 port, int timeoutMs) {
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return socket.waitForConnected(timeoutMs);
+}
+
 std::optional<QUrl> queryBrowserEndpoint(quint16 port, int timeoutMs) {
     // waitFor* blocks on the socket alone: no event of the caller's thread runs meanwhile.
     QTcpSocket socket;

@@ -20,6 +20,9 @@ struct LaunchOptions {
 // The file outlives the browser: an address here may refuse the connection.
 std::optional<QUrl> readDevToolsActivePort(const QString& profileFolder);
 
+// Whether something accepts connections on the loopback port (a refusal comes at once).
+bool loopbackPortOpen(quint16 port, int timeoutMs);
+
 // The endpoint of the browser listening on a loopback port (asks its /json/version); blocks at
 // most timeoutMs without running an event loop. Nothing when none answers.
 std::optional<QUrl> queryBrowserEndpoint(quint16 port, int timeoutMs);
