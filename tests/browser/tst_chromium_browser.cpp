@@ -494,7 +494,7 @@ private Q_SLOTS:
         } catch (const SiranoError& e) {
             QCOMPARE(e.number(), err::kObjectDisconnected);
         }
-        QVERIFY(clock.elapsed() < 1000);
+        QVERIFY(clock.elapsed() < 1200);  // the page holds on for 1500 ms
         QCOMPARE(ticks, 0);
         QVERIFY(w->busy());
         QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }, 5000));
@@ -518,7 +518,7 @@ private Q_SLOTS:
                 QCOMPARE(e.number(), err::kObjectDisconnected);
             }
         }
-        QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(ChromiumHarness::waitFor([&] { return !urlsOf(*browser).contains(url); }));
         QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());
     }
@@ -541,7 +541,7 @@ private Q_SLOTS:
                 QCOMPARE(e.number(), err::kObjectDisconnected);
             }
         }
-        QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         harness_->killBrowser();
         QVERIFY(browser->windows().isEmpty());
         QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());

@@ -2,6 +2,8 @@
 
 #include "browser/ObjectModel.h"
 
+#include <limits>
+
 namespace sirano {
 
 using namespace std::chrono_literals;
@@ -98,9 +100,9 @@ std::shared_ptr<TrackedPage> PageTracker::addPage(const QJsonObject& info) {
     const QString targetId = info.value(QLatin1String("targetId")).toString();
     if (auto page = findByTarget(targetId))
         return page;
-    auto page = std::make_shared<TrackedPage>(targetId, nextHwnd_++);
-    if (nextHwnd_ <= 0)
-        nextHwnd_ = 1;  // 0 means "no window" to the automatic fill
+    auto page = std::make_shared<TrackedPage>(targetId, nextHwnd_);
+    // Never 0, which means "no window" to the automatic fill.
+    nextHwnd_ = nextHwnd_ == std::numeric_limits<int32_t>::max() ? 1 : nextHwnd_ + 1;
     page->url = info.value(QLatin1String("url")).toString();
     pages_.push_back(page);
     return page;
