@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 
 #include <array>
@@ -344,6 +345,27 @@ LoadError::LoadError(int number, QString file, int line, int position, QString r
       position_(position),
       reason_(std::move(reason)) {}
 
+namespace {
+
+// Types and names repeat across entries ("text", "password", "username"): one shared copy of each
+// keeps a full table's memory down. Keys are views into the file's bytes, alive for the parse.
+class SharedTexts {
+public:
+    QString text(const Reader& reader, const Value& v) {
+        if (!v.unquoted.isNull())
+            return reader.text(v);  // its own copy: no view to key on
+        auto it = texts_.constFind(v.bytes);
+        if (it == texts_.cend())
+            it = texts_.insert(v.bytes, reader.text(v));
+        return *it;
+    }
+
+private:
+    QHash<QByteArrayView, QString> texts_;
+};
+
+}  // namespace
+
 StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName) {
     const bool utf8 = bytes.startsWith(kUtf8Bom);
     Reader reader(QByteArrayView(bytes).sliced(utf8 ? kUtf8BomLength : 0), utf8, fileName);
@@ -359,6 +381,7 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
 
     StoreContents contents;
     SiteTable& table = contents.siteTable;
+    SharedTexts shared;
     while (!reader.atEnd()) {
         const int i = table.siteCount();
         if (i >= kTableSlots)
@@ -380,23 +403,14 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
         e.url = reader.text(reader.next(entryWhat("address")));
         e.urlKeyword = reader.text(reader.next(entryWhat("address keyword")));
         e.setFieldCount(fieldCount);
-        QByteArrayView lastType;  // in the file's bytes; nothing after a type with doubled quotes
-        bool haveLastType = false;
         for (int j = 0; j < fieldCount; ++j) {
             SiteField& f = e.field(j);
             Value v = reader.next(fieldWhat("form position", j));
             f.formIndex = reader.number(v, fieldWhat("form position", j));
             v = reader.next(fieldWhat("element position", j));
             f.elementIndex = reader.number(v, fieldWhat("element position", j));
-            v = reader.next(fieldWhat("type", j));
-            // Types repeat ("text", "password"): share the previous one's text.
-            if (haveLastType && v.bytes == lastType)
-                f.fieldType = e.field(j - 1).fieldType;
-            else
-                f.fieldType = reader.text(v);
-            haveLastType = v.unquoted.isNull();
-            lastType = v.bytes;
-            f.fieldName = reader.text(reader.next(fieldWhat("name", j)));
+            f.fieldType = shared.text(reader, reader.next(fieldWhat("type", j)));
+            f.fieldName = shared.text(reader, reader.next(fieldWhat("name", j)));
             v = reader.next(fieldWhat("stored value", j));
             if (v.bytes.isEmpty())
                 throw LoadError(
