@@ -142,7 +142,9 @@ QString ChromiumHarness::sessionFor(const QString& targetId) {
         const QJsonObject result =
             command(QStringLiteral("Target.attachToTarget"),
                     {{QStringLiteral("targetId"), targetId}, {QStringLiteral("flatten"), true}});
-        sessions_.insert(targetId, result.value(QLatin1String("sessionId")).toString());
+        const QString session = result.value(QLatin1String("sessionId")).toString();
+        command(QStringLiteral("Page.enable"), {}, session);  // lets it answer dialogs
+        sessions_.insert(targetId, session);
     }
     return sessions_.value(targetId);
 }
@@ -186,6 +188,11 @@ QJsonValue ChromiumHarness::evaluate(const QString& targetId, const QString& exp
                                         {QStringLiteral("awaitPromise"), true}},
                                        sessionFor(targetId));
     return result.value(QLatin1String("result")).toObject().value(QLatin1String("value"));
+}
+
+void ChromiumHarness::answerDialog(const QString& targetId) {
+    command(QStringLiteral("Page.handleJavaScriptDialog"), {{QStringLiteral("accept"), true}},
+            sessionFor(targetId));
 }
 
 bool ChromiumHarness::loaded(const QString& targetId) {

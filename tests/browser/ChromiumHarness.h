@@ -43,6 +43,8 @@ public:
     void navigate(const QString& targetId, const QString& url);
     // Runs in the page's own (main) world; answers the value.
     QJsonValue evaluate(const QString& targetId, const QString& expression);
+    // Answers the JavaScript dialog the tab shows, as the user would.
+    void answerDialog(const QString& targetId);
     // Whether the tab shows its own document (not the blank one it starts with) fully loaded.
     bool loaded(const QString& targetId);
     // Closes every tab but a blank one.

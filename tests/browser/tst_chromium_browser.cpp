@@ -289,6 +289,21 @@ private Q_SLOTS:
         QCOMPARE(busy.value(login, true), false);
     }
 
+    void openDialogMakesThePageBusy() {
+        // The page's script stands still until the user answers: no call could get through.
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        const QString tab = harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        harness_->evaluate(tab, QStringLiteral("setTimeout(() => { alert('a'); "
+                                               "document.title = 'after'; }, 0); 0"));
+        QVERIFY(ChromiumHarness::waitFor([&] { return w->busy(); }));
+        harness_->answerDialog(tab);
+        QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }));
+        QCOMPARE(w->readPage().title, QStringLiteral("after"));
+    }
+
     void hostilePageIsReadAndWrittenFaithfully() {
         const QString hostile = harness_->url(QStringLiteral("hostile.html"));
         const QString tab = harness_->openTab(hostile);
