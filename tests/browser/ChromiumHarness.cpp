@@ -33,6 +33,12 @@ ChromiumHarness::~ChromiumHarness() {
         ::kill(static_cast<pid_t>(server_.processId()), SIGKILL);
         server_.waitForFinished(5000);
     }
+    removeProfile(*profile_);
+}
+
+void ChromiumHarness::removeProfile(QTemporaryDir& profile) {
+    // A killed browser's last writes may still land while the folder goes.
+    waitFor([&] { return QDir(profile.path()).removeRecursively(); }, 3000);
 }
 
 QStringList ChromiumHarness::headlessSwitches() {

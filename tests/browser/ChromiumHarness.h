@@ -50,6 +50,8 @@ public:
     // Closes every tab but a blank one.
     void resetTabs();
 
+    // Removes a profile folder a browser used until lately.
+    static void removeProfile(QTemporaryDir& profile);
     // Polls condition every 20 ms until it holds or timeoutMs pass.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
     // Waits until no process runs on the profile any more (the browser's helpers outlive it

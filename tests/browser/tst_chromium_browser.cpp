@@ -601,6 +601,7 @@ private Q_SLOTS:
         const auto stop = qScopeGuard([&] {
             ::kill(static_cast<pid_t>(pid), SIGKILL);
             ChromiumHarness::waitProfileReleased(options.profileFolder);
+            ChromiumHarness::removeProfile(data);
         });
         // Found again through the profile's DevToolsActivePort.
         const WindowPtr w = waitForWindow(browser, url, true, 20000);
