@@ -1,7 +1,7 @@
 #include "SiteSettingsDialog.h"
 
 #include "login/PasswordPrompt.h"
-#include "login/PasswordSettingsDialog.h"
+#include "ui/Controls.h"
 #include "ui/Twips.h"
 
 #include <QComboBox>
@@ -16,20 +16,6 @@ namespace {
 // A hidden value shows as exactly eight stars, so the row gives away nothing of its length.
 QString fieldRow(const SiteField& field, bool hidden) {
     return field.fieldName + u',' + (hidden ? QStringLiteral("********") : field.fieldValue);
-}
-
-void setMasked(QLineEdit* box, bool masked) {
-    box->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
-    // setEchoMode() turns the input method back on for plain text; these boxes keep it off.
-    box->setAttribute(Qt::WA_InputMethodEnabled, false);
-}
-
-QFont dialogFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic")});
-    font.setPointSizeF(9.75);
-    return font;
 }
 
 }  // namespace
@@ -54,38 +40,25 @@ SiteSettingsDialog::SiteSettingsDialog(AppState& state, MainWindowHooks& hooks,
     combo1_->setInsertPolicy(QComboBox::NoInsert);
     combo1_->setCompleter(nullptr);
 
-    auto lineEdit = [this](const char* name, QRect geometry) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        e->setGeometry(geometry);
-        return e;
-    };
-    text1_ = lineEdit("Text1", twipsRect(120, 480, 4455, 270));
-    text2_ = lineEdit("Text2", twipsRect(120, 840, 4455, 270));
+    text1_ = addLineEdit(this, "Text1", twipsRect(120, 480, 4455, 270));
+    text2_ = addLineEdit(this, "Text2", twipsRect(120, 840, 4455, 270));
     list1_ = new QListWidget(this);
     list1_->setObjectName(QStringLiteral("List1"));
     list1_->setGeometry(twipsRect(120, 1200, 4455, 1035));
     list1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    text3_ = lineEdit("Text3", twipsRect(120, 2400, 2175, 270));
-    text4_ = lineEdit("Text4", twipsRect(2400, 2400, 2175, 270));
-    for (QLineEdit* box : {text3_, text4_}) {
-        // The style's own mask is a bullet; the boxes show "*".
-        box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    text3_ = addLineEdit(this, "Text3", twipsRect(120, 2400, 2175, 270));
+    text4_ = addLineEdit(this, "Text4", twipsRect(2400, 2400, 2175, 270));
+    for (QLineEdit* box : {text3_, text4_})
         setMasked(box, true);
-    }
 
-    auto button = [this](const char* name, const QString& text, QRect geometry) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setGeometry(geometry);
-        // No button is a default button: Enter in a box must never apply or delete.
-        b->setAutoDefault(false);
-        return b;
-    };
-    auto* command3 = button("Command3", QStringLiteral("削除"), twipsRect(120, 2760, 1095, 255));
-    auto* command4 = button("Command4", QStringLiteral("*"), twipsRect(1920, 2760, 255, 255));
-    auto* command1 = button("Command1", QStringLiteral("設定"), twipsRect(2280, 2760, 1095, 255));
-    auto* command2 = button("Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2760, 1095, 255));
+    auto* command3 =
+        addButton(this, "Command3", QStringLiteral("削除"), twipsRect(120, 2760, 1095, 255));
+    auto* command4 =
+        addButton(this, "Command4", QStringLiteral("*"), twipsRect(1920, 2760, 255, 255));
+    auto* command1 =
+        addButton(this, "Command1", QStringLiteral("設定"), twipsRect(2280, 2760, 1095, 255));
+    auto* command2 =
+        addButton(this, "Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2760, 1095, 255));
 
     QWidget* const order[] = {combo1_, list1_,   text1_,   text3_,   text4_,
                               text2_,  command1, command2, command3, command4};

@@ -2,6 +2,7 @@
 
 #include "store/Error.h"
 #include "store/NumericValue.h"
+#include "ui/Controls.h"
 #include "ui/Twips.h"
 
 #include <QCheckBox>
@@ -44,14 +45,6 @@ bool leadsWithExponent(QStringView t) {
     return i < n && isDigit(t[i]);
 }
 
-QFont dialogFont() {
-    QFont font;
-    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
-                      QStringLiteral("IPAPGothic")});
-    font.setPointSizeF(9.75);
-    return font;
-}
-
 }  // namespace
 
 std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
@@ -62,24 +55,6 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
     if (!(minutes >= 0 && minutes <= 999))
         return std::nullopt;
     return static_cast<int16_t>(minutes);
-}
-
-bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
-                        QWidget* parent) {
-    try {
-        hooks.saveSirano();
-        return true;
-    } catch (const SiranoError& e) {
-        QString detail = e.message();
-        if (!detail.contains(state.dataFilePath))
-            detail = state.dataFilePath + QStringLiteral(": ") + detail;
-        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存ｴﾗｰ"),
-                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\n%1\n\n"
-                                     "変更はこの実行中だけ有効で、ﾌｧｲﾙには書かれていません。")
-                          .arg(detail),
-                      QMessageBox::Ok);
-        return false;
-    }
 }
 
 PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks& hooks,
@@ -94,47 +69,27 @@ PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks&
     setFont(dialogFont());
     setFixedSize(twipsSize(4680, 3090));
 
-    auto label = [this](const char* name, const QString& text, QRect geometry) {
-        auto* l = new QLabel(text, this);
-        l->setObjectName(QLatin1String(name));
-        l->setGeometry(geometry);
-    };
-    auto lineEdit = [this](const char* name, QRect geometry) {
-        auto* e = new QLineEdit(this);
-        e->setObjectName(QLatin1String(name));
-        e->setGeometry(geometry);
-        return e;
-    };
-    auto button = [this](const char* name, const QString& text, QRect geometry) {
-        auto* b = new QPushButton(text, this);
-        b->setObjectName(QLatin1String(name));
-        b->setGeometry(geometry);
-        // Neither button is a default button: Enter in a box must never press one.
-        b->setAutoDefault(false);
-        return b;
-    };
-
-    label("Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
-    text1_ = lineEdit("Text1", twipsRect(120, 360, 4455, 270));
-    label("Label2(0)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 840, 1455, 255));
-    text2_[0] = lineEdit("Text2(0)", twipsRect(120, 1080, 4455, 270));
-    label("Label2(1)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ(確認)"), twipsRect(120, 1440, 2055, 255));
-    text2_[1] = lineEdit("Text2(1)", twipsRect(120, 1680, 4455, 270));
-    for (QLineEdit* e : {text1_, text2_[0], text2_[1]}) {
-        e->setEchoMode(QLineEdit::Password);
-        // The style's own mask is a bullet; the boxes show "*".
-        e->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
-    }
+    addLabel(this, "Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
+    text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));
+    addLabel(this, "Label2(0)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 840, 1455, 255));
+    text2_[0] = addLineEdit(this, "Text2(0)", twipsRect(120, 1080, 4455, 270));
+    addLabel(this, "Label2(1)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ(確認)"),
+             twipsRect(120, 1440, 2055, 255));
+    text2_[1] = addLineEdit(this, "Text2(1)", twipsRect(120, 1680, 4455, 270));
+    for (QLineEdit* e : {text1_, text2_[0], text2_[1]})
+        setMasked(e, true);
 
     check1_ = new QCheckBox(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"), this);
     check1_->setObjectName(QStringLiteral("Check1"));
     check1_->setGeometry(twipsRect(120, 2280, 1935, 300));
-    command1_ = button("Command1", QStringLiteral("変更"), twipsRect(2280, 2520, 1095, 495));
-    command2_ = button("Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2520, 1095, 495));
-    label("Label3(0)", QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"), twipsRect(120, 2670, 975, 255));
-    text3_ = lineEdit("Text3", twipsRect(1110, 2640, 615, 285));
+    command1_ =
+        addButton(this, "Command1", QStringLiteral("変更"), twipsRect(2280, 2520, 1095, 495));
+    command2_ =
+        addButton(this, "Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2520, 1095, 495));
+    addLabel(this, "Label3(0)", QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"), twipsRect(120, 2670, 975, 255));
+    text3_ = addLineEdit(this, "Text3", twipsRect(1110, 2640, 615, 285));
     text3_->setMaxLength(3);
-    label("Label3(1)", QStringLiteral("分"), twipsRect(1800, 2670, 255, 255));
+    addLabel(this, "Label3(1)", QStringLiteral("分"), twipsRect(1800, 2670, 255, 255));
 
     setTabOrder(text1_, text2_[0]);
     setTabOrder(text2_[0], text2_[1]);

@@ -24,11 +24,6 @@ namespace sirano {
 // slip rather than a wish.
 std::optional<int16_t> autoLogoutMinutesFromText(QStringView text);
 
-// Runs hooks.saveSirano(). When it fails, tells the user which file could not be written and
-// why; the state in memory stays as it is and the program goes on. Returns whether it saved.
-bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
-                        QWidget* parent);
-
 class PasswordSettingsDialog final : public QDialog {
     Q_OBJECT
 public:

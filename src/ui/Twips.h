@@ -6,10 +6,14 @@
 
 namespace sirano {
 
-constexpr int twips(int t) { return (t + 7) / 15; }
+constexpr int twips(int t) {
+    return (t + 7) / 15;
+}
 constexpr QRect twipsRect(int left, int top, int width, int height) {
     return QRect(twips(left), twips(top), twips(width), twips(height));
 }
-constexpr QSize twipsSize(int width, int height) { return QSize(twips(width), twips(height)); }
+constexpr QSize twipsSize(int width, int height) {
+    return QSize(twips(width), twips(height));
+}
 
 }  // namespace sirano

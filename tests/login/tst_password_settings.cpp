@@ -1,6 +1,6 @@
 // The password and log-in settings dialog, driven through its controls.
 #include "RecordingMessageBox.h"
-#include "editor/DialogTestKit.h"
+#include "DialogTestKit.h"
 #include "login/PasswordSettingsDialog.h"
 
 #include <QCheckBox>

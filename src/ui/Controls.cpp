@@ -1,0 +1,69 @@
+#include "Controls.h"
+
+#include "store/Error.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace sirano {
+
+QFont dialogFont() {
+    QFont font;
+    font.setFamilies({QStringLiteral("ＭＳ Ｐゴシック"), QStringLiteral("MS PGothic"),
+                      QStringLiteral("IPAPGothic")});
+    font.setPointSizeF(9.75);
+    return font;
+}
+
+QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QLatin1String(name));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QLineEdit* addLineEdit(QWidget* parent, const char* name, QRect geometry) {
+    auto* box = new QLineEdit(parent);
+    box->setObjectName(QLatin1String(name));
+    box->setGeometry(geometry);
+    return box;
+}
+
+QPushButton* addButton(QWidget* parent, const char* name, const QString& text, QRect geometry) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QLatin1String(name));
+    button->setGeometry(geometry);
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+void setMasked(QLineEdit* box, bool masked) {
+    box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    box->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
+    // setEchoMode() turns the input method back on for plain text; these boxes keep it off.
+    box->setAttribute(Qt::WA_InputMethodEnabled, false);
+    box->setInputMethodHints(Qt::ImhHiddenText | Qt::ImhSensitiveData | Qt::ImhNoPredictiveText |
+                             Qt::ImhNoAutoUppercase);
+}
+
+bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+                        QWidget* parent) {
+    try {
+        hooks.saveSirano();
+        return true;
+    } catch (const SiranoError& e) {
+        QString detail = e.message();
+        if (!detail.contains(state.dataFilePath))
+            detail = state.dataFilePath + QStringLiteral(": ") + detail;
+        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存ｴﾗｰ"),
+                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\n%1\n\n"
+                                     "変更はこの実行中だけ有効で、ﾌｧｲﾙには書かれていません。")
+                          .arg(detail),
+                      QMessageBox::Ok);
+        return false;
+    }
+}
+
+}  // namespace sirano

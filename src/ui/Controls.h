@@ -1,0 +1,36 @@
+// The small pieces every window of SIRANO builds itself from: its font, controls placed in twips,
+// password boxes masked with "*", and the report of a save that failed.
+#pragma once
+
+#include "store/AppState.h"
+#include "store/MainWindowHooks.h"
+#include "ui/MessageBox.h"
+
+#include <QFont>
+#include <QRect>
+#include <QString>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace sirano {
+
+// "ＭＳ Ｐゴシック" 9.75 pt; fontconfig falls back to a metric-compatible Japanese gothic.
+QFont dialogFont();
+
+QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry);
+QLineEdit* addLineEdit(QWidget* parent, const char* name, QRect geometry);
+// Never a default button: Enter in a box must never press it.
+QPushButton* addButton(QWidget* parent, const char* name, const QString& text, QRect geometry);
+
+// Masked boxes show "*" (not the style's bullet); every such box keeps the input method off.
+void setMasked(QLineEdit* box, bool masked);
+
+// Runs hooks.saveSirano(). When it fails, tells the user which file could not be written and
+// why; the state in memory stays as it is and the program goes on. Returns whether it saved.
+bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+                        QWidget* parent);
+
+}  // namespace sirano
