@@ -1,4 +1,5 @@
 // sirano-cli windows, capture and fill: the refusals that come before any browser is reached.
+#include "CliRunner.h"
 #include "store/DataFolder.h"
 
 #include <QFile>
@@ -15,26 +16,10 @@ class BrowserCommandsTest : public QObject {
     QTemporaryDir dir_;
     QString data_;
 
-    struct Result {
-        int exitCode = -1;
-        QByteArray out;
-        QByteArray err;
-    };
+    using Result = test::CliResult;
 
     Result run(const QStringList& args, const QByteArray& input = {}) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg")));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SIRANO_CLI_PATH), args);
-        if (!p.waitForStarted())
-            qFatal("sirano-cli does not start");
-        p.write(input);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            qFatal("sirano-cli hangs");
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardOutput(), p.readAllStandardError()};
+        return test::runCli(args, input, dir_.filePath(QStringLiteral("xdg")));
     }
 
 private Q_SLOTS:

@@ -1,4 +1,5 @@
 // sirano-cli as a user runs it: commands, exit codes, password handling, import checks.
+#include "CliRunner.h"
 #include "store/DataFolder.h"
 
 #include <QDir>
@@ -17,11 +18,7 @@ namespace {
 
 const QString kFixtures = QStringLiteral(SIRANO_FIXTURES "/store/");
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using Result = test::CliResult;
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -68,19 +65,7 @@ class CliTest : public QObject {
     QString data_;
 
     Result run(const QStringList& args, const QByteArray& input = {}) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg")));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SIRANO_CLI_PATH), args);
-        if (!p.waitForStarted())
-            qFatal("sirano-cli does not start");
-        p.write(input);
-        p.closeWriteChannel();
-        if (!p.waitForFinished(30000))
-            qFatal("sirano-cli hangs");
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                p.readAllStandardOutput(), p.readAllStandardError()};
+        return test::runCli(args, input, dir_.filePath(QStringLiteral("xdg")));
     }
 
     void importDocument(const QJsonObject& doc) {
