@@ -3,8 +3,6 @@
 #include "store/DataFolder.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
