@@ -22,15 +22,8 @@ QString fieldRow(const SiteField& field, bool hidden) {
 
 SiteSettingsDialog::SiteSettingsDialog(AppState& state, MainWindowHooks& hooks,
                                        MessageBox& messages, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      state_(state),
-      hooks_(hooks),
-      messages_(messages) {
-    setObjectName(QStringLiteral("Form2"));
-    setWindowTitle(QStringLiteral("SIRANO 設定"));
-    setFont(dialogFont());
-    setFixedSize(twipsSize(4680, 3090));
+    : QDialog(parent, kFixedDialogFlags), state_(state), hooks_(hooks), messages_(messages) {
+    setUpWindow(this, "Form2", QStringLiteral("SIRANO 設定"), twipsSize(4680, 3090));
 
     combo1_ = new QComboBox(this);
     combo1_->setObjectName(QStringLiteral("Combo1"));

@@ -13,10 +13,7 @@ namespace {}  // namespace
 PasswordPrompt::PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
                                int16_t mode, QWidget* parent)
     : QDialog(parent), state_(state), hooks_(hooks), messages_(messages), mode_(mode) {
-    setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"));
-    setFont(dialogFont());
-    setFixedSize(twipsSize(4680, 1440));
+    setUpWindow(this, "Form4", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), twipsSize(4680, 1440));
 
     addLabel(this, "Label1", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"), twipsRect(120, 120, 1455, 255));
     text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));

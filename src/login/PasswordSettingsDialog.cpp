@@ -59,15 +59,8 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
 
 PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks& hooks,
                                                MessageBox& messages, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      state_(state),
-      hooks_(hooks),
-      messages_(messages) {
-    setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
-    setFont(dialogFont());
-    setFixedSize(twipsSize(4680, 3090));
+    : QDialog(parent, kFixedDialogFlags), state_(state), hooks_(hooks), messages_(messages) {
+    setUpWindow(this, "Form3", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), twipsSize(4680, 3090));
 
     addLabel(this, "Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
     text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));

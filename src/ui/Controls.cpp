@@ -16,6 +16,13 @@ QFont dialogFont() {
     return font;
 }
 
+void setUpWindow(QWidget* window, const char* name, const QString& caption, QSize clientSize) {
+    window->setObjectName(QLatin1String(name));
+    window->setWindowTitle(caption);
+    window->setFont(dialogFont());
+    window->setFixedSize(clientSize);
+}
+
 QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(QLatin1String(name));

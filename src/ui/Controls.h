@@ -8,6 +8,7 @@
 
 #include <QFont>
 #include <QRect>
+#include <QSize>
 #include <QString>
 
 class QLabel;
@@ -19,6 +20,14 @@ namespace sirano {
 
 // "ＭＳ Ｐゴシック" 9.75 pt; fontconfig falls back to a metric-compatible Japanese gothic.
 QFont dialogFont();
+
+// A fixed single border without minimise or maximise buttons.
+inline constexpr Qt::WindowFlags kFixedDialogFlags = Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint |
+                                                     Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                                                     Qt::WindowCloseButtonHint;
+
+// Gives a window its name, caption, font and fixed client size.
+void setUpWindow(QWidget* window, const char* name, const QString& caption, QSize clientSize);
 
 QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect geometry);
 QLineEdit* addLineEdit(QWidget* parent, const char* name, QRect geometry);
