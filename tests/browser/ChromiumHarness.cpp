@@ -207,6 +207,13 @@ bool ChromiumHarness::loaded(const QString& targetId) {
         .toBool();
 }
 
+bool ChromiumHarness::prepareTest(QString* why) {
+    if (browserPid() == 0 && !startBrowser(why))
+        return false;
+    resetTabs();
+    return true;
+}
+
 void ChromiumHarness::resetTabs() {
     const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
                                    .value(QLatin1String("targetInfos"))

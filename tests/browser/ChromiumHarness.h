@@ -49,6 +49,8 @@ public:
     bool loaded(const QString& targetId);
     // Closes every tab but a blank one.
     void resetTabs();
+    // Before each test: a browser again if the last test killed it, and no tabs left from it.
+    bool prepareTest(QString* why);
 
     // Removes a profile folder a browser used until lately.
     static void removeProfile(QTemporaryDir& profile);

@@ -246,4 +246,10 @@ inline SiteField field(int form, int element, const QString& type, const QString
     return {static_cast<int16_t>(form), static_cast<int16_t>(element), type, name, value};
 }
 
+// The page of the fill tests: user name, password and a "keep me logged in" box, all empty.
+inline QList<FakeForm> loginForms() {
+    return {
+        {FakeElement::text("user"), FakeElement::password("pw"), FakeElement::checkbox("keep")}};
+}
+
 }  // namespace sirano::test

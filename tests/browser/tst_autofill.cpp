@@ -10,11 +10,6 @@ using namespace sirano::test;
 namespace {
 const QString kUrl = QStringLiteral("https://site.example/login");
 
-QList<FakeForm> loginForms() {
-    return {
-        {FakeElement::text("user"), FakeElement::password("pw"), FakeElement::checkbox("keep")}};
-}
-
 QList<SiteField> loginFields(const QString& user = QStringLiteral("alice")) {
     return {field(0, 0, "text", "user", user), field(0, 1, "password", "pw", "secret"),
             field(0, 2, "checkbox", "keep", "True")};

@@ -11,7 +11,7 @@ Q_DECLARE_METATYPE(sirano::test::FakeElement)
 namespace {
 const QString kUrl = QStringLiteral("https://site.example/login");
 
-QList<FakeForm> loginForms() {
+QList<FakeForm> filledLoginForms() {
     return {{FakeElement::text("user", "alice"), FakeElement::password("pw", "secret")}};
 }
 
@@ -30,7 +30,7 @@ private Q_SLOTS:
     void loggedOutDoesNothing() {
         AutomationFixture f;
         f.state.loggedIn = false;
-        f.browser.addWindow(kUrl, loginForms());
+        f.browser.addWindow(kUrl, filledLoginForms());
         f.automation.mnuMemoryClick();
         QCOMPARE(f.browser.listings, 0);
         QCOMPARE(f.browser.pageRoundTrips(), 0);
@@ -62,7 +62,8 @@ private Q_SLOTS:
         QFETCH(bool, captured);
         QFETCH(int, roundTrips);
         AutomationFixture f;
-        f.browser.addWindow(location, hasForms ? loginForms() : QList<FakeForm>{}).isBusy = busy;
+        f.browser.addWindow(location, hasForms ? filledLoginForms() : QList<FakeForm>{}).isBusy =
+            busy;
         f.automation.mnuMemoryClick();
         QCOMPARE(f.state.siteTable.siteCount(), captured ? 1 : 0);
         QCOMPARE(f.browser.pageRoundTrips(), roundTrips);
@@ -152,9 +153,9 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry("https://old.example/");
         f.browser.addWindow(kUrl, {{FakeElement::hidden()}}, "Nothing to keep");
-        f.browser.addWindow(kUrl, loginForms(), "First");
-        f.browser.addWindow("about:blank", loginForms(), "Blank");
-        f.browser.addWindow(kUrl, loginForms(), "First");
+        f.browser.addWindow(kUrl, filledLoginForms(), "First");
+        f.browser.addWindow("about:blank", filledLoginForms(), "Blank");
+        f.browser.addWindow(kUrl, filledLoginForms(), "First");
         f.browser.addWindow("http://other.example/", formsWithFields(1), "Second");
         const SiteEntry before = f.state.siteTable.at(0);
         f.automation.mnuMemoryClick();
@@ -209,8 +210,8 @@ private Q_SLOTS:
         QFETCH(int, added);
         AutomationFixture f;
         f.state.siteTable.setSiteCount(siteCount);
-        f.browser.addWindow(kUrl, loginForms(), "A");
-        f.browser.addWindow(kUrl, loginForms(), "B");
+        f.browser.addWindow(kUrl, filledLoginForms(), "A");
+        f.browser.addWindow(kUrl, filledLoginForms(), "B");
         f.automation.mnuMemoryClick();
         QCOMPARE(f.state.siteTable.siteCount(), siteCount + added);
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
@@ -251,8 +252,8 @@ private Q_SLOTS:
         AutomationFixture f;
         f.browser.windowsFailure = windowsFailure;
         f.hooks.saveFailure = saveFailure;
-        f.browser.addWindow(kUrl, loginForms());
-        FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
+        f.browser.addWindow(kUrl, filledLoginForms());
+        FakeWindow& w = f.browser.addWindow(kUrl, filledLoginForms());
         w.closed = closed;
         w.readFailure = readFailure;
         f.automation.mnuMemoryClick();

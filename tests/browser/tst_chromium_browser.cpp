@@ -93,11 +93,8 @@ private Q_SLOTS:
     }
 
     void init() {
-        if (harness_->browserPid() == 0) {
-            QString why;
-            QVERIFY2(harness_->startBrowser(&why), qPrintable(why));
-        }
-        harness_->resetTabs();
+        QString why;
+        QVERIFY2(harness_->prepareTest(&why), qPrintable(why));
     }
 
     void cleanupTestCase() { harness_.reset(); }
