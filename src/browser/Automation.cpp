@@ -9,25 +9,6 @@
 namespace sirano {
 namespace {
 
-struct Origin {
-    QString scheme;
-    QString host;
-    int port = -1;
-    bool operator==(const Origin&) const = default;
-};
-
-// The origin of an absolute http(s) address; nothing for anything else.
-std::optional<Origin> httpOrigin(const QString& address) {
-    const QUrl url(address);
-    if (!url.isValid())
-        return std::nullopt;
-    const QString scheme = url.scheme().toLower();
-    const bool https = scheme == QLatin1String("https");
-    if ((!https && scheme != QLatin1String("http")) || url.host().isEmpty())
-        return std::nullopt;
-    return Origin{scheme, url.host().toLower(), url.port(https ? 443 : 80)};
-}
-
 // Runs one handler body under its error handler: any failure is logged with the place code and
 // ends the body. Nothing reaches the event loop.
 template <typename Body>
@@ -93,17 +74,6 @@ qint64 minuteBoundaries(const QDateTime& from, const QDateTime& to) {
 }
 
 }  // namespace
-
-bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
-    if (locationUrl.isEmpty() || !locationUrl.contains(storedUrl, Qt::CaseInsensitive))
-        return false;
-    const std::optional<Origin> stored = httpOrigin(storedUrl);
-    return !stored || httpOrigin(locationUrl) == stored;
-}
-
-bool keywordMatches(const QString& locationUrl, const QString& urlKeyword) {
-    return urlKeyword.isEmpty() || locationUrl.contains(urlKeyword, Qt::CaseInsensitive);
-}
 
 void Automation::mnuMemoryClick() {
     if (!state.loggedIn)

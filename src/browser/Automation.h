@@ -4,6 +4,7 @@
 #pragma once
 
 #include "ErrorLog.h"
+#include "Matching.h"
 #include "ObjectModel.h"
 #include "store/AppState.h"
 #include "store/DateTimeText.h"

@@ -1,5 +1,5 @@
-// The one matching rule of the fills: containment ignoring case, plus the same-origin guard.
-#include "browser/Automation.h"
+// The one matching rule of the fills: which pages a stored address (and keyword) may fill.
+#include "browser/Matching.h"
 
 #include <QTest>
 
@@ -13,14 +13,69 @@ private Q_SLOTS:
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("stored");
         QTest::addColumn<bool>("matches");
+
+        // {empty, shortened, absolute} stored address × {own site, subdomain, a hostile origin
+        // that carries the address in its path, query or fragment}.
+        const QString own = "https://bank.example/login?x=1";
+        const QString sub = "https://www.bank.example/login?x=1";
+        const QString inPath = "https://evil.example/bank.example/login";
+        const QString inQuery = "https://evil.example/?next=bank.example/login";
+        const QString inFragment = "https://evil.example/#bank.example/login";
+        const QString absInQuery = "https://evil.example/?next=https://bank.example/login";
+        const QString absInFragment = "https://evil.example/#https://bank.example/login";
+        const struct {
+            const char* stored;
+            QString value;
+            bool own, sub, hostile;
+        } kinds[] = {
+            {"empty", "", false, false, false},
+            {"shortened", "bank.example/login", true, true, false},
+            {"absolute", "https://bank.example/login", true, false, false},
+        };
+        for (const auto& k : kinds) {
+            const auto row = [&](const char* page) -> QTestData& {
+                return QTest::addRow("%s, %s", k.stored, page);
+            };
+            row("own site") << own << k.value << k.own;
+            row("subdomain") << sub << k.value << k.sub;
+            row("hostile path") << inPath << k.value << k.hostile;
+            row("hostile query") << inQuery << k.value << k.hostile;
+            row("hostile fragment") << inFragment << k.value << k.hostile;
+            row("hostile query, absolute") << absInQuery << k.value << k.hostile;
+            row("hostile fragment, absolute") << absInFragment << k.value << k.hostile;
+        }
+
+        // Shortened addresses: anchored at the start of the host or after one of its dots, and
+        // covering the host to its end.
+        const QString shortened = "bank.example/login";
+        QTest::newRow("shortened, case ignored")
+            << "HTTPS://WWW.BANK.EXAMPLE/LOGIN" << shortened << true;
+        QTest::newRow("shortened, host that only ends alike")
+            << "https://mybank.example/login" << shortened << false;
+        QTest::newRow("shortened host, longer host begins alike")
+            << "https://bank.example.evil.example/login"
+            << "bank.example" << false;
+        QTest::newRow("shortened, in the user name") << "https://bank.example@evil.example/"
+                                                     << "bank.example" << false;
+        QTest::newRow("shortened, user name before the own host")
+            << "https://user@www.bank.example/login" << shortened << true;
+        QTest::newRow("shortened host alone") << own << "bank.example" << true;
+        QTest::newRow("shortened with port") << "http://localhost:8080/login?a=1"
+                                             << "localhost:8080/login" << true;
+        QTest::newRow("shortened with port, other port") << "http://localhost:8081/login"
+                                                         << "localhost:8080/login" << false;
+        QTest::newRow("shortened path alone") << own << "/login" << false;
+        QTest::newRow("shortened, page without host")
+            << "about:blank#bank.example/login" << shortened << false;
+        QTest::newRow("shortened, IPv6 host") << "http://[::1]:8080/login"
+                                              << "[::1]:8080/login" << true;
+
+        // Absolute addresses: the same origin, and the address contained.
         const QString bank = "https://bank.example/login";
-        QTest::newRow("same page") << bank << bank << true;
         QTest::newRow("longer address") << "https://bank.example/login?next=%2F" << bank << true;
         QTest::newRow("case ignored") << "HTTPS://BANK.Example/LOGIN" << bank << true;
         QTest::newRow("not contained") << "https://bank.example/home" << bank << false;
         QTest::newRow("empty location") << "" << bank << false;
-        QTest::newRow("other origin mentions it")
-            << "https://evil.example/?next=https://bank.example/login" << bank << false;
         QTest::newRow("host that only begins alike") << "https://bank.example.evil.example/login"
                                                      << "https://bank.example" << false;
         QTest::newRow("user info before another host") << "https://bank.example@evil.example/login"
@@ -33,17 +88,16 @@ private Q_SLOTS:
                                                << "https://bank.example:443/login" << true;
         QTest::newRow("stored scheme and host in capitals") << "https://bank.example/login"
                                                             << "HTTPS://BANK.EXAMPLE/login" << true;
-        // Addresses that are not absolute http(s) keep the plain rule.
-        QTest::newRow("partial address") << "https://evil.example/?bank.example/login"
-                                         << "bank.example/login" << true;
         QTest::newRow("scheme alone") << "https://anything.example/"
-                                      << "https://" << true;
-        QTest::newRow("empty stored address") << "http://a.example/"
-                                              << "" << true;
+                                      << "https://" << false;
         QTest::newRow("empty stored, empty location") << ""
                                                       << "" << false;
+        // Other schemes: the page's address begins with the stored one.
         QTest::newRow("local file") << "file:///home/u/login.html"
                                     << "file:///home/u/login.html" << true;
+        QTest::newRow("local file, mentioned elsewhere")
+            << "https://evil.example/?f=file:///home/u/login.html"
+            << "file:///home/u/login.html" << false;
     }
     void urlMatches() {
         QFETCH(QString, location);

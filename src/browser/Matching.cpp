@@ -1,0 +1,104 @@
+#include "Matching.h"
+
+#include <QUrl>
+#include <algorithm>
+#include <optional>
+
+namespace sirano {
+namespace {
+
+struct Origin {
+    QString scheme;
+    QString host;
+    int port = -1;
+    bool operator==(const Origin&) const = default;
+};
+
+// The origin of an absolute http(s) address; nothing for anything else.
+std::optional<Origin> httpOrigin(const QString& address) {
+    const QUrl url(address);
+    if (!url.isValid())
+        return std::nullopt;
+    const QString scheme = url.scheme().toLower();
+    const bool https = scheme == QLatin1String("https");
+    if ((!https && scheme != QLatin1String("http")) || url.host().isEmpty())
+        return std::nullopt;
+    return Origin{scheme, url.host().toLower(), url.port(https ? 443 : 80)};
+}
+
+// The length of "scheme://" at the front of an address, or 0. "localhost:8080/" has none.
+qsizetype schemePrefix(const QString& address) {
+    const auto letter = [](QChar c) {
+        return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+    };
+    const qsizetype colon = address.indexOf(QLatin1String("://"));
+    if (colon <= 0 || !letter(address.front()))
+        return 0;
+    for (qsizetype i = 1; i < colon; ++i) {
+        const QChar c = address[i];
+        if (!letter(c) && !(c >= u'0' && c <= u'9') && c != u'+' && c != u'-' && c != u'.')
+            return 0;
+    }
+    return colon + 3;
+}
+
+// Where the host of an address without a scheme ends: at its port, path, query or fragment.
+qsizetype hostEnd(const QString& address, qsizetype from) {
+    if (from < address.size() && address[from] == u'[') {  // an IPv6 literal
+        const qsizetype close = address.indexOf(u']', from);
+        return close < 0 ? address.size() : close + 1;
+    }
+    qsizetype end = from;
+    while (end < address.size() && address[end] != u':' && address[end] != u'/' &&
+           address[end] != u'?' && address[end] != u'#')
+        ++end;
+    return end;
+}
+
+bool shortenedMatches(const QString& location, const QString& stored) {
+    const qsizetype authority = schemePrefix(location);
+    if (authority == 0)
+        return false;  // a page without a host (about:blank, data:...)
+    qsizetype authorityEnd = authority;
+    while (authorityEnd < location.size() && location[authorityEnd] != u'/' &&
+           location[authorityEnd] != u'?' && location[authorityEnd] != u'#')
+        ++authorityEnd;
+    // The host follows the user name and password, if any.
+    const qsizetype at = location.lastIndexOf(u'@', authorityEnd - 1);
+    const qsizetype hostStart = at >= authority ? at + 1 : authority;
+    const qsizetype hostStop = std::min(hostEnd(location, hostStart), authorityEnd);
+    const qsizetype storedHostLength = hostEnd(stored, 0);
+    for (qsizetype from = hostStart; from < hostStop; ++from) {
+        if (from != hostStart && location[from - 1] != u'.')
+            continue;
+        if (from + storedHostLength == hostStop &&
+            QStringView(location).sliced(from).startsWith(stored, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
+    if (locationUrl.isEmpty() || storedUrl.isEmpty())
+        return false;
+    const qsizetype scheme = schemePrefix(storedUrl);
+    if (scheme == 0)
+        return shortenedMatches(locationUrl, storedUrl);
+    const std::optional<Origin> stored = httpOrigin(storedUrl);
+    if (stored) {
+        return locationUrl.contains(storedUrl, Qt::CaseInsensitive) &&
+               httpOrigin(locationUrl) == stored;
+    }
+    const QString name = storedUrl.first(scheme).toLower();
+    if (name == QLatin1String("http://") || name == QLatin1String("https://"))
+        return false;  // no host to hold on to ("https://" alone would match every page)
+    return locationUrl.startsWith(storedUrl, Qt::CaseInsensitive);
+}
+
+bool keywordMatches(const QString& locationUrl, const QString& urlKeyword) {
+    return urlKeyword.isEmpty() || locationUrl.contains(urlKeyword, Qt::CaseInsensitive);
+}
+
+}  // namespace sirano

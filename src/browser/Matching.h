@@ -1,0 +1,22 @@
+// Which pages a stored site may fill: the one rule of the fill on request and the automatic fill.
+#pragma once
+
+#include <QString>
+
+namespace sirano {
+
+// Whether the page at locationUrl shows the stored site, ignoring letter case throughout:
+// - an empty storedUrl matches no page (it would fill every page with a form);
+// - an absolute http(s) storedUrl matches a page on the same origin (scheme, host, port) whose
+//   address contains it, so a page elsewhere that merely mentions it never matches;
+// - another absolute address (file://...) matches a page whose address begins with it;
+// - an address without a scheme ("bank.example/login", "localhost:8080/") matches where it starts
+//   at the beginning of the page's host or right after a dot in it, and covers that host to its
+//   end: never inside a path, query or fragment, nor as the front of a longer host.
+bool urlMatches(const QString& locationUrl, const QString& storedUrl);
+
+// The further condition of the automatic fill: an empty keyword, or one the location contains
+// ignoring case.
+bool keywordMatches(const QString& locationUrl, const QString& urlKeyword);
+
+}  // namespace sirano
