@@ -1,7 +1,7 @@
 #include "PasswordSettingsDialog.h"
 
+#include "store/DataFile.h"
 #include "store/Error.h"
-#include "store/NumericValue.h"
 #include "ui/Controls.h"
 #include "ui/Twips.h"
 
@@ -10,50 +10,34 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <cmath>
 
 namespace sirano {
 namespace {
 
-bool isDigit(QChar c) {
-    return c >= u'0' && c <= u'9';
-}
-
-// Whether the number that leads the text is written with an exponent ("1E2"), read the way
-// numericValue() reads it.
-bool leadsWithExponent(QStringView t) {
-    qsizetype i = 0;
-    const qsizetype n = t.size();
-    while (i < n &&
-           (t[i] == u' ' || t[i] == u'\t' || t[i] == u'\r' || t[i] == u'\n' || t[i] == u'\u3000'))
-        ++i;
-    if (i + 1 < n && t[i] == u'&' && (t[i + 1] == u'H' || t[i + 1] == u'h'))
-        return false;
-    if (i < n && (t[i] == u'+' || t[i] == u'-'))
-        ++i;
-    bool digits = false;
-    for (; i < n && isDigit(t[i]); ++i)
-        digits = true;
-    if (i < n && t[i] == u'.')
-        for (++i; i < n && isDigit(t[i]); ++i)
-            digits = true;
-    if (!digits || i >= n || (t[i] != u'e' && t[i] != u'E'))
-        return false;
-    ++i;
-    if (i < n && (t[i] == u'+' || t[i] == u'-'))
-        ++i;
-    return i < n && isDigit(t[i]);
+// The value of a decimal digit, ASCII or full width (as an input method types it); -1 otherwise.
+int digitValue(QChar c) {
+    if (c >= u'0' && c <= u'9')
+        return c.unicode() - u'0';
+    if (c >= u'\uFF10' && c <= u'\uFF19')
+        return c.unicode() - u'\uFF10';
+    return -1;
 }
 
 }  // namespace
 
 std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
-    if (text.contains(u'-') || leadsWithExponent(text))
+    const QStringView digits = text.trimmed();
+    if (digits.isEmpty())
         return std::nullopt;
-    // The default rounding mode sends halves to the even neighbour.
-    const double minutes = std::nearbyint(numericValue(text));
-    if (!(minutes >= 0 && minutes <= 999))
-        return std::nullopt;
+    int minutes = 0;
+    for (const QChar c : digits) {
+        const int d = digitValue(c);
+        if (d < 0)
+            return std::nullopt;
+        minutes = minutes * 10 + d;
+        if (minutes > 999)
+            return std::nullopt;
+    }
     return static_cast<int16_t>(minutes);
 }
 
@@ -99,7 +83,8 @@ PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks&
 }
 
 void PasswordSettingsDialog::formLoad() {
-    check1_->setChecked(state_.settings.autoLoginAtStart == 1);
+    // Start-up logs in by itself on any value but 0; a file may hold 2 to 9.
+    check1_->setChecked(state_.settings.autoLoginAtStart != 0);
     text3_->setText(QString::number(state_.settings.autoLogoutMinutes));
 }
 
@@ -132,11 +117,29 @@ void PasswordSettingsDialog::command1Click() {
                  QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞと確認用ﾊﾟｽﾜｰﾄﾞが違います。"));
         return;
     }
+    // A password that no prompt can give back, or that reads back as none, would lock the user
+    // out or vanish at the next start.
+    switch (masterPasswordRefusal(text2_[0]->text())) {
+        case PasswordRefusal::None:
+            break;
+        case PasswordRefusal::LineEnd:
+        case PasswordRefusal::LoneSurrogate:
+            critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"),
+                     QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞに改行などの入力できない文字は使えません。"));
+            return;
+        case PasswordRefusal::EmptyMarker:
+            critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"),
+                     QStringLiteral("「Blank Passphrase!」は新しいﾊﾟｽﾜｰﾄﾞに使えません"
+                                    "(ﾊﾟｽﾜｰﾄﾞなしの印です)。"));
+            return;
+    }
     const std::optional<int16_t> minutes = autoLogoutMinutesFromText(text3_->text());
     if (!minutes) {
         critical(QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"),
-                 QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄまでの分数は 0 から 999 までの数字で入力してください"
-                                "(0 はｵｰﾄﾛｸﾞｱｳﾄしません)。"));
+                 // Short lines: a wrapped Japanese line may break inside a word.
+                 QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄまでの分数は、\n"
+                                "0 から 999 の整数で入力してください。\n"
+                                "0 にするとｵｰﾄﾛｸﾞｱｳﾄしません。"));
         text3_->setFocus(Qt::OtherFocusReason);
         text3_->selectAll();
         return;

@@ -18,10 +18,10 @@ class QPushButton;
 
 namespace sirano {
 
-// The automatic log-out minutes a text stands for: its numeric value rounded half to even.
-// Nothing when the text holds a minus sign, when its number is written with an exponent, or when
-// the value falls outside 0..999: the data file keeps three digits, and such a text is a typing
-// slip rather than a wish.
+// The automatic log-out minutes a text stands for: a whole number from 0 to 999 in decimal
+// digits (ASCII or full width), blanks around it allowed. Nothing for anything else (empty, a
+// sign, a decimal point, an exponent, a letter): such a text is a typing slip, and reading it as
+// a number (0 for "abc") would quietly switch the automatic log-out off or on.
 std::optional<int16_t> autoLogoutMinutesFromText(QStringView text);
 
 class PasswordSettingsDialog final : public QDialog {

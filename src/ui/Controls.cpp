@@ -2,6 +2,7 @@
 
 #include "store/Error.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -46,6 +47,14 @@ QPushButton* addButton(QWidget* parent, const char* name, const QString& text, Q
     return button;
 }
 
+bool pressFocusedButtonOnEnter(QWidget* window, const QKeyEvent* event) {
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    if (auto* button = qobject_cast<QPushButton*>(window->focusWidget()))
+        button->click();
+    return true;
+}
+
 void setMasked(QLineEdit* box, bool masked) {
     box->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
     box->setEchoMode(masked ? QLineEdit::Password : QLineEdit::Normal);
@@ -64,9 +73,9 @@ bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBo
         QString detail = e.message();
         if (!detail.contains(state.dataFilePath))
             detail = state.dataFilePath + QStringLiteral(": ") + detail;
-        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存ｴﾗｰ"),
-                      QStringLiteral("ﾃﾞｰﾀﾌｧｲﾙを保存できませんでした。\n\n%1\n\n"
-                                     "変更はこの実行中だけ有効で、ﾌｧｲﾙには書かれていません。")
+        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
+                      QStringLiteral("データファイルを保存できませんでした。\n\n%1\n\n"
+                                     "変更はこの実行中だけ有効で、ファイルには書かれていません。")
                           .arg(detail),
                       QMessageBox::Ok);
         return false;

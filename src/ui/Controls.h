@@ -11,6 +11,7 @@
 #include <QSize>
 #include <QString>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -33,6 +34,10 @@ QLabel* addLabel(QWidget* parent, const char* name, const QString& text, QRect g
 QLineEdit* addLineEdit(QWidget* parent, const char* name, QRect geometry);
 // Never a default button: Enter in a box must never press it.
 QPushButton* addButton(QWidget* parent, const char* name, const QString& text, QRect geometry);
+
+// For a window's keyPressEvent: Enter (either key) presses the focused push button, if one has
+// the focus, and does nothing elsewhere. Returns whether the key was Enter, that is handled.
+bool pressFocusedButtonOnEnter(QWidget* window, const QKeyEvent* event);
 
 // Masked boxes show "*" (not the style's bullet); every such box keeps the input method off.
 void setMasked(QLineEdit* box, bool masked);

@@ -1,11 +1,13 @@
 // The password and log-in settings dialog, driven through its controls.
-#include "RecordingMessageBox.h"
 #include "DialogTestKit.h"
+#include "RecordingMessageBox.h"
 #include "login/PasswordSettingsDialog.h"
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTextLayout>
 #include <QtTest>
 
 using namespace sirano;
@@ -36,6 +38,27 @@ QStringList titles(const RecordingMessageBox& messages) {
     return t;
 }
 
+// Whether each line of the text shows as one line in a real message box. Japanese text wraps
+// between any two characters, so a wrapped line can split a word ("ｵｰﾄﾛ" | "ｸﾞｱｳﾄ").
+bool showsUnwrapped(const AskedBox& asked) {
+    QMessageBox box(asked.icon, asked.title, asked.text, asked.buttons);
+    box.show();
+    const auto* label = control<QLabel>(box, "qt_msgbox_label");
+    for (const QString& line : asked.text.split(u'\n')) {
+        QTextLayout layout(line, label->font());
+        layout.beginLayout();
+        int lines = 0;
+        for (QTextLine l = layout.createLine(); l.isValid(); l = layout.createLine()) {
+            l.setLineWidth(label->contentsRect().width());
+            ++lines;
+        }
+        layout.endLayout();
+        if (lines > 1)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 class TestPasswordSettings : public QObject {
@@ -44,6 +67,8 @@ private Q_SLOTS:
     void window();
     void formLoad_data();
     void formLoad();
+    void autoLoginKeepsItsMeaning_data();
+    void autoLoginKeepsItsMeaning();
     void change_data();
     void change();
     void changeMessages();
@@ -84,6 +109,8 @@ void TestPasswordSettings::formLoad_data() {
     QTest::newRow("auto log-in, 5 minutes") << 1 << 5 << true << "5";
     QTest::newRow("three digits") << 0 << 999 << false << "999";
     QTest::newRow("negative from an old file") << 0 << -5 << false << "-5";
+    QTest::newRow("auto log-in 2 from a file") << 2 << 0 << true << "0";
+    QTest::newRow("auto log-in 9 from a file") << 9 << 0 << true << "0";
 }
 
 void TestPasswordSettings::formLoad() {
@@ -94,6 +121,30 @@ void TestPasswordSettings::formLoad() {
     PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
     QTEST(control<QCheckBox>(dialog, "Check1")->isChecked(), "checked");
     QTEST(control<QLineEdit>(dialog, "Text3")->text(), "text3");
+}
+
+// A change that leaves the tick alone leaves automatic log-in on or off as it was, whatever
+// non-zero value the file held.
+void TestPasswordSettings::autoLoginKeepsItsMeaning_data() {
+    QTest::addColumn<int>("stored");
+    QTest::addColumn<int>("after");
+    QTest::newRow("off") << 0 << 0;
+    QTest::newRow("on") << 1 << 1;
+    QTest::newRow("2 is on") << 2 << 1;
+    QTest::newRow("9 is on") << 9 << 1;
+}
+
+void TestPasswordSettings::autoLoginKeepsItsMeaning() {
+    QFETCH(int, stored);
+    Fixture f({QStringLiteral("pw"), static_cast<int16_t>(stored), 5});
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("pw"));
+    click(dialog, "Command1");
+    QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
+    QTEST(int(f.state.settings.autoLoginAtStart), "after");
 }
 
 // One press on "変更" with the boxes as typed: either everything changes and is saved, or
@@ -125,10 +176,12 @@ void TestPasswordSettings::change_data() {
     QTest::newRow("exponent 1E2") << "" << "" << "a" << "a" << "1E2" << true << kMinutesTitle << 0;
     QTest::newRow("exponent 9e9") << "" << "" << "a" << "a" << "9e9" << true << kMinutesTitle << 0;
     QTest::newRow("leading zeros dropped") << "" << "" << "a" << "a" << "012" << true << none << 12;
-    QTest::newRow("half rounds to even, down") << "" << "" << "a" << "a" << "2.5" << true << none << 2;
-    QTest::newRow("half rounds to even, up") << "" << "" << "a" << "a" << "3.5" << true << none << 4;
-    QTest::newRow("empty minutes are zero") << "" << "" << "a" << "a" << "" << true << none << 0;
-    QTest::newRow("hexadecimal") << "" << "" << "a" << "a" << "&HF" << true << none << 15;
+    QTest::newRow("full-width digits") << "" << "" << "a" << "a" << "３０" << true << none << 30;
+    QTest::newRow("a typo is no zero") << "" << "" << "a" << "a" << "abc" << true << kMinutesTitle << 0;
+    QTest::newRow("trailing letter") << "" << "" << "a" << "a" << "5x" << true << kMinutesTitle << 0;
+    QTest::newRow("decimal point") << "" << "" << "a" << "a" << "2.5" << true << kMinutesTitle << 0;
+    QTest::newRow("empty box") << "" << "" << "a" << "a" << "" << true << kMinutesTitle << 0;
+    QTest::newRow("hexadecimal") << "" << "" << "a" << "a" << "&HF" << true << kMinutesTitle << 0;
     QTest::newRow("Japanese password") << "" << "" << "秘密ﾊﾟｽ" << "秘密ﾊﾟｽ" << "999" << true << none << 999;
     // clang-format on
 }
@@ -208,6 +261,8 @@ void TestPasswordSettings::changeMessages() {
     QCOMPARE(done.icon, QMessageBox::Warning);  // the exclamation icon
     QCOMPARE(done.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
     QCOMPARE(f.state.settings, (Settings{QStringLiteral("a"), 0, 5}));
+    for (const AskedBox& box : f.messages.asked)
+        QVERIFY2(showsUnwrapped(box), qPrintable(box.text));
 }
 
 void TestPasswordSettings::cancelAfterFailedAttempt() {
@@ -296,6 +351,8 @@ void TestPasswordSettings::failedSaveIsReportedAndKept() {
     QCOMPARE(box.icon, QMessageBox::Critical);
     QVERIFY2(box.text.contains(QStringLiteral("/readonly/SIRANO.DAT")), qPrintable(box.text));
     QVERIFY2(box.text.contains(QStringLiteral("Permission denied")), qPrintable(box.text));
+    // Spelt as in the tray program's messages about the data file.
+    QVERIFY2(box.text.startsWith(QStringLiteral("データファイル")), qPrintable(box.text));
     QCOMPARE(f.state.settings.masterPassword, QStringLiteral("new"));
     QVERIFY(!dialog.isVisible());
 }
@@ -304,18 +361,26 @@ void TestPasswordSettings::minutesFromText_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("minutes");  // -1: refused
     QTest::newRow("plain") << "5" << 5;
-    QTest::newRow("blanks first") << "  7" << 7;
-    QTest::newRow("trailing letters") << "12a" << 12;
-    QTest::newRow("no number") << "abc" << 0;
-    QTest::newRow("half to even at the top") << "998.5" << 998;
-    QTest::newRow("rounds past the top") << "999.5" << -1;
+    QTest::newRow("zero") << "0" << 0;
+    QTest::newRow("the top") << "999" << 999;
+    QTest::newRow("leading zeros") << "007" << 7;
+    QTest::newRow("blanks around") << "  7 " << 7;
+    QTest::newRow("full width") << "９９９" << 999;
+    QTest::newRow("empty") << "" << -1;
+    QTest::newRow("blanks only") << "   " << -1;
+    QTest::newRow("trailing letters") << "12a" << -1;
+    QTest::newRow("no number") << "abc" << -1;
+    QTest::newRow("blank inside") << "1 2" << -1;
+    QTest::newRow("plus sign") << "+5" << -1;
+    QTest::newRow("decimal") << "998.5" << -1;
     QTest::newRow("too large") << "1000" << -1;
+    QTest::newRow("leading zeros, too large") << "0001000" << -1;
     QTest::newRow("beyond 16 bits") << "70000" << -1;
     QTest::newRow("minus inside") << "1-2" << -1;
     QTest::newRow("exponent with sign") << "1e+2" << -1;
-    QTest::newRow("E without digits is no exponent") << "1E" << 1;
-    QTest::newRow("hex digit E is no exponent") << "&HE" << 14;
-    QTest::newRow("below one half") << "0.4" << 0;
+    QTest::newRow("E without digits") << "1E" << -1;
+    QTest::newRow("hexadecimal") << "&HE" << -1;
+    QTest::newRow("other digits") << "٣" << -1;
 }
 
 void TestPasswordSettings::minutesFromText() {
