@@ -3,12 +3,12 @@
 #include "ui/Controls.h"
 #include "ui/Twips.h"
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace sirano {
-namespace {}  // namespace
 
 PasswordPrompt::PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
                                int16_t mode, QWidget* parent)
@@ -19,7 +19,7 @@ PasswordPrompt::PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageB
     text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));
     setMasked(text1_, true);
 
-    // Enter belongs to the password box alone: no button answers it.
+    // Neither button is a default button: Enter in the box is OK through the box's own signal.
     auto* command1 =
         addButton(this, "Command1", QStringLiteral("OK"), twipsRect(2280, 840, 1095, 495));
     auto* command2 =
@@ -32,6 +32,11 @@ PasswordPrompt::PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageB
     connect(command1, &QPushButton::clicked, this, &PasswordPrompt::command1Click);
     connect(command2, &QPushButton::clicked, this, &QDialog::reject);
     connect(text1_, &QLineEdit::returnPressed, this, &PasswordPrompt::command1Click);
+}
+
+void PasswordPrompt::keyPressEvent(QKeyEvent* event) {
+    if (!pressFocusedButtonOnEnter(this, event))
+        QDialog::keyPressEvent(event);
 }
 
 void PasswordPrompt::command1Click() {

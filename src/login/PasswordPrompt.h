@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <cstdint>
 
+class QKeyEvent;
 class QLineEdit;
 
 namespace sirano {
@@ -21,6 +22,10 @@ public:
     // The right password calls hooks.login() in mode 0 and clears state.asterisk in mode 1.
     PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageBox& messages, int16_t mode,
                    QWidget* parent = nullptr);
+
+protected:
+    // Enter presses a focused button, as in the other windows.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void command1Click();

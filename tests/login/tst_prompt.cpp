@@ -169,6 +169,37 @@ private Q_SLOTS:
         QVERIFY(!p.dialog.isVisible());
     }
 
+    // Enter on a focused button presses it, as in the other windows.
+    void enterOnFocusedButton_data() {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("result");  // -1: still open
+        QTest::addColumn<int>("boxes");
+        QTest::newRow("OK, right password") << "Command1"
+                                            << "pw" << int(QDialog::Accepted) << 0;
+        QTest::newRow("OK, wrong password") << "Command1"
+                                            << "PW" << -1 << 1;
+        QTest::newRow("ｷｬﾝｾﾙ") << "Command2"
+                               << "pw" << int(QDialog::Rejected) << 0;
+    }
+    void enterOnFocusedButton() {
+        QFETCH(QString, button);
+        QFETCH(QString, typed);
+        QFETCH(int, result);
+        Prompt p(QStringLiteral("pw"), PasswordPrompt::LogIn);
+        p.dialog.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&p.dialog));
+        type(p.text1, typed);
+        auto* pressed = p.dialog.findChild<QPushButton*>(button);
+        pressed->setFocus();
+        QTest::keyClick(pressed, Qt::Key_Return);
+        QTEST(int(p.boxes.asked.size()), "boxes");
+        QCOMPARE(p.dialog.isVisible(), result == -1);
+        if (result != -1)
+            QCOMPARE(p.dialog.result(), result);
+        QCOMPARE(p.hooks.logins, result == QDialog::Accepted ? 1 : 0);
+    }
+
     void cancel_data() {
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("byEscape");
