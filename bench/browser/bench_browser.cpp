@@ -41,11 +41,6 @@ public:
     void logout() override {}
 };
 
-class Now final : public Clock {
-public:
-    QDateTime now() const override { return QDateTime::currentDateTime(); }
-};
-
 double cpuSeconds() {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -130,8 +125,7 @@ int main(int argc, char** argv) {
     state.loggedIn = true;
     CountingLog log;
     QuietHooks hooks;
-    Now clock;
-    Automation automation{state, browser, log, hooks, clock};
+    Automation automation{state, browser, log, hooks};
 
     std::printf("browser_bench: %d tabs of 50 inputs, headless Chromium, median of %d runs\n",
                 kTabs, kRuns);
@@ -155,7 +149,7 @@ int main(int argc, char** argv) {
 
     auto clearMarkers = [&] {
         for (int i = 0; i < state.siteTable.siteCount(); ++i)
-            state.siteTable.at(i).filledHwnd = 0;
+            state.siteTable.at(i).filledHwnds.clear();
     };
     report("tick, every tab matching",
            measure(browser, clearMarkers, [&] { automation.timer1Timer(); }));

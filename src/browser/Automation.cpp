@@ -63,24 +63,18 @@ void throwIfFailed(const WriteResult& result) {
         throw *result.failure;
 }
 
-// Clock minutes crossed between two times: 10:00:59 to 10:01:00 counts one. Counted on the real
-// time line, so a daylight-saving change neither adds nor removes an hour.
-qint64 minuteBoundaries(const QDateTime& from, const QDateTime& to) {
-    const auto minuteOf = [](const QDateTime& t) {
-        const qint64 s = t.toSecsSinceEpoch();
-        return s >= 0 ? s / 60 : -((-s + 59) / 60);
-    };
-    return minuteOf(to) - minuteOf(from);
-}
-
 }  // namespace
 
+Automation::Automation(AppState& state, Browser& browser, ErrorLog& errorLog,
+                       MainWindowHooks& hooks)
+    : state_(state), browser_(browser), errorLog_(errorLog), hooks_(hooks) {}
+
 void Automation::mnuMemoryClick() {
-    if (!state.loggedIn)
+    if (!state_.loggedIn)
         return;
-    guarded(errorLog, place::kCapture, [&] {
-        SiteTable& table = state.siteTable;
-        const QList<std::shared_ptr<BrowserWindow>> windows = browser.windows();
+    guarded(errorLog_, place::kCapture, [&] {
+        SiteTable& table = state_.siteTable;
+        const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
         for (const std::shared_ptr<BrowserWindow>& w : windows) {
             if (w->busy())
                 continue;
@@ -93,9 +87,11 @@ void Automation::mnuMemoryClick() {
 
             const int s = table.siteCount();
             SiteEntry& slot = table.at(s);  // error 9 when all 1001 slots are in use
+            // A free slot may still hold what an edit or an earlier capture left there (a keyword
+            // that would keep the automatic fill away): the new entry starts clean.
+            slot.clear();
             slot.title = page.title;
             slot.url = page.url;
-            slot.setFieldCount(0);  // the slot's keyword and marker stay
             int n = 0;
             for (int i = 0; i < page.forms.size(); ++i) {
                 const QList<ElementSnapshot>& elements = page.forms[i].elements;
@@ -119,23 +115,26 @@ void Automation::mnuMemoryClick() {
             if (n > 0)
                 table.setSiteCount(s + 1);
         }
-        hooks.saveSirano();
-        hooks.menuSirano();
+        hooks_.saveSirano();
+        hooks_.menuSirano();
     });
 }
 
 void Automation::mnuIpClick(int16_t index) {
-    guarded(errorLog, place::kOpenSite, [&] {
+    guarded(errorLog_, place::kOpenSite, [&] {
         bool handled = false;
-        if (index < 0 || index >= state.siteTable.siteCount())
+        if (index < 0 || index >= state_.siteTable.siteCount())
             throw SiranoError(err::kSubscriptOutOfRange,
                               QStringLiteral("Subscript out of range: site %1").arg(index));
-        const SiteEntry& e = state.siteTable.at(index);
+        const SiteEntry& e = state_.siteTable.at(index);
+        // An empty address matches no page, and there is nothing to open either.
+        if (e.url.isEmpty())
+            return;
         const QList<FieldEdit> edits = editsOf(e, false);
         const bool writesText =
             std::any_of(edits.begin(), edits.end(), [](const FieldEdit& f) { return !f.checkbox; });
 
-        const QList<std::shared_ptr<BrowserWindow>> windows = browser.windows();
+        const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
         for (const std::shared_ptr<BrowserWindow>& w : windows) {
             if (w->busy() || !urlMatches(w->locationUrl(), e.url))
                 continue;
@@ -154,80 +153,87 @@ void Automation::mnuIpClick(int16_t index) {
         if (!windows.isEmpty())
             windows.first()->openInBackground(e.url);
         else
-            browser.openInNewBrowser(e.url);
+            browser_.openInNewBrowser(e.url);
     });
 }
 
 void Automation::autoFillWindow(BrowserWindow& w) {
-    if (!state.loggedIn)
+    if (!state_.loggedIn)
         return;
-    guarded(errorLog, place::kAutoFill, [&] {
+    guarded(errorLog_, place::kAutoFill, [&] {
         if (w.busy())
             return;
         const QString location = w.locationUrl();
         const int32_t hwnd = w.hwnd();
-        SiteTable& table = state.siteTable;
+        SiteTable& table = state_.siteTable;
 
         // The entries that would fill this window, each with its share of one batched write.
-        struct Part {
+        struct EntryEdits {
             int entry;
             qsizetype edits;
         };
-        QList<Part> parts;
+        QList<EntryEdits> shares;
         QList<FieldEdit> edits;
         for (int i = 0; i < table.siteCount(); ++i) {
             const SiteEntry& e = table.at(i);
-            if (e.filledHwnd == hwnd || !urlMatches(location, e.url) ||
+            if (e.filledHwnds.contains(hwnd) || !urlMatches(location, e.url) ||
                 !keywordMatches(location, e.urlKeyword))
                 continue;
             const QList<FieldEdit> own = editsOf(e, true);
-            parts.append({i, own.size()});
+            shares.append({i, own.size()});
             edits.append(own);
         }
-        if (parts.isEmpty())
+        if (shares.isEmpty())
             return;
 
         const WriteResult result = w.writeFields(edits);
         if (!result.hadForms)
             return;  // a page without forms: nothing written, no marker changes
-        // Entries whose edits all went through are filled; the one that failed keeps its old
-        // marker and the ones after it were never reached.
+        // Entries whose edits all went through are filled; the one that failed stays unmarked
+        // and the ones after it were never reached.
         qsizetype done = 0;
-        for (const Part& p : parts) {
-            if (done + p.edits > result.applied)
+        for (const EntryEdits& share : shares) {
+            if (done + share.edits > result.applied)
                 break;
-            done += p.edits;
-            table.at(p.entry).filledHwnd = hwnd;
+            done += share.edits;
+            table.at(share.entry).filledHwnds.insert(hwnd);
         }
         throwIfFailed(result);
     });
 }
 
 void Automation::timer1Timer() {
-    if (!state.loggedIn)
+    if (!state_.loggedIn)
         return;
-    guarded(errorLog, place::kTimer, [&] {
-        const int16_t minutes = state.settings.autoLogoutMinutes;
-        if (minutes > 0) {
-            const std::optional<QDateTime> loginTime = parseDateTimeText(state.loginTime);
-            if (!loginTime)
-                throw SiranoError(
-                    err::kTypeMismatch,
-                    QStringLiteral("Type mismatch: log-in time \"%1\"").arg(state.loginTime));
-            if (minuteBoundaries(*loginTime, clock.now()) > minutes)
-                hooks.logout();
-        }
+    guarded(errorLog_, place::kTimer, [&] {
+        SiteTable& table = state_.siteTable;
+        const auto forgetWindow = [&table](int32_t hwnd) {
+            for (int i = 0; i < table.siteCount(); ++i)
+                table.at(i).filledHwnds.erase(hwnd);
+        };
 
-        const QList<std::shared_ptr<BrowserWindow>> windows = browser.windows();
+        const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
+        QHash<int32_t, quint64> seen;
+        seen.reserve(windows.size());
         for (const std::shared_ptr<BrowserWindow>& w : windows) {
-            if (w->busy()) {
-                // A page is loading: every entry becomes eligible again, and the later windows
-                // wait for a tick in which nothing loads.
-                for (int i = 0; i < state.siteTable.siteCount(); ++i)
-                    state.siteTable.at(i).filledHwnd = 0;
-                return;
-            }
-            autoFillWindow(*w);
+            const int32_t hwnd = w->hwnd();
+            // Read before the busy test: a load that starts after it is seen by the next tick.
+            const quint64 loads = w->loadsStarted();
+            const auto before = seenLoads_.constFind(hwnd);
+            if (before != seenLoads_.cend() && *before != loads)
+                forgetWindow(hwnd);
+            seen.insert(hwnd, loads);
+        }
+        // Closed windows leave the markers too; their numbers are never given again.
+        for (auto it = seenLoads_.cbegin(); it != seenLoads_.cend(); ++it) {
+            if (!seen.contains(it.key()))
+                forgetWindow(it.key());
+        }
+        seenLoads_ = std::move(seen);
+
+        for (const std::shared_ptr<BrowserWindow>& w : windows) {
+            if (!w->busy())
+                autoFillWindow(*w);
         }
     });
 }

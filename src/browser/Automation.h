@@ -7,9 +7,9 @@
 #include "Matching.h"
 #include "ObjectModel.h"
 #include "store/AppState.h"
-#include "store/DateTimeText.h"
 #include "store/MainWindowHooks.h"
 
+#include <QHash>
 #include <cstdint>
 
 namespace sirano {
@@ -31,14 +31,11 @@ bool keywordMatches(const QString& locationUrl, const QString& urlKeyword);
 
 // Page round trips: capture reads each eligible window once; the fill on request writes each
 // matching window once; the automatic fill writes a window once with the edits of every entry that
-// matches it, and not at all when no entry can fill it. Busy state, address and handle are tracked
-// by the browser and cost no round trip.
-struct Automation {
-    AppState& state;
-    Browser& browser;
-    ErrorLog& errorLog;
-    MainWindowHooks& hooks;
-    const Clock& clock;
+// matches it, and not at all when no entry can fill it. Busy state, address, handle and load count
+// are tracked by the browser and cost no round trip.
+class Automation {
+public:
+    Automation(AppState& state, Browser& browser, ErrorLog& errorLog, MainWindowHooks& hooks);
 
     // Logged in: every idle window with an http(s) address and at least one form becomes a new
     // entry when it yields a field; then saveSirano() and menuSirano(). A failure (error 9 at the
@@ -46,15 +43,24 @@ struct Automation {
     void mnuMemoryClick();
     // Fills entry index into every idle matching window with forms; opens its address in the
     // background (or in a new browser when there is no window) when no text value was written.
-    // An index that names no entry in use is error 9.
+    // An index that names no entry in use is error 9. An empty address fills and opens nothing.
+    // Markers are left alone.
     void mnuIpClick(int16_t index);
     // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
-    // into this window, and marks it with the window's handle.
+    // into this window, and adds the window to its markers.
     void autoFillWindow(BrowserWindow& w);
-    // Logged in: automatic log-out after autoLogoutMinutes minute boundaries since loginTime, then
-    // autoFillWindow() for each window until a busy one, which clears every marker and ends the
-    // tick.
+    // The browser half of the one-second tick. Logged in: a window that has started loading a page
+    // since the last look leaves every entry's markers (so a reload is filled again however fast it
+    // was); a busy window is skipped; every other window goes to autoFillWindow(). The automatic
+    // log-out is not here: it must not depend on a browser.
     void timer1Timer();
+
+private:
+    AppState& state_;
+    Browser& browser_;
+    ErrorLog& errorLog_;
+    MainWindowHooks& hooks_;
+    QHash<int32_t, quint64> seenLoads_;  // per window: its load count at the last look
 };
 
 }  // namespace sirano

@@ -15,10 +15,10 @@
 namespace sirano {
 
 namespace err {
-inline constexpr int kObjectNotSet = 91;        // form or element position past the end; no forms
-inline constexpr int kCannotCreateObject = 429; // no browser could be started
-inline constexpr int kNoSuchMember = 438;       // an element refuses the property
-inline constexpr int kObjectDisconnected = 462; // window or browser gone, or no answer in time
+inline constexpr int kObjectNotSet = 91;         // form or element position past the end; no forms
+inline constexpr int kCannotCreateObject = 429;  // no browser could be started
+inline constexpr int kNoSuchMember = 438;        // an element refuses the property
+inline constexpr int kObjectDisconnected = 462;  // window or browser gone, or no answer in time
 }  // namespace err
 
 struct ElementSnapshot {
@@ -45,8 +45,8 @@ struct FieldEdit {
     int formIndex = 0;
     int elementIndex = 0;
     bool checkbox = false;
-    bool checked = false;               // for a check box
-    QString value;                      // for anything else
+    bool checked = false;                 // for a check box
+    QString value;                        // for anything else
     std::optional<QString> expectedName;  // when set, a differing element name skips the edit
 };
 
@@ -64,6 +64,9 @@ public:
     virtual bool busy() const = 0;
     virtual QString locationUrl() const = 0;
     virtual int32_t hwnd() const = 0;
+    // Page loads begun in this window since it was first seen: a count that only grows, so a
+    // change between two looks means a new page, even one that loaded completely in between.
+    virtual quint64 loadsStarted() const = 0;
 
     // One round trip each. Throw SiranoError when the window is gone or does not answer.
     virtual PageSnapshot readPage() = 0;

@@ -60,6 +60,7 @@ public:
     QString locationUrl() const override { return inner_->locationUrl(); }
     int32_t hwnd() const override { return inner_->hwnd(); }
     PageSnapshot readPage() override { return inner_->readPage(); }
+    quint64 loadsStarted() const override { return inner_->loadsStarted(); }
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
         WriteResult result = inner_->writeFields(edits);
         trace_.writes.append({order_, inner_->locationUrl(), result});
@@ -237,7 +238,7 @@ int captureCommand(const QStringList& args, const Io& io) {
     ReportingErrorLog log(state.dataFolder, clock);
     CliHooks hooks(state, cl.dataFile);
     const int before = state.siteTable.siteCount();
-    Automation{state, traced, log, hooks, clock}.mnuMemoryClick();
+    Automation(state, traced, log, hooks).mnuMemoryClick();
     if (!log.numbers.isEmpty())
         failed(QStringLiteral("The capture"), log, hooks.saveFailure);
 
@@ -284,7 +285,7 @@ int fillCommand(const QStringList& args, const Io& io) {
     const SystemClock clock;
     ReportingErrorLog log(state.dataFolder, clock);
     CliHooks hooks(state, cl.dataFile);
-    Automation{state, traced, log, hooks, clock}.mnuIpClick(static_cast<int16_t>(index));
+    Automation(state, traced, log, hooks).mnuIpClick(static_cast<int16_t>(index));
 
     for (const Trace::Write& w : traced.trace.writes) {
         if (w.result.failure)

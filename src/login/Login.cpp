@@ -1,5 +1,7 @@
 #include "Login.h"
 
+#include "store/Error.h"
+
 namespace sirano {
 
 void login(AppState& state, LoginView& view, const Clock& clock) {
@@ -19,6 +21,30 @@ void logout(AppState& state, LoginView& view) {
     view.setProtectedItemEnabled(ProtectedItem::Open, false);
     view.setProtectedItemEnabled(ProtectedItem::Memory, false);
     view.setProtectedItemEnabled(ProtectedItem::Password, false);
+}
+
+namespace {
+
+// Counted on the real time line, so a daylight-saving change neither adds nor removes an hour.
+qint64 minuteBoundaries(const QDateTime& from, const QDateTime& to) {
+    const auto minuteOf = [](const QDateTime& t) {
+        const qint64 s = t.toSecsSinceEpoch();
+        return s >= 0 ? s / 60 : -((-s + 59) / 60);
+    };
+    return minuteOf(to) - minuteOf(from);
+}
+
+}  // namespace
+
+bool autoLogoutDue(const AppState& state, const QDateTime& now) {
+    const int16_t minutes = state.settings.autoLogoutMinutes;
+    if (!state.loggedIn || minutes <= 0)
+        return false;
+    const std::optional<QDateTime> loginTime = parseDateTimeText(state.loginTime);
+    if (!loginTime)
+        throw SiranoError(err::kTypeMismatch,
+                          QStringLiteral("Type mismatch: log-in time \"%1\"").arg(state.loginTime));
+    return minuteBoundaries(*loginTime, now) > minutes;
 }
 
 LogInOutAction logInOutAction(const AppState& state) {

@@ -15,19 +15,36 @@ constexpr int kTrayWaitMs = 30'000;
 constexpr int kTrayPollMs = 250;
 }  // namespace
 
-TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile)
+TrayServices SystemServices::services() {
+    return TrayServices{
+        messages_,
+        clock_,
+        [](const QString& dataFolder) {
+            return createChromiumBrowser(
+                QDir(dataFolder).filePath(QLatin1String(kBrowserProfileName)));
+        },
+        [this](const QString& dataFolder) -> std::unique_ptr<ErrorLog> {
+            return std::make_unique<FileErrorLog>(dataFolder, clock_);
+        },
+        &QtTrayIcon::trayAvailable,
+    };
+}
+
+TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, TrayServices services)
     : state_(state),
       executableFolder_(std::move(executableFolder)),
+      services_(std::move(services)),
       tray_(std::move(markFile)),
-      window_(state, tray_, menus_, *this, messages_, clock_) {
+      window_(state, tray_, menus_, *this, services_.messages, services_.clock) {
     tray_.setContextMenu(menus_.commandMenu());
     connect(&tray_, &QtTrayIcon::mouseMessage, this,
-            [this](int message) { guarded([&] { window_.formMouseMove(message); }); });
+            [this](int message) { orQuit([&] { window_.formMouseMove(message); }); });
     connect(&menus_, &QtMenus::commandChosen, this, &TrayApp::command);
     connect(&menus_, &QtMenus::siteChosen, this, &TrayApp::site);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { window_.formUnload(); });
 
     // Ticks from creation on; until log-in they find nothing to do.
+    timer1_.setObjectName(QStringLiteral("Timer1"));
     timer1_.setInterval(1000);
     connect(&timer1_, &QTimer::timeout, this, &TrayApp::tick);
     timer1_.start();
@@ -47,32 +64,32 @@ void TrayApp::start() {
 }
 
 void TrayApp::pollTray() {
-    if (!QtTrayIcon::trayAvailable()) {
+    if (!services_.trayAvailable()) {
         if (trayWaited_.elapsed() < kTrayWaitMs) {
             trayPoll_.start();
             return;
         }
-        messages_.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"),
-                       QStringLiteral("通知領域 (システムトレイ) が見つかりません。\n"
-                                      "SIRANO は通知領域のアイコンから使うため、起動できません。"),
-                       QMessageBox::Ok);
+        services_.messages.show(
+            nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"),
+            QStringLiteral("通知領域 (システムトレイ) が見つかりません。\n"
+                           "SIRANO は通知領域のアイコンから使うため、起動できません。"),
+            QMessageBox::Ok);
         quit(exitstatus::kNoTray);
         return;
     }
-    guarded([&] {
+    orQuit([&] {
         if (const auto status = window_.formLoad(executableFolder_)) {
             quit(*status);
             return;
         }
-        const QString folder = state_.dataFolder;
-        browser_ = createChromiumBrowser(QDir(folder).filePath(QLatin1String(kBrowserProfileName)));
-        errorLog_ = std::make_unique<FileErrorLog>(folder, clock_);
-        automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, window_, clock_);
+        browser_ = services_.browserFor(state_.dataFolder);
+        errorLog_ = services_.errorLogFor(state_.dataFolder);
+        automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, window_);
     });
 }
 
 void TrayApp::command(CommandItem item) {
-    guarded([&] {
+    orQuit([&] {
         switch (item) {
             case CommandItem::Memory:
                 if (automation_)
@@ -97,16 +114,34 @@ void TrayApp::command(CommandItem item) {
     });
 }
 
+// The site menu reaches the browser only once start-up has made the browser work, and only while
+// logged in (the menu does not open otherwise); the fill logs its own failures.
 void TrayApp::site(int index) {
-    Q_UNUSED(index);
+    if (automation_ && state_.loggedIn)
+        automation_->mnuIpClick(static_cast<int16_t>(index));
 }
 
-void TrayApp::tick() {}
+// The automatic log-out comes first and needs no browser: a browser that hangs or is gone never
+// keeps the user logged in. Its only failure (an unreadable log-in time) ends the tick.
+void TrayApp::tick() {
+    if (!state_.loggedIn)
+        return;
+    try {
+        if (autoLogoutDue(state_, services_.clock.now()))
+            window_.logout();
+    } catch (const SiranoError& e) {
+        if (errorLog_)
+            errorLog_->logError(place::kTimer, e.number());
+        return;
+    }
+    if (automation_)
+        automation_->timer1Timer();
+}
 
 // A failure in a command ends the program with its message, as an unhandled error would; the
 // data file holds every change made before it.
 template <typename F>
-void TrayApp::guarded(F&& f) {
+void TrayApp::orQuit(F&& f) {
     QString failure;
     try {
         f();
@@ -116,8 +151,8 @@ void TrayApp::guarded(F&& f) {
     } catch (const std::exception& e) {
         failure = QString::fromLocal8Bit(e.what());
     }
-    messages_.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"), failure,
-                   QMessageBox::Ok);
+    services_.messages.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"), failure,
+                            QMessageBox::Ok);
     window_.formUnload();
     quit(1);
 }
@@ -127,19 +162,19 @@ void TrayApp::processEvents() {
 }
 
 void TrayApp::showPasswordPrompt() {
-    PasswordPrompt prompt(state_, window_, messages_, PasswordPrompt::LogIn);
+    PasswordPrompt prompt(state_, window_, services_.messages, PasswordPrompt::LogIn);
     prompt.exec();
 }
 
 void TrayApp::showSiteSettings() {
-    SiteSettingsDialog dialog(state_, window_, messages_);
+    SiteSettingsDialog dialog(state_, window_, services_.messages);
     // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
     dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
     dialog.exec();
 }
 
 void TrayApp::showPasswordSettings() {
-    PasswordSettingsDialog dialog(state_, window_, messages_);
+    PasswordSettingsDialog dialog(state_, window_, services_.messages);
     dialog.exec();
 }
 

@@ -1,5 +1,6 @@
 // The hidden main window Form1 put together: the tray icon, the two menus and Timer1 on Qt, the
-// logic of MainWindow, the modal dialogs and the browser work.
+// logic of MainWindow, the modal dialogs and the browser work. main() only builds one of these
+// with the real services; tests build it with fakes and drive it through its menus and timer.
 #pragma once
 
 #include "MainWindow.h"
@@ -15,15 +16,37 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <functional>
 #include <memory>
 
 namespace sirano {
+
+// What the tray program takes from the outside world.
+struct TrayServices {
+    MessageBox& messages;
+    const Clock& clock;
+    // The browser and the error log of a data folder, made once the folder is known.
+    std::function<std::unique_ptr<Browser>(const QString& dataFolder)> browserFor;
+    std::function<std::unique_ptr<ErrorLog>(const QString& dataFolder)> errorLogFor;
+    std::function<bool()> trayAvailable;
+};
+
+// The real services: message boxes on screen, the system clock, SIRANO's own Chromium (the
+// profile "browser" in the data folder) and "error.log" in the data folder.
+class SystemServices {
+public:
+    TrayServices services();
+
+private:
+    WidgetMessageBox messages_;
+    SystemClock clock_;
+};
 
 class TrayApp final : public QObject, private ShellUi {
     Q_OBJECT
 public:
     // markFile: see QtTrayIcon.
-    TrayApp(AppState& state, QString executableFolder, QString markFile);
+    TrayApp(AppState& state, QString executableFolder, QString markFile, TrayServices services);
     ~TrayApp() override;
 
     // From the event loop: waits up to ~30 s for a tray host (desktops often start programs before
@@ -36,7 +59,7 @@ private:
     void site(int index);
     void tick();
     template <typename F>
-    void guarded(F&& f);
+    void orQuit(F&& f);
 
     void processEvents() override;
     void showPasswordPrompt() override;
@@ -46,8 +69,7 @@ private:
 
     AppState& state_;
     QString executableFolder_;
-    WidgetMessageBox messages_;
-    SystemClock clock_;
+    TrayServices services_;
     QtTrayIcon tray_;
     QtMenus menus_;
     MainWindow window_;
@@ -56,7 +78,7 @@ private:
     QElapsedTimer trayWaited_;
     // The browser work, from the moment the data folder is known.
     std::unique_ptr<Browser> browser_;
-    std::unique_ptr<FileErrorLog> errorLog_;
+    std::unique_ptr<ErrorLog> errorLog_;
     std::unique_ptr<Automation> automation_;
 };
 

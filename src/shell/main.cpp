@@ -22,9 +22,10 @@ int main(int argc, char* argv[]) {
     QApplication::setFont(font);
 
     sirano::AppState state;
+    sirano::SystemServices system;
     // For the start-up benchmark: a file that receives the moment the tray icon is added.
     sirano::TrayApp tray(state, QCoreApplication::applicationDirPath(),
-                         qEnvironmentVariable("SIRANO_TRAY_MARK"));
+                         qEnvironmentVariable("SIRANO_TRAY_MARK"), system.services());
     tray.start();
     return QApplication::exec();
 }

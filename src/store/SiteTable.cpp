@@ -2,15 +2,31 @@
 
 #include "Error.h"
 
+#include <algorithm>
+
 namespace sirano {
 namespace {
 
 [[noreturn]] void outOfRange(const char* what, int index) {
-    throw SiranoError(err::kSubscriptOutOfRange,
-                      QStringLiteral("Subscript out of range: %1 %2").arg(QLatin1String(what)).arg(index));
+    throw SiranoError(
+        err::kSubscriptOutOfRange,
+        QStringLiteral("Subscript out of range: %1 %2").arg(QLatin1String(what)).arg(index));
 }
 
 }  // namespace
+
+bool FilledWindows::contains(int32_t hwnd) const {
+    return std::find(hwnds_.begin(), hwnds_.end(), hwnd) != hwnds_.end();
+}
+
+void FilledWindows::insert(int32_t hwnd) {
+    if (!contains(hwnd))
+        hwnds_.push_back(hwnd);
+}
+
+void FilledWindows::erase(int32_t hwnd) {
+    std::erase(hwnds_, hwnd);
+}
 
 const SiteField& SiteEntry::field(int j) const {
     if (j < 0 || j >= static_cast<int>(fields_.size()))
@@ -41,6 +57,7 @@ void SiteEntry::clear() {
     url.clear();
     urlKeyword.clear();
     fields_.clear();
+    filledHwnds.clear();
 }
 
 SiteTable::SiteTable() : slots_(kTableSlots) {}
@@ -71,12 +88,11 @@ SiteEntry& SiteTable::append(SiteEntry e) {
 void SiteTable::remove(int i) {
     if (i < 0 || i >= siteCount_)
         outOfRange("site", i);
-    // Markers follow their entries: a moved entry keeps the window it was filled into.
+    // Markers follow their entries: a moved entry keeps the windows it was filled into.
     for (int k = i; k < siteCount_ - 1; ++k)
         slots_[static_cast<size_t>(k)] = std::move(slots_[static_cast<size_t>(k) + 1]);
     SiteEntry& freed = slots_[static_cast<size_t>(siteCount_) - 1];
     freed.clear();
-    freed.filledHwnd = 0;
     --siteCount_;
 }
 

@@ -8,26 +8,43 @@
 
 namespace sirano {
 
-inline constexpr int kTableSlots = 1001;    // slots 0..1000
-inline constexpr int kFieldColumns = 101;   // field columns 0..100
+inline constexpr int kTableSlots = 1001;   // slots 0..1000
+inline constexpr int kFieldColumns = 101;  // field columns 0..100
 
 // One captured form element: where it sits in the page and what to put back.
 struct SiteField {
     int16_t formIndex = 0;
     int16_t elementIndex = 0;
-    QString fieldType;   // as the page reported it; compared lower-cased with "checkbox"
+    QString fieldType;  // as the page reported it; compared lower-cased with "checkbox"
     QString fieldName;
     QString fieldValue;  // plain text in memory; "True"/"False" for a check box
 
-    bool isCheckbox() const { return fieldType.compare(QLatin1String("checkbox"), Qt::CaseInsensitive) == 0; }
+    bool isCheckbox() const {
+        return fieldType.compare(QLatin1String("checkbox"), Qt::CaseInsensitive) == 0;
+    }
     bool operator==(const SiteField&) const = default;
+};
+
+// Run-time only: the windows the automatic fill has filled with one entry. A window leaves the set
+// when it starts loading a page, so that each window is filled once per page it shows and the
+// user's later edits stay.
+class FilledWindows {
+public:
+    bool contains(int32_t hwnd) const;
+    void insert(int32_t hwnd);
+    void erase(int32_t hwnd);
+    bool empty() const { return hwnds_.empty(); }
+    void clear() { hwnds_.clear(); }
+
+private:
+    std::vector<int32_t> hwnds_;  // a handful at most: the tabs showing one site
 };
 
 struct SiteEntry {
     QString title;
     QString url;
     QString urlKeyword;
-    int32_t filledHwnd = 0;  // run-time only: window the automatic fill last filled
+    FilledWindows filledHwnds;
 
     int16_t fieldCount() const { return static_cast<int16_t>(fields_.size()); }
     // Column j (0..100); error 9 outside. Reading a column at or past fieldCount() is error 9 too.
@@ -38,11 +55,12 @@ struct SiteEntry {
     // Keeps the first n columns (0..101); error 9 outside.
     void setFieldCount(int n);
     const std::vector<SiteField>& fields() const { return fields_; }
-    // Empty title, address, keyword and no fields: a free slot.
+    // Empty title, address, keyword, no fields and no markers: a free slot.
     void clear();
 
     bool operator==(const SiteEntry& o) const {
-        return title == o.title && url == o.url && urlKeyword == o.urlKeyword && fields_ == o.fields_;
+        return title == o.title && url == o.url && urlKeyword == o.urlKeyword &&
+               fields_ == o.fields_;
     }
 
 private:

@@ -59,6 +59,19 @@ public:
     bool busy() const override { return isBusy; }
     QString locationUrl() const override { return location; }
     int32_t hwnd() const override { return hwnd_; }
+    quint64 loadsStarted() const override { return loads; }
+
+    // A new page in this window: every element starts empty again; busy until finished.
+    void reload(bool finished = true) {
+        ++loads;
+        isBusy = !finished;
+        for (FakeForm& form : forms) {
+            for (FakeElement& e : form) {
+                e.value.clear();
+                e.checked = false;
+            }
+        }
+    }
 
     PageSnapshot readPage() override {
         ++roundTrips;
@@ -119,6 +132,7 @@ public:
 
     // The page, freely changed by the tests.
     bool isBusy = false;
+    quint64 loads = 0;
     bool closed = false;  // gone: every page call fails with 462, tracked state stays readable
     int readFailure = 0;  // non-zero: readPage() fails with this number
     QString location;
@@ -148,6 +162,13 @@ public:
         return *w;
     }
     FakeWindow& window(int i) { return *windows_[i]; }
+    // Gone from the list; the test's reference stays valid.
+    void closeWindow(const FakeWindow& w) {
+        for (qsizetype i = 0; i < windows_.size(); ++i) {
+            if (windows_[i].get() == &w)
+                closed_.append(windows_.takeAt(i));
+        }
+    }
 
     QList<std::shared_ptr<BrowserWindow>> windows() override {
         ++listings;
@@ -176,6 +197,7 @@ public:
 
 private:
     QList<std::shared_ptr<FakeWindow>> windows_;
+    QList<std::shared_ptr<FakeWindow>> closed_;
     int32_t nextHwnd_ = 0x10010;
 };
 
@@ -224,7 +246,7 @@ struct AutomationFixture {
     RecordingErrorLog log;
     RecordingHooks hooks{state};
     FixedClock clock;
-    Automation automation{state, browser, log, hooks, clock};
+    Automation automation{state, browser, log, hooks};
 
     AutomationFixture() { state.loggedIn = true; }
 

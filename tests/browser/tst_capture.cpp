@@ -120,10 +120,11 @@ private Q_SLOTS:
 
     void loginPage() {
         AutomationFixture f;
-        // The free slot still holds a keyword and stale fields; its marker is not the capture's.
+        // The free slot still holds a keyword, a marker and stale fields: the new entry starts
+        // clean, or the keyword would keep the automatic fill away from it.
         SiteEntry& slot = f.state.siteTable.at(0);
-        slot.urlKeyword = "kept";
-        slot.filledHwnd = 77;
+        slot.urlKeyword = "left over";
+        slot.filledHwnds.insert(77);
         for (int j = 0; j < 5; ++j)
             slot.setField(j, field(9, 9, "text", "stale", "stale"));
 
@@ -140,8 +141,8 @@ private Q_SLOTS:
         const SiteEntry& e = f.state.siteTable.at(0);
         QCOMPARE(e.title, "Log in");
         QCOMPARE(e.url, "https://site.example/login");
-        QCOMPARE(e.urlKeyword, "kept");
-        QCOMPARE(e.filledHwnd, 77);
+        QCOMPARE(e.urlKeyword, "");
+        QVERIFY(e.filledHwnds.empty());
         QCOMPARE(e.fields(),
                  std::vector<SiteField>({field(1, 0, "text", "user", "alice"),
                                          field(1, 1, "password", "pw", "secret"),

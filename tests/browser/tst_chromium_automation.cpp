@@ -57,7 +57,7 @@ struct Program {
     FixedClock clock;
     FileErrorLog log{data.path(), clock};
     RecordingHooks hooks{state};
-    Automation automation{state, *browser, log, hooks, clock};
+    Automation automation{state, *browser, log, hooks};
 };
 
 QString valueOf(ChromiumHarness& harness, const QString& tab, const QString& name) {
@@ -144,7 +144,7 @@ private Q_SLOTS:
         QCOMPARE(valueOf(*harness_, tab, QStringLiteral("model")),
                  QStringLiteral(R"({"user":"carol","pass":"pw 1","remember":true})"));
         QCOMPARE(p.browser->windows().size(), windowsBefore);  // filled: nothing opened
-        QCOMPARE(p.state.siteTable.at(0).filledHwnd, 0);
+        QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());
     }
 
     void openedSiteIsFilledOnceByTheTickAndAgainAfterAReload() {
@@ -157,7 +157,8 @@ private Q_SLOTS:
         QVERIFY(ChromiumHarness::waitFor([&] {
             p.automation.timer1Timer();
             for (const auto& w : p.browser->windows()) {
-                if (w->locationUrl() == url && p.state.siteTable.at(0).filledHwnd == w->hwnd())
+                if (w->locationUrl() == url &&
+                    p.state.siteTable.at(0).filledHwnds.contains(w->hwnd()))
                     opened = w;
             }
             return opened != nullptr;
@@ -258,7 +259,7 @@ private Q_SLOTS:
         QCOMPARE(p.state.siteTable.siteCount(), 2);
         for (int i = 0; i < 2; ++i)
             QCOMPARE(p.state.siteTable.at(i), before.at(i));
-        QCOMPARE(p.state.siteTable.at(0).filledHwnd, 0);  // the failed fill left no marker
+        QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());  // the failed fill left no marker
     }
 
     void browserKilledInTheMiddleOfACapture() {

@@ -26,7 +26,7 @@ class FillTest : public QObject {
 private Q_SLOTS:
     void everyIdleMatchingWindow() {
         AutomationFixture f;
-        f.addEntry(kUrl, loginFields()).filledHwnd = 5;
+        f.addEntry(kUrl, loginFields()).filledHwnds.insert(5);
         FakeWindow& a = f.browser.addWindow(kUrl + "?from=menu", loginForms());
         FakeWindow& other = f.browser.addWindow("https://other.example/", loginForms());
         FakeWindow& b = f.browser.addWindow("HTTPS://SITE.EXAMPLE/LOGIN", loginForms());
@@ -39,7 +39,8 @@ private Q_SLOTS:
         QCOMPARE(a.roundTrips, 1);
         QCOMPARE(b.roundTrips, 1);
         QCOMPARE(other.roundTrips, 0);
-        QCOMPARE(f.state.siteTable.at(0).filledHwnd, 5);
+        QVERIFY(f.state.siteTable.at(0).filledHwnds.contains(5));
+        QVERIFY(!f.state.siteTable.at(0).filledHwnds.contains(a.hwnd()));
         QVERIFY(a.openedInBackground.isEmpty());
         QVERIFY(f.browser.openedInNewBrowser.isEmpty());
         QVERIFY(f.log.lines.isEmpty());
@@ -132,17 +133,22 @@ private Q_SLOTS:
         QCOMPARE(w.element(0, 2).value, text);
     }
 
-    void emptyAddressFillsEveryWindowWithForms() {
+    // An entry whose address was emptied would otherwise put its password into any page.
+    void emptyAddressFillsAndOpensNothing() {
         AutomationFixture f;
         f.addEntry("", loginFields());
         FakeWindow& a = f.browser.addWindow("http://a.example/", loginForms());
         FakeWindow& b = f.browser.addWindow("file:///tmp/b.html", loginForms());
-        FakeWindow& noAddress = f.browser.addWindow("", loginForms());
         f.automation.mnuIpClick(0);
-        QVERIFY(filled(a));
-        QVERIFY(filled(b));
-        QVERIFY(!filled(noAddress));
+        QVERIFY(!filled(a));
+        QVERIFY(!filled(b));
+        QCOMPARE(f.browser.pageRoundTrips(), 0);
         QVERIFY(a.openedInBackground.isEmpty());
+        f.browser.closeWindow(a);
+        f.browser.closeWindow(b);
+        f.automation.mnuIpClick(0);
+        QVERIFY(f.browser.openedInNewBrowser.isEmpty());
+        QVERIFY(f.log.lines.isEmpty());
     }
 
     void otherOriginIsNeverFilled() {

@@ -64,6 +64,7 @@ public:
             page_, QStringLiteral("Runtime.evaluate"),
             QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()}});
         return pagescripts::decodeSnapshot(value);
+    quint64 loadsStarted() const override { return core_->tracker.loadsStarted(*page_); }
     }
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {

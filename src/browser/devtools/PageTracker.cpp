@@ -62,6 +62,11 @@ bool PageTracker::busy(const TrackedPage& page) const {
     return page.busy();
 }
 
+quint64 PageTracker::loadsStarted(const TrackedPage& page) const {
+    std::lock_guard lock(mutex_);
+    return page.loadsStarted;
+}
+
 QString PageTracker::url(const TrackedPage& page) const {
     std::lock_guard lock(mutex_);
     return page.url;
@@ -250,6 +255,7 @@ void PageTracker::onPageEvent(const std::shared_ptr<TrackedPage>& page, const QS
             page->loading = true;
             page->stateKnown = true;
             ++page->loadEvents;
+            ++page->loadsStarted;
         } else if (method == QLatin1String("Page.frameStoppedLoading")) {
             if (frameId != page->mainFrameId)
                 return;
@@ -272,6 +278,7 @@ void PageTracker::onPageEvent(const std::shared_ptr<TrackedPage>& page, const QS
                 page->loading = true;
                 page->stateKnown = true;
                 ++page->loadEvents;
+                ++page->loadsStarted;
             }
         } else if (method == QLatin1String("Page.javascriptDialogOpening")) {
             page->dialogOpen = true;

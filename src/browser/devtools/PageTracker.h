@@ -33,8 +33,9 @@ struct TrackedPage {
     bool dialogOpen = false;
     bool gone = false;
     quint64 loadEvents = 0;
-    quint64 documents = 0;  // main-frame documents committed
-    QString world;          // unique id of our isolated world in the current document
+    quint64 loadsStarted = 0;  // main-frame loads begun since first sight
+    quint64 documents = 0;     // main-frame documents committed
+    QString world;             // unique id of our isolated world in the current document
     bool worldPending = false;
     bool worldOverdue = false;  // a caller gave up waiting for the world
     QHash<qint64, QString> contexts;
@@ -65,6 +66,7 @@ public:
     QList<std::shared_ptr<TrackedPage>> pages() const;
 
     bool busy(const TrackedPage& page) const;
+    quint64 loadsStarted(const TrackedPage& page) const;
     QString url(const TrackedPage& page) const;
     // The page's session; throws SiranoError 462 when the page went away.
     QString sessionOf(const TrackedPage& page) const;

@@ -1,0 +1,233 @@
+// The tray program as it is put together, on fakes of the browser, the error log, the clock and
+// the message boxes: a site chosen from the real site menu, the real one-second timer with the
+// automatic log-out and the automatic fill, and nothing of it while logged out.
+#include "RecordingMessageBox.h"
+#include "browser/FakeBrowser.h"
+#include "shell/TrayApp.h"
+#include "store/DataFile.h"
+
+#include <QApplication>
+#include <QMenu>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+const QString kUrl = QStringLiteral("https://site.example/login");
+constexpr int kTicks = 4000;  // enough for a few ticks of the real timer, even on a loaded machine
+
+// The program owns its browser and log; these lend it the test's.
+class LentBrowser final : public Browser {
+public:
+    explicit LentBrowser(Browser& b) : b_(b) {}
+    QList<std::shared_ptr<BrowserWindow>> windows() override { return b_.windows(); }
+    void openInNewBrowser(const QString& url) override { b_.openInNewBrowser(url); }
+
+private:
+    Browser& b_;
+};
+
+class LentLog final : public ErrorLog {
+public:
+    explicit LentLog(ErrorLog& l) : l_(l) {}
+    void logError(int16_t placeCode, int32_t errNumber) override {
+        l_.logError(placeCode, errNumber);
+    }
+
+private:
+    ErrorLog& l_;
+};
+
+QMenu* menuNamed(const QString& name) {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->objectName() == name)
+            return menu;
+    }
+    return nullptr;
+}
+
+QAction* command(const QString& name) {
+    QMenu* menu = menuNamed(QStringLiteral("mnuMain"));
+    return menu ? menu->findChild<QAction*>(name) : nullptr;
+}
+
+// A portable data folder (the data file beside the "executable") with one site, automatic
+// log-in on, and the program started on it.
+struct Program {
+    QTemporaryDir folder;
+    AppState state;
+    RecordingMessageBox messages;
+    FixedClock clock;
+    FakeBrowser browser;
+    RecordingErrorLog log;
+    QString browserFolder;
+    std::unique_ptr<TrayApp> app;
+
+    explicit Program(int16_t autoLogoutMinutes = 0) {
+        AppState stored;
+        stored.settings.autoLoginAtStart = 1;
+        stored.settings.autoLogoutMinutes = autoLogoutMinutes;
+        SiteEntry e;
+        e.title = QStringLiteral("Site");
+        e.url = kUrl;
+        e.setField(0, field(0, 0, "text", "user", "alice"));
+        e.setField(1, field(0, 1, "password", "pw", "secret"));
+        stored.siteTable.append(e);
+        saveDataFile(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
+
+        TrayServices services{
+            messages,
+            clock,
+            [this](const QString& dataFolder) {
+                browserFolder = dataFolder;
+                return std::make_unique<LentBrowser>(browser);
+            },
+            [this](const QString&) { return std::make_unique<LentLog>(log); },
+            [] { return true; },
+        };
+        app = std::make_unique<TrayApp>(state, folder.path(), QString(), std::move(services));
+        app->start();
+    }
+
+    bool started() {
+        return QTest::qWaitFor([this] { return !browserFolder.isEmpty(); }, 5000);
+    }
+    // Waits for n more ticks that reached the browser.
+    bool ticks(int n) {
+        const int target = browser.listings + n;
+        return QTest::qWaitFor([&] { return browser.listings >= target; }, kTicks * n);
+    }
+    void chooseSite(int index) {
+        QMenu* menu = menuNamed(QStringLiteral("mnuSub"));
+        QVERIFY(menu);
+        menu->actions().at(index)->trigger();
+    }
+};
+
+}  // namespace
+
+class TestTrayApp : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void startsOnItsDataFolder() {
+        Program p;
+        QVERIFY(p.started());
+        QCOMPARE(p.browserFolder, p.folder.path());
+        QVERIFY(p.state.loggedIn);
+        QCOMPARE(menuNamed("mnuSub")->actions().at(0)->text(), "Site");
+        QVERIFY(p.messages.asked.isEmpty());
+    }
+
+    // The site menu: a matching idle tab is written; without one, the address is opened in the
+    // background, or in a new browser when there is no tab at all. The markers are the tick's.
+    void siteMenu_data() {
+        QTest::addColumn<QStringList>("tabs");
+        QTest::addColumn<bool>("written");
+        QTest::addColumn<QStringList>("openedInBackground");
+        QTest::addColumn<QStringList>("openedInNewBrowser");
+        QTest::newRow("matching idle tab") << QStringList{"https://other.example/", kUrl} << true
+                                           << QStringList{} << QStringList{};
+        QTest::newRow("no matching tab")
+            << QStringList{"https://other.example/"} << false << QStringList{kUrl} << QStringList{};
+        QTest::newRow("no tab") << QStringList{} << false << QStringList{} << QStringList{kUrl};
+    }
+    void siteMenu() {
+        QFETCH(QStringList, tabs);
+        QFETCH(bool, written);
+        QFETCH(QStringList, openedInBackground);
+        QFETCH(QStringList, openedInNewBrowser);
+        Program p;
+        QVERIFY(p.started());
+        // No tick runs between here and the choice: the write is the site menu's.
+        for (const QString& tab : tabs)
+            p.browser.addWindow(tab, loginForms());
+        p.chooseSite(0);
+        if (written) {
+            QCOMPARE(p.browser.window(1).element(0, 0).value, "alice");
+            QCOMPARE(p.browser.window(1).element(0, 1).value, "secret");
+            QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());
+        }
+        if (!tabs.isEmpty())
+            QCOMPARE(p.browser.window(0).openedInBackground, openedInBackground);
+        QCOMPARE(p.browser.openedInNewBrowser, openedInNewBrowser);
+        QVERIFY(p.log.lines.isEmpty());
+    }
+
+    // The timer: each matching tab is filled once, the user's edits stay, a reload is filled
+    // again, a tab that keeps loading holds up nothing.
+    void timerFillsEachTabOnce() {
+        Program p;
+        QVERIFY(p.started());
+        FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
+        FakeWindow& loading = p.browser.addWindow(kUrl, loginForms());
+        loading.reload(false);
+        FakeWindow& second = p.browser.addWindow(kUrl + "?again", loginForms());
+        QVERIFY(p.ticks(1));
+        QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", kTicks);
+        QCOMPARE(second.element(0, 0).value, "alice");
+        tab.element(0, 0).value = "typed";
+        QVERIFY(p.ticks(2));
+        QCOMPARE(tab.element(0, 0).value, "typed");
+        QCOMPARE(tab.roundTrips, 1);
+        QCOMPARE(second.roundTrips, 1);
+        QCOMPARE(loading.roundTrips, 0);
+
+        tab.reload();
+        QVERIFY(p.ticks(1));
+        QCOMPARE(tab.element(0, 0).value, "alice");
+        QCOMPARE(tab.roundTrips, 2);
+        QVERIFY(p.log.lines.isEmpty());
+    }
+
+    // The automatic log-out comes with the first tick past the set minutes, whatever the
+    // browser does; from then on nothing is filled.
+    void automaticLogout_data() {
+        QTest::addColumn<int>("windowsFailure");
+        QTest::newRow("browser answers") << 0;
+        QTest::newRow("browser fails") << 462;
+    }
+    void automaticLogout() {
+        QFETCH(int, windowsFailure);
+        Program p(5);
+        QVERIFY(p.started());
+        p.browser.windowsFailure = windowsFailure;
+        QVERIFY(QTest::qWaitFor([&] { return p.browser.listings >= 2; }, 2 * kTicks));
+        QVERIFY(p.state.loggedIn);
+
+        p.clock.at = p.clock.at.addSecs(6 * 60);
+        QTRY_VERIFY_WITH_TIMEOUT(!p.state.loggedIn, kTicks);
+        QCOMPARE(command("mnuLogInOut")->text(), "ﾛｸﾞｲﾝ");
+        QVERIFY(!command("mnuMemory")->isEnabled());
+
+        p.browser.windowsFailure = 0;
+        FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
+        const int listings = p.browser.listings;
+        QTest::qWait(2500);
+        QCOMPARE(p.browser.listings, listings);
+        QCOMPARE(tab.element(0, 0).value, "");
+    }
+
+    // Logged out from the command menu: neither the timer nor a site item fills anything; after
+    // "ﾛｸﾞｲﾝ" the timer fills again.
+    void loggedOutFillsNothing() {
+        Program p;
+        QVERIFY(p.started());
+        command("mnuLogInOut")->trigger();
+        QVERIFY(!p.state.loggedIn);
+        FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
+        p.chooseSite(0);
+        QTest::qWait(2500);
+        QCOMPARE(tab.element(0, 0).value, "");
+        QCOMPARE(p.browser.pageRoundTrips(), 0);
+
+        command("mnuLogInOut")->trigger();  // no master password: logged in at once
+        QVERIFY(p.state.loggedIn);
+        QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", kTicks);
+    }
+};
+
+QTEST_MAIN(TestTrayApp)
+#include "tst_trayapp.moc"
