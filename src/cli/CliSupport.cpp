@@ -1,9 +1,11 @@
 #include "CliSupport.h"
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <csignal>
@@ -134,11 +136,30 @@ QString dataFilePath(const QCommandLineParser& parser) {
     if (parser.isSet(kDataOption))
         return parser.value(kDataOption);
     try {
-        const QString folder = locateDataFolder(QCoreApplication::applicationDirPath());
+        const QString folder = dataFolderPath(QCoreApplication::applicationDirPath());
         return QDir(folder).filePath(QLatin1String(kDataFileName));
     } catch (const SiranoError& e) {
         throw CliError(exitcode::kFailure, e.message());
     }
+}
+
+void warnIfOthersCanRead(const QString& dataFile, const Io& io) {
+    const auto warn = [&io](const QString& what, const QString& path, mode_t mode) {
+        io.err << QStringLiteral(
+                      "sirano-cli: warning: %1 %2 can be read by other users (mode "
+                      "%3); chmod %4 it.\n")
+                      .arg(what, path)
+                      .arg(mode, 4, 8, QLatin1Char('0'))
+                      .arg(what == QLatin1String("the data folder") ? QStringLiteral("700")
+                                                                    : QStringLiteral("600"));
+    };
+    struct stat st {};
+    const QString folder = QFileInfo(dataFile).absolutePath();
+    if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & 077) != 0)
+        warn(QStringLiteral("the data folder"), folder, st.st_mode & 07777);
+    if (::stat(QFile::encodeName(dataFile).constData(), &st) == 0 && S_ISREG(st.st_mode) &&
+        (st.st_mode & 077) != 0)
+        warn(QStringLiteral("the data file"), dataFile, st.st_mode & 07777);
 }
 
 void loadStore(AppState& state, const QString& path) {
@@ -173,13 +194,17 @@ void requireMasterPassword(const Settings& settings, const Io& io) {
 
 std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile) {
     const QString folder = QFileInfo(dataFile).absolutePath();
-    if (DataFolderLock::isHeld(folder))
-        throw CliError(
-            exitcode::kRefused,
-            QStringLiteral("SIRANO is running with the data folder %1. Quit it first: it "
-                           "would overwrite the data file with its own copy.")
-                .arg(folder));
-    return DataFolderLock::tryAcquire(folder);
+    try {
+        // The per-user folder is made on the first write, as the tray program makes it; a
+        // folder named by --data is the user's to make.
+        if (!QFileInfo(folder).exists() && folder == perUserDataFolder())
+            createDataFolder(folder);
+        return DataFolderLock::forWriting(folder);
+    } catch (const FolderInUse& e) {
+        throw CliError(exitcode::kRefused, e.message());
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
 }
 
 }  // namespace sirano::cli

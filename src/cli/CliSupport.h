@@ -62,8 +62,11 @@ void parseOrThrow(QCommandLineParser& parser, const QString& command, const QStr
 bool wantsHelp(const QCommandLineParser& parser);
 
 // --data FILE when given, else SIRANO.DAT in the data folder (beside the executable when it holds
-// one, else the per-user folder).
+// one, else the per-user folder). Creates nothing: see lockForWriting.
 QString dataFilePath(const QCommandLineParser& parser);
+
+// Warns on io.err when the data file's folder, or the file, can be read by other users.
+void warnIfOthersCanRead(const QString& dataFile, const Io& io);
 
 // Loads path into state. Throws CliError(kFailure) with the load error's message, also when there
 // is no file.
@@ -75,8 +78,10 @@ void saveStore(AppState& state, const QString& path);
 // wrong or not given; nothing is asked when no password is set.
 void requireMasterPassword(const Settings& settings, const Io& io);
 
-// Refuses (CliError kRefused) while a running SIRANO holds the lock of the data file's folder;
-// otherwise holds that lock for the caller's write (nothing when the folder cannot be locked).
+// The lock of the data file's folder for the caller's write, taken in one attempt (see
+// DataFolderLock::forWriting). Creates the per-user data folder (mode 0700) when the data file is
+// in it and it is missing. Throws CliError: kRefused while a live process (a running SIRANO) holds
+// the lock, kFailure when the lock cannot be made. Never returns nothing.
 std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile);
 
 }  // namespace sirano::cli

@@ -4,11 +4,14 @@
 #include "Cp932.h"
 #include "NumericValue.h"
 
+#include "SafeFile.h"
+
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 
 #include <array>
 #include <cerrno>
@@ -329,6 +332,10 @@ qsizetype estimatedSize(const SiteTable& table) {
     return n;
 }
 
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 [[noreturn]] void saveFailed(const QString& path, const QString& reason, bool existed) {
     throw SiranoError(
         err::kPathFileAccess,
@@ -364,7 +371,62 @@ private:
     QHash<QByteArrayView, QString> texts_;
 };
 
+// The whole file. Opened without blocking and checked to be a regular file before any read: a
+// named pipe or a device at the path would otherwise hang the load or never end it.
+QByteArray readDataFile(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            throw LoadError(err::kFileNotFound, path, 0, 0,
+                            QStringLiteral("the file does not exist"));
+        throw LoadError(
+            err::kPathFileAccess, path, 0, 0,
+            QStringLiteral("it cannot be opened for reading (%1)").arg(systemError(error)));
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        throw LoadError(
+            err::kPathFileAccess, path, 0, 0,
+            QStringLiteral("it cannot be opened for reading (%1)").arg(file.errorString()));
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        throw LoadError(err::kPathFileAccess, path, 0, 0,
+                        QStringLiteral("it cannot be read (%1)").arg(systemError(errno)));
+    if (!S_ISREG(st.st_mode))
+        throw LoadError(err::kPathFileAccess, path, 0, 0,
+                        QStringLiteral("it is not a regular file"));
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw LoadError(err::kPathFileAccess, path, 0, 0,
+                        QStringLiteral("it cannot be read (%1)").arg(file.errorString()));
+    return bytes;
+}
+
 }  // namespace
+
+bool hasLoneSurrogate(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (text[i].isSurrogate())
+            return true;
+    }
+    return false;
+}
+
+PasswordRefusal masterPasswordRefusal(QStringView password) {
+    if (password.contains(u'\r') || password.contains(u'\n'))
+        return PasswordRefusal::LineEnd;
+    if (hasLoneSurrogate(password))
+        return PasswordRefusal::LoneSurrogate;
+    if (password == kBlankPassphrase)
+        return PasswordRefusal::EmptyMarker;
+    return PasswordRefusal::None;
+}
 
 StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName) {
     const bool utf8 = bytes.startsWith(kUtf8Bom);
@@ -479,17 +541,7 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
 }
 
 void loadDataFile(AppState& state, const QString& path) {
-    QFile file(path);
-    if (!file.exists())
-        throw LoadError(err::kFileNotFound, path, 0, 0, QStringLiteral("the file does not exist"));
-    if (!file.open(QIODevice::ReadOnly))
-        throw LoadError(
-            err::kPathFileAccess, path, 0, 0,
-            QStringLiteral("it cannot be opened for reading (%1)").arg(file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw LoadError(err::kPathFileAccess, path, 0, 0,
-                        QStringLiteral("it cannot be read (%1)").arg(file.errorString()));
+    const QByteArray bytes = readDataFile(path);
     StoreContents contents = parseDataFile(bytes, state.generator, path);
     state.siteTable = std::move(contents.siteTable);
     state.settings = std::move(contents.settings);
@@ -498,16 +550,8 @@ void loadDataFile(AppState& state, const QString& path) {
 void saveDataFile(AppState& state, const QString& path) {
     const QByteArray bytes = serializeDataFile(state.siteTable, state.settings, state.generator);
     const bool existed = QFileInfo::exists(path);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        saveFailed(path, file.errorString(), existed);
-    // The values are secrets: a new file is the user's alone. An existing file keeps its mode.
-    if (!existed && ::fchmod(file.handle(), S_IRUSR | S_IWUSR) != 0)
-        saveFailed(path, QString::fromLocal8Bit(std::strerror(errno)), existed);
-    if (file.write(bytes) != bytes.size())
-        saveFailed(path, file.errorString(), existed);
-    if (!file.commit())
-        saveFailed(path, file.errorString(), existed);
+    if (const auto failed = writeFileAtomically(path, bytes))
+        saveFailed(path, failed->reason, existed);
 }
 
 }  // namespace sirano

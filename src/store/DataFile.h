@@ -1,4 +1,5 @@
-// "SIRANO.DAT": the header with the scrambled settings, then one line per entry (docs/data-file.md).
+// "SIRANO.DAT": the header with the scrambled settings, then one line per entry
+// (docs/data-file.md).
 #pragma once
 
 #include "AppState.h"
@@ -6,6 +7,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 namespace sirano {
 
@@ -31,6 +33,14 @@ private:
     QString reason_;
 };
 
+// Why a master password cannot be stored: one that no prompt can give back would lock the user
+// out. A line end (CR or LF) ends every prompt's answer; a lone UTF-16 surrogate cannot be typed
+// or written as UTF-8; the file's marker for "no password" reads back as no password.
+enum class PasswordRefusal { None, LineEnd, LoneSurrogate, EmptyMarker };
+PasswordRefusal masterPasswordRefusal(QStringView password);
+// Whether text holds half of a UTF-16 surrogate pair without the other half.
+bool hasLoneSurrogate(QStringView text);
+
 // Parses the bytes of a data file (CP932, or UTF-8 behind a byte-order mark). fileName only
 // names the file in errors. Throws LoadError.
 StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName);
@@ -39,10 +49,11 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
 QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen);
 
 // Reads path into state (siteTable and settings); state is untouched on failure.
-// Throws LoadError (also for a file that cannot be opened).
+// Throws LoadError (also for a file that cannot be opened, and for anything but a regular file).
 void loadDataFile(AppState& state, const QString& path);
-// Atomic save of state to path (temporary file, renamed over the old one); new files get mode 0600.
-// Throws SiranoError with the file and the reason; the old file stays whole on failure.
+// Atomic save of state to path (see writeFileAtomically in SafeFile.h); the file ends up with
+// mode 0600, also when it had another. Throws SiranoError (75) naming the file and the reason, with
+// the system's error; any failed write, sync or rename leaves the old file byte for byte.
 void saveDataFile(AppState& state, const QString& path);
 
 }  // namespace sirano

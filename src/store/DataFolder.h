@@ -1,8 +1,11 @@
 // Where SIRANO keeps its files, and the lock that allows one running copy per folder.
 #pragma once
 
+#include "Error.h"
+
 #include <QLockFile>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace sirano {
@@ -12,19 +15,56 @@ inline constexpr auto kErrorLogName = "error.log";
 inline constexpr auto kBrowserProfileName = "browser";
 inline constexpr auto kLockFileName = "sirano.lock";
 
+// The per-user data folder: "sirano" under the generic data location (~/.local/share/sirano,
+// whatever the application's name, so the tray program and sirano-cli agree). Nothing is created.
+// Throws SiranoError when there is no such location (no HOME).
+QString perUserDataFolder();
 // The executable's folder when it already holds SIRANO.DAT (portable use); otherwise the per-user
-// data folder "sirano" under the generic data location (~/.local/share/sirano, whatever the
-// application's name, so the tray program and sirano-cli agree), created with mode 0700.
+// data folder. Nothing is created: for commands that only read.
+QString dataFolderPath(const QString& executableFolder);
+// Creates folder with mode 0700 (its parents as needed, with the usual mode) unless it exists.
 // Throws SiranoError when it cannot be created.
+void createDataFolder(const QString& folder);
+// dataFolderPath(), created when missing.
 QString locateDataFolder(const QString& executableFolder);
+
+class DataFolderLock;
+
+// How one attempt at a folder's lock ended.
+struct LockAttempt {
+    enum class Outcome {
+        Taken,              // lock holds it
+        HeldByLiveProcess,  // another running program has it
+        CannotWrite,        // the lock file cannot be made: reason says why
+    };
+    Outcome outcome;
+    std::unique_ptr<DataFolderLock> lock;
+    QString reason;
+};
+
+// A live process holds the folder's lock: a running SIRANO, or a sirano-cli command writing.
+class FolderInUse : public SiranoError {
+public:
+    explicit FolderInUse(const QString& folder);
+};
 
 // Holds the folder's lock for its lifetime.
 class DataFolderLock {
 public:
-    // Nothing when another live process holds the lock.
+    using Taker = std::function<LockAttempt(const QString& folder)>;
+
+    // One attempt, never waiting. A lock left by a process that is gone is taken over. Once taken,
+    // the temporary files of saves killed before their rename (full copies of the secrets) are
+    // removed: no save can be running then.
+    static LockAttempt acquire(const QString& folder);
+    // acquire(), nothing unless taken.
     static std::unique_ptr<DataFolderLock> tryAcquire(const QString& folder);
-    // True when a live process holds the folder's lock (without taking it).
-    static bool isHeld(const QString& folder);
+    // The lock for a write beside the tray program (sirano-cli), from exactly one attempt of
+    // take: deciding from an earlier look and then taking it would let a SIRANO that starts in
+    // between write over this write. Throws FolderInUse when a live process holds it,
+    // SiranoError (75) when the lock cannot be made.
+    static std::unique_ptr<DataFolderLock> forWriting(const QString& folder,
+                                                      const Taker& take = acquire);
 
 private:
     explicit DataFolderLock(std::unique_ptr<QLockFile> lock) : lock_(std::move(lock)) {}

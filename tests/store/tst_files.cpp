@@ -2,6 +2,7 @@
 // mid-way; the data folder and its lock.
 #include "store/DataFile.h"
 #include "store/DataFolder.h"
+#include "store/SafeFile.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,6 +17,7 @@
 #include <QTest>
 #include <QThread>
 #include <csignal>
+#include <cstring>
 
 using namespace sirano;
 
@@ -67,11 +69,42 @@ bool writesInto(qint64 pid, const QString& folder) {
     return false;
 }
 
+QStringList filesIn(const QString& folder) {
+    return QDir(folder).entryList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
 // Child modes of this executable, for the tests that need a second process.
 int saveForever(const QString& path) {
     AppState state = bigState();
     for (;;)
         saveDataFile(state, path);
+}
+
+// Saves an entry titled with titleLength "x" under a file size limit, SIGXFSZ ignored as a full
+// disk would answer: the write itself fails. Prints "saved" or the error's message.
+int saveLimited(const QString& path, int titleLength, rlim_t limit) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r{};
+    ::getrlimit(RLIMIT_FSIZE, &r);
+    r.rlim_cur = limit;
+    if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
+        return 2;
+    AppState state = smallState(QString(titleLength, u'x'));
+    try {
+        saveDataFile(state, path);
+        std::puts("saved");
+        return 0;
+    } catch (const SiranoError& e) {
+        std::puts(e.message().toUtf8().constData());
+        return 1;
+    }
 }
 
 int holdLock(const QString& folder) {
@@ -120,24 +153,51 @@ private Q_SLOTS:
                  QStringList{QLatin1String(kDataFileName)});
     }
 
-    void newFileIsTheUsersAlone() {
+    // Every save leaves the file readable by its user alone, whatever was there and whatever the
+    // umask: the values are only scrambled.
+    void everySaveLeavesOwnerOnlyMode_data() {
+        QTest::addColumn<int>("oldMode");  // -1: no file yet
+        QTest::addColumn<int>("umask");
+        QTest::newRow("new file, umask 0") << -1 << 0;
+        QTest::newRow("new file, umask 022") << -1 << 022;
+        QTest::newRow("new file, umask 0277") << -1 << 0277;
+        QTest::newRow("existing 0644") << 0644 << 022;
+        QTest::newRow("existing 0666, umask 0") << 0666 << 0;
+        QTest::newRow("existing 0400") << 0400 << 022;
+        QTest::newRow("existing 0600") << 0600 << 022;
+    }
+    void everySaveLeavesOwnerOnlyMode() {
+        QFETCH(int, oldMode);
+        QFETCH(int, umask);
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        const mode_t oldMask = ::umask(0);
         AppState state = smallState(QStringLiteral("a"));
+        if (oldMode >= 0) {
+            saveDataFile(state, path);
+            ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(oldMode));
+        }
+        const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
         saveDataFile(state, path);
         ::umask(oldMask);
         QCOMPARE(modeOf(path), mode_t{0600});
+        AppState loaded;
+        loadDataFile(loaded, path);
+        QCOMPARE(loaded.siteTable.at(0).title, QStringLiteral("a"));
     }
 
-    void existingFileKeepsItsMode() {
+    void saveFollowsASymbolicLink() {
         QTemporaryDir dir;
+        const QString real = dir.filePath(QStringLiteral("elsewhere.dat"));
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState state = smallState(QStringLiteral("a"));
-        saveDataFile(state, path);
-        ::chmod(QFile::encodeName(path).constData(), 0640);
-        saveDataFile(state, path);
-        QCOMPARE(modeOf(path), mode_t{0640});
+        AppState first = smallState(QStringLiteral("first"));
+        saveDataFile(first, real);
+        QVERIFY(QFile::link(real, path));
+        AppState second = smallState(QStringLiteral("second"));
+        saveDataFile(second, path);
+        QVERIFY(QFileInfo(path).isSymLink());
+        AppState loaded;
+        loadDataFile(loaded, real);
+        QCOMPARE(loaded.siteTable.at(0).title, QStringLiteral("second"));
     }
 
     void readOnlyFolderKeepsTheOldFile() {
@@ -164,35 +224,49 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), before);
     }
 
+    // A write that fails (disk full; here a file size limit) fails the save with the system's
+    // reason and leaves the old file byte for byte, at every size: below the write buffer's size
+    // too, where a failure shows only when the buffer is flushed.
+    void failedWriteKeepsTheOldFile_data() {
+        QTest::addColumn<int>("titleLength");
+        QTest::addColumn<int>("limit");  // RLIMIT_FSIZE in bytes
+        for (const int length : {10, 3000, 12000, 40000}) {
+            for (const int limit : {0, 1, 100, 4096, 16384, 65536}) {
+                QTest::addRow("title %d, limit %d", length, limit) << length << limit;
+            }
+        }
+    }
     void failedWriteKeepsTheOldFile() {
-        // A write that fails part-way (disk full, here a file size limit) leaves the old file
-        // whole.
+        QFETCH(int, titleLength);
+        QFETCH(int, limit);
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
         AppState old = smallState(QStringLiteral("old"));
         saveDataFile(old, path);
         const QByteArray before = readAll(path);
+        AppState wanted = smallState(QString(titleLength, u'x'));
+        const qsizetype size =
+            serializeDataFile(wanted.siteTable, wanted.settings, wanted.generator).size();
 
-        AppState big = bigState();
-        rlimit saved{};
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit limit = saved;
-        limit.rlim_cur = 64 * 1024;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        bool failed = false;
-        QString message;
-        try {
-            saveDataFile(big, path);
-        } catch (const SiranoError& e) {
-            failed = true;
-            message = e.message();
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--save-limited"), path, QString::number(titleLength),
+                     QString::number(limit)});
+        QVERIFY(child.waitForFinished(30000));
+        const QString said = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+
+        QCOMPARE(filesIn(dir.path()), QStringList{QLatin1String(kDataFileName)});
+        if (size <= limit) {
+            QCOMPARE(child.exitCode(), 0);
+            AppState loaded;
+            loadDataFile(loaded, path);
+            QCOMPARE(loaded.siteTable.at(0).title.size(), titleLength);
+            return;
         }
-        ::setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-
-        QVERIFY(failed);
-        QVERIFY2(message.contains(path), qPrintable(message));
+        QCOMPARE(child.exitCode(), 1);
+        QVERIFY2(said.contains(path), qPrintable(said));
+        QVERIFY2(said.contains(QString::fromLocal8Bit(std::strerror(EFBIG))), qPrintable(said));
+        QVERIFY2(said.contains(QStringLiteral("unchanged")), qPrintable(said));
         QCOMPARE(readAll(path), before);
     }
 
@@ -244,6 +318,82 @@ private Q_SLOTS:
                 QCOMPARE(loaded.siteTable.at(0).title, QStringLiteral("first"));
         }
         QVERIFY2(killedWhileWriting > 0, "no kill came while a save was writing");
+
+        // Whatever temporary files the kills left (full copies of the secrets) go when the
+        // folder's lock is next taken.
+        const auto lock = DataFolderLock::tryAcquire(dir.path());
+        QVERIFY(lock);
+        QCOMPARE(filesIn(dir.path()),
+                 (QStringList{QLatin1String(kDataFileName), QLatin1String(kLockFileName)}));
+    }
+
+    void lockRemovesOnlyStaleTemporaries() {
+        QTemporaryDir dir;
+        const QDir folder(dir.path());
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("--hold-lock"), dir.path()});
+        QVERIFY(child.waitForReadyRead(10000));
+        QCOMPARE(child.readLine().trimmed(), QByteArray("locked"));
+
+        const QStringList stale{QStringLiteral("SIRANO.DAT.Ab12Cd"),
+                                QStringLiteral("SIRANO.DAT.zzzzzz")};
+        const QStringList kept{
+            QStringLiteral("SIRANO.DAT"),         QStringLiteral("SIRANO.DAT.bak"),
+            QStringLiteral("SIRANO.DAT.Ab12Cd7"), QStringLiteral("SIRANO.DAT.ab-12c"),
+            QStringLiteral("sirano.dat.Ab12Cd"),  QStringLiteral("OTHER.DAT.Ab12Cd"),
+            QStringLiteral("error.log")};
+        for (const QString& name : stale + kept)
+            writeFile(folder.filePath(name), "secret");
+        // Not regular files of ours: a link (its target may be anything) and a folder.
+        QVERIFY(QFile::link(folder.filePath(QStringLiteral("error.log")),
+                            folder.filePath(QStringLiteral("SIRANO.DAT.Link12"))));
+        QVERIFY(folder.mkdir(QStringLiteral("SIRANO.DAT.Dir123")));
+
+        // While another process holds the lock its save may be writing one of them: all stay.
+        QCOMPARE(DataFolderLock::acquire(dir.path()).outcome,
+                 LockAttempt::Outcome::HeldByLiveProcess);
+        QVERIFY(folder.exists(stale.first()));
+        child.kill();
+        QVERIFY(child.waitForFinished());
+
+        const auto lock = DataFolderLock::tryAcquire(dir.path());
+        QVERIFY(lock);
+        QStringList expected =
+            kept + QStringList{QStringLiteral("SIRANO.DAT.Link12"),
+                               QStringLiteral("SIRANO.DAT.Dir123"), QLatin1String(kLockFileName)};
+        expected.sort();
+        QCOMPARE(filesIn(dir.path()), expected);
+    }
+
+    // Anything but a regular file is refused at once: a named pipe would block the load forever.
+    void loadRefusesWhatIsNoRegularFile_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("named pipe") << "fifo";
+        QTest::newRow("folder") << "folder";
+        QTest::newRow("device") << "device";
+    }
+    void loadRefusesWhatIsNoRegularFile() {
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        QString path = dir.filePath(QLatin1String(kDataFileName));
+        if (kind == QLatin1String("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else if (kind == QLatin1String("folder"))
+            QVERIFY(QDir(dir.path()).mkdir(QLatin1String(kDataFileName)));
+        else
+            path = QStringLiteral("/dev/zero");
+        QElapsedTimer t;
+        t.start();
+        try {
+            AppState state;
+            loadDataFile(state, path);
+            QFAIL("loaded");
+        } catch (const LoadError& e) {
+            QCOMPARE(e.number(), err::kPathFileAccess);
+            QCOMPARE(e.reason(), QStringLiteral("it is not a regular file"));
+        }
+        QVERIFY(t.elapsed() < 5000);
     }
 
     void dataFolderBesideTheExecutable() {
@@ -259,10 +409,16 @@ private Q_SLOTS:
         QTemporaryDir home;
         const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath(QStringLiteral("share"))));
+        const QString expected = home.filePath(QStringLiteral("share/sirano"));
+        // Only asking where it is creates nothing (sirano-cli's read-only commands).
+        const QString asked = dataFolderPath(exe.path());
+        const bool createdByAsking = QFileInfo::exists(expected);
         const QString folder = locateDataFolder(exe.path());
         const QString again = locateDataFolder(exe.path());
         qputenv("XDG_DATA_HOME", oldXdg);
-        QCOMPARE(folder, home.filePath(QStringLiteral("share/sirano")));
+        QCOMPARE(asked, expected);
+        QVERIFY(!createdByAsking);
+        QCOMPARE(folder, expected);
         QCOMPARE(again, folder);
         QVERIFY(QFileInfo(folder).isDir());
         QCOMPARE(modeOf(folder), mode_t{0700});
@@ -270,13 +426,14 @@ private Q_SLOTS:
 
     void lockInOneProcess() {
         QTemporaryDir dir;
-        QVERIFY(!DataFolderLock::isHeld(dir.path()));
         {
             auto lock = DataFolderLock::tryAcquire(dir.path());
             QVERIFY(lock);
-            QVERIFY(DataFolderLock::isHeld(dir.path()));
+            // Held by this very process, it is still held.
+            QCOMPARE(DataFolderLock::acquire(dir.path()).outcome,
+                     LockAttempt::Outcome::HeldByLiveProcess);
         }
-        QVERIFY(!DataFolderLock::isHeld(dir.path()));
+        QVERIFY(DataFolderLock::tryAcquire(dir.path()));
     }
 
     void lockOfAnotherProcess() {
@@ -286,14 +443,69 @@ private Q_SLOTS:
                     {QStringLiteral("--hold-lock"), dir.path()});
         QVERIFY(child.waitForReadyRead(10000));
         QCOMPARE(child.readLine().trimmed(), QByteArray("locked"));
-        QVERIFY(DataFolderLock::isHeld(dir.path()));
-        QVERIFY(!DataFolderLock::tryAcquire(dir.path()));
+        const LockAttempt refused = DataFolderLock::acquire(dir.path());
+        QCOMPARE(refused.outcome, LockAttempt::Outcome::HeldByLiveProcess);
+        QVERIFY(!refused.lock);
+        QVERIFY_THROWS_EXCEPTION(FolderInUse, DataFolderLock::forWriting(dir.path()));
 
         // The lock of a process that died is taken over.
         child.kill();
         QVERIFY(child.waitForFinished());
-        QVERIFY(!DataFolderLock::isHeld(dir.path()));
-        QVERIFY(DataFolderLock::tryAcquire(dir.path()));
+        const LockAttempt taken = DataFolderLock::acquire(dir.path());
+        QCOMPARE(taken.outcome, LockAttempt::Outcome::Taken);
+        QVERIFY(taken.lock);
+    }
+
+    void lockThatCannotBeMade() {
+        QTemporaryDir dir;
+        const QString missing = dir.filePath(QStringLiteral("no/such/folder"));
+        QCOMPARE(DataFolderLock::acquire(missing).outcome, LockAttempt::Outcome::CannotWrite);
+        if (!makeReadOnly(dir.path())) {
+            makeWritable(dir.path());
+            QSKIP("this system cannot make a folder read-only for the test's user");
+        }
+        const LockAttempt attempt = DataFolderLock::acquire(dir.path());
+        makeWritable(dir.path());
+        QCOMPARE(attempt.outcome, LockAttempt::Outcome::CannotWrite);
+        QVERIFY(!attempt.reason.isEmpty());
+    }
+
+    // A writer beside the tray decides from one attempt, whatever it answers: a look first and a
+    // take after would let a SIRANO that starts in between be written over.
+    void lockForWritingTakesItOnce_data() {
+        QTest::addColumn<int>("outcome");
+        QTest::addColumn<QString>("thrown");  // empty: the lock is returned
+        QTest::newRow("taken") << int(LockAttempt::Outcome::Taken) << QString();
+        QTest::newRow("a live holder")
+            << int(LockAttempt::Outcome::HeldByLiveProcess) << QStringLiteral("SIRANO is running");
+        QTest::newRow("cannot be made") << int(LockAttempt::Outcome::CannotWrite)
+                                        << QStringLiteral("cannot be made: a full disk");
+    }
+    void lockForWritingTakesItOnce() {
+        QFETCH(int, outcome);
+        QFETCH(QString, thrown);
+        QTemporaryDir dir;
+        int attempts = 0;
+        const auto take = [&](const QString& folder) {
+            ++attempts;
+            LockAttempt real = DataFolderLock::acquire(folder);
+            real.outcome = static_cast<LockAttempt::Outcome>(outcome);
+            real.reason = QStringLiteral("a full disk");
+            if (real.outcome != LockAttempt::Outcome::Taken)
+                real.lock.reset();
+            return real;
+        };
+        try {
+            const auto lock = DataFolderLock::forWriting(dir.path(), take);
+            QVERIFY(thrown.isEmpty());
+            QVERIFY(lock);
+        } catch (const SiranoError& e) {
+            QVERIFY2(!thrown.isEmpty() && e.message().contains(thrown), qPrintable(e.message()));
+            QCOMPARE(e.number(), err::kPathFileAccess);
+            QCOMPARE(dynamic_cast<const FolderInUse*>(&e) != nullptr,
+                     outcome == int(LockAttempt::Outcome::HeldByLiveProcess));
+        }
+        QCOMPARE(attempts, 1);
     }
 };
 
@@ -302,6 +514,9 @@ int main(int argc, char** argv) {
         return saveForever(QFile::decodeName(argv[2]));
     if (argc == 3 && qstrcmp(argv[1], "--hold-lock") == 0)
         return holdLock(QFile::decodeName(argv[2]));
+    if (argc == 5 && qstrcmp(argv[1], "--save-limited") == 0)
+        return saveLimited(QFile::decodeName(argv[2]), std::atoi(argv[3]),
+                           static_cast<rlim_t>(std::atoll(argv[4])));
     QCoreApplication app(argc, argv);
     FilesTest test;
     return QTest::qExec(&test, argc, argv);

@@ -1,0 +1,167 @@
+#include "SafeFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace sirano {
+namespace {
+
+constexpr qsizetype kTemporarySuffixLength = 6;  // mkostemp's XXXXXX
+
+WriteFailure failure(const char* step, int error) {
+    return WriteFailure{QStringLiteral("%1 (%2)").arg(QLatin1String(step),
+                                                      QString::fromLocal8Bit(std::strerror(error))),
+                        false};
+}
+
+// Closes the descriptor unless close() was called and answered.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+    // 0 or -1 with errno, like ::close.
+    int close() {
+        const int fd = fd_;
+        fd_ = -1;
+        return ::close(fd);
+    }
+
+private:
+    int fd_;
+};
+
+// Removes the temporary file unless released.
+class TemporaryName {
+public:
+    explicit TemporaryName(QByteArray path) : path_(std::move(path)) {}
+    ~TemporaryName() {
+        if (!path_.isEmpty())
+            ::unlink(path_.constData());
+    }
+    TemporaryName(const TemporaryName&) = delete;
+    TemporaryName& operator=(const TemporaryName&) = delete;
+
+    const char* get() const { return path_.constData(); }
+    void release() { path_.clear(); }
+
+private:
+    QByteArray path_;
+};
+
+std::optional<WriteFailure> writeAll(int fd, const QByteArray& bytes) {
+    const char* p = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return failure("writing the temporary file failed", n < 0 ? errno : EIO);
+        p += n;
+        left -= n;
+    }
+    return std::nullopt;
+}
+
+// The rename is on disk only once its folder is; a failure here cannot undo it, so it is not one.
+void syncFolder(const QByteArray& file) {
+    const QByteArray folder = QFile::encodeName(QFileInfo(QFile::decodeName(file)).absolutePath());
+    const int fd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+QString writeTarget(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.isSymLink())
+        return path;
+    return info.exists() ? info.canonicalFilePath() : info.symLinkTarget();
+}
+
+}  // namespace
+
+std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByteArray& bytes,
+                                                ExistingFile existing) {
+    const QByteArray target = QFile::encodeName(writeTarget(path));
+    QByteArray pattern = target + ".XXXXXX";
+    Descriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
+    if (fd.get() < 0)
+        return failure("the temporary file cannot be created", errno);
+    TemporaryName temporary(pattern);
+
+    // mkostemp's 0600 is narrowed by the umask; the owner must keep reading and writing it.
+    if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
+        return failure("the temporary file's mode cannot be set", errno);
+    if (auto failed = writeAll(fd.get(), bytes))
+        return failed;
+    if (::fsync(fd.get()) != 0)
+        return failure("syncing the temporary file to disk failed", errno);
+    if (fd.close() != 0)
+        return failure("closing the temporary file failed", errno);
+
+    if (existing == ExistingFile::Replace) {
+        if (::rename(temporary.get(), target.constData()) != 0)
+            return failure("renaming the temporary file over the file failed", errno);
+        temporary.release();
+    } else {
+        // A link, unlike a rename, refuses a name that exists, at the moment it is made.
+        if (::link(temporary.get(), target.constData()) != 0) {
+            const int error = errno;
+            if (error == EEXIST)
+                return WriteFailure{QStringLiteral("the file exists"), true};
+            return failure("the file cannot be created from the temporary file", error);
+        }
+        // temporary's destructor removes the temporary name; the file keeps the other.
+    }
+    syncFolder(target);
+    return std::nullopt;
+}
+
+bool isTemporaryOf(const QString& name, const QString& fileName) {
+    if (name.size() != fileName.size() + 1 + kTemporarySuffixLength || !name.startsWith(fileName) ||
+        name[fileName.size()] != u'.')
+        return false;
+    for (qsizetype i = fileName.size() + 1; i < name.size(); ++i) {
+        const char16_t c = name[i].unicode();
+        if (!((c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z')))
+            return false;
+    }
+    return true;
+}
+
+int removeStaleTemporaries(const QString& folder, const QString& fileName) {
+    const QDir dir(folder);
+    int removed = 0;
+    const QStringList names = dir.entryList({fileName + QStringLiteral(".*")},
+                                            QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QString& name : names) {
+        if (!isTemporaryOf(name, fileName))
+            continue;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid())
+            continue;
+        if (::unlink(path.constData()) == 0)
+            ++removed;
+    }
+    return removed;
+}
+
+}  // namespace sirano
