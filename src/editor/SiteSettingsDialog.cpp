@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSignalBlocker>
 
 namespace sirano {
 namespace {
@@ -32,6 +33,12 @@ SiteSettingsDialog::SiteSettingsDialog(AppState& state, MainWindowHooks& hooks,
     // The text part is the title "設定" stores: never add it as an item, never complete it.
     combo1_->setInsertPolicy(QComboBox::NoInsert);
     combo1_->setCompleter(nullptr);
+    // Nor let it choose: Qt selects the item that equals the typed text when editing ends (Enter,
+    // focus leaving), and "設定" would then rename that other entry with the edits of this one.
+    // Only the list and the arrow keys choose an entry.
+    QLineEdit* title = combo1_->lineEdit();
+    disconnect(title, &QLineEdit::editingFinished, combo1_, nullptr);
+    disconnect(title, &QLineEdit::returnPressed, combo1_, nullptr);
 
     text1_ = addLineEdit(this, "Text1", twipsRect(120, 480, 4455, 270));
     text2_ = addLineEdit(this, "Text2", twipsRect(120, 840, 4455, 270));
@@ -142,7 +149,14 @@ void SiteSettingsDialog::command4Click() {
         state_.asterisk = !state_.asterisk;
     setMasked(text3_, state_.asterisk);
     setMasked(text4_, state_.asterisk);
+    const int row = selectedRow();
     refresh();
+    // The row stays selected, so that "設定" still stores what the bottom boxes hold; they keep
+    // what was typed, so the selection must not reload them.
+    if (row >= 0 && row < list1_->count()) {
+        const QSignalBlocker quiet(list1_);
+        list1_->setCurrentRow(row);
+    }
 }
 
 void SiteSettingsDialog::saveAndClose() {
@@ -153,12 +167,8 @@ void SiteSettingsDialog::saveAndClose() {
 }
 
 void SiteSettingsDialog::keyPressEvent(QKeyEvent* event) {
-    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter) {
+    if (!pressFocusedButtonOnEnter(this, event))
         QDialog::keyPressEvent(event);
-        return;
-    }
-    if (auto* b = qobject_cast<QPushButton*>(focusWidget()))
-        b->click();
 }
 
 }  // namespace sirano

@@ -16,7 +16,7 @@ public:
                                              QMessageBox::StandardButtons buttons) = 0;
 };
 
-// The real thing: a QMessageBox run modally.
+// The real thing: a QMessageBox run modally; "Cancel" reads "ｷｬﾝｾﾙ", as in the windows.
 class WidgetMessageBox final : public MessageBox {
 public:
     QMessageBox::StandardButton show(QWidget* parent, QMessageBox::Icon icon, const QString& title,

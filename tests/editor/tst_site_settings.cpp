@@ -130,13 +130,18 @@ private Q_SLOTS:
     void applyOneField();
     void applyWithoutRowRenames();
     void typedTitleIsNotCompleted();
+    void typedTitleKeepsTheEntry_data();
+    void typedTitleKeepsTheEntry();
     void cancelDiscardsEdits();
     void emptyTable();
     void deleteEntry_data();
     void deleteEntry();
+    void deleteQuestionInJapanese();
     void reveal_data();
     void reveal();
     void reopenAfterRevealMasksBoxes();
+    void revealKeepsTheRow_data();
+    void revealKeepsTheRow();
     void failedSaveIsReportedAndKept();
     void enterInBoxesPressesNothing();
     void tabOrder();
@@ -284,6 +289,51 @@ void TestSiteSettings::typedTitleIsNotCompleted() {
     QCOMPARE(titles(f.state.siteTable), (QStringList{"Gam", "Beta", "Gamma ｶﾞﾝﾏ"}));
 }
 
+// The entry edited is the one picked from the list. Qt's combo box selects the item equal to the
+// typed text when editing ends (Enter, focus leaving); "設定" then wrote this entry's edits over
+// that other entry, and "削除" removed it.
+void TestSiteSettings::typedTitleKeepsTheEntry_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("command");
+    for (const char* typed : {"Neu", "Beta", "BETA"})
+        for (const char* command : {"Command1", "Command3"})
+            QTest::addRow("%s, %s", typed, command) << QString::fromUtf8(typed) << command;
+}
+
+void TestSiteSettings::typedTitleKeepsTheEntry() {
+    QFETCH(QString, typed);
+    QFETCH(QString, command);
+    Fixture f;
+    const SiteTable before = f.state.siteTable;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    QLineEdit* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+    title->setFocus();
+    replaceText(title, typed);
+    QTest::keyClick(title, Qt::Key_Return);
+    auto* url = control<QLineEdit>(dialog, "Text1");
+    url->setFocus();  // the title box loses the focus
+    replaceText(url, QStringLiteral("https://a.example/new"));
+    QTest::mouseClick(control<QPushButton>(dialog, command), Qt::LeftButton);
+
+    QCOMPARE(f.state.selectedSite, 0);
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    if (command == QLatin1String("Command3")) {
+        QCOMPARE(f.messages.asked.size(), 1);
+        QCOMPARE(f.messages.asked.first().text, QStringLiteral("Alpha を削除しますか？"));
+        QCOMPARE(titles(f.state.siteTable), (QStringList{"Beta", "Gamma ｶﾞﾝﾏ"}));
+        return;
+    }
+    SiteEntry expected = before.at(0);
+    expected.title = typed;
+    expected.url = QStringLiteral("https://a.example/new");
+    QCOMPARE(f.state.siteTable.at(0), expected);
+    QCOMPARE(f.state.siteTable.at(1), before.at(1));
+    QCOMPARE(f.state.siteTable.at(2), before.at(2));
+}
+
 void TestSiteSettings::cancelDiscardsEdits() {
     Fixture f;
     const SiteTable before = f.state.siteTable;
@@ -385,6 +435,29 @@ void TestSiteSettings::deleteEntry() {
     QVERIFY(freed.filledHwnds.empty());
 }
 
+// The real question box speaks Japanese like the rest: "OK" and "ｷｬﾝｾﾙ"; ｷｬﾝｾﾙ keeps the entry.
+void TestSiteSettings::deleteQuestionInJapanese() {
+    Fixture f;
+    WidgetMessageBox boxes;
+    SiteSettingsDialog dialog(f.state, f.hooks, boxes);
+    dialog.show();
+    QStringList buttons;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        for (const QAbstractButton* b : box->buttons())
+            buttons << b->text();
+        box->button(QMessageBox::Cancel)->click();
+    });
+    click(dialog, "Command3");
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{"OK", "ｷｬﾝｾﾙ"}));
+    QCOMPARE(f.state.siteTable.siteCount(), 3);
+    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(dialog.isVisible());
+}
+
 // "*" asks for the master password only to show values that are hidden, and only when there is
 // one.
 void TestSiteSettings::reveal_data() {
@@ -434,6 +507,40 @@ void TestSiteSettings::reopenAfterRevealMasksBoxes() {
     SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
     QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"user,alice", "pw,s3cret"}));
     QVERIFY(masked(dialog));
+}
+
+// "*" keeps the selected row and what the bottom boxes hold, so "設定" still stores that field.
+void TestSiteSettings::revealKeepsTheRow_data() {
+    QTest::addColumn<QString>("master");
+    QTest::addColumn<bool>("hiddenBefore");
+    QTest::newRow("show, asking the password") << "Pass" << true;
+    QTest::newRow("show, no password set") << "" << true;
+    QTest::newRow("hide") << "Pass" << false;
+}
+
+void TestSiteSettings::revealKeepsTheRow() {
+    QFETCH(QString, master);
+    QFETCH(bool, hiddenBefore);
+    Fixture f;
+    f.state.settings.masterPassword = master;
+    f.state.asterisk = hiddenBefore;
+    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    selectRow(dialog, 1);
+    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("changed"));
+    PromptAnswer prompt(QStringLiteral("Pass"));
+    click(dialog, "Command4");
+    QCoreApplication::processEvents();
+    QCOMPARE(f.state.asterisk, !hiddenBefore);
+
+    const QList<QListWidgetItem*> selected = control<QListWidget>(dialog, "List1")->selectedItems();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(selected.first()->text(),
+             hiddenBefore ? QStringLiteral("pw,s3cret") : QStringLiteral("pw,********"));
+    QCOMPARE(control<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("changed"));
+    click(dialog, "Command1");
+    QCOMPARE(f.state.siteTable.at(0).field(1).fieldValue, QStringLiteral("changed"));
+    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
 }
 
 // A save that fails is reported with the file and the reason; the edit stays in memory and
