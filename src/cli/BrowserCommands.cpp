@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
+#include "browser/devtools/ChromiumLauncher.h"
 #include "browser/devtools/DevToolsBrowser.h"
 
 #include <QDir>
@@ -172,6 +173,12 @@ QString dataFolderOf(const QString& dataFile) {
 }
 
 std::unique_ptr<Browser> connect(const BrowserCommandLine& cl) {
+    // The browser would refuse it silently; say why.
+    if (cl.port && loopbackPortOwner(*cl.port) == PortOwner::Other)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("--browser: loopback port %1 belongs to another user; "
+                                      "refused to connect.")
+                           .arg(*cl.port));
     return createChromiumBrowser(
         QDir(dataFolderOf(cl.dataFile)).filePath(QLatin1String(kBrowserProfileName)), cl.port);
 }

@@ -230,6 +230,11 @@ void ChromiumHarness::resetTabs() {
             // closed by itself meanwhile
         }
     }
+    // Answered by the committed document: a command waits while the tab's navigation is pending.
+    waitFor([&] {
+        return evaluate(keep, QStringLiteral("document.readyState")).toString() ==
+               QLatin1String("complete");
+    });
     sessions_.clear();
 }
 
@@ -245,6 +250,24 @@ bool ChromiumHarness::waitFor(const std::function<bool()>& condition, int timeou
     }
 }
 
+bool ChromiumHarness::waitQuiet(const std::function<quint64()>& count, int quietMs, int timeoutMs) {
+    QElapsedTimer clock;
+    clock.start();
+    QElapsedTimer quiet;
+    quiet.start();
+    quint64 last = count();
+    while (quiet.elapsed() < quietMs) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+        if (const quint64 now = count(); now != last) {
+            last = now;
+            quiet.restart();
+        }
+    }
+    return true;
+}
+
 bool ChromiumHarness::waitProfileReleased(const QString& profile, int timeoutMs) {
     const QByteArray needle = "--user-data-dir=" + profile.toUtf8() + '\0';
     return waitFor(
@@ -258,6 +281,33 @@ bool ChromiumHarness::waitProfileReleased(const QString& profile, int timeoutMs)
             return true;
         },
         timeoutMs);
+}
+
+RecordingStandIn::RecordingStandIn(const QString& then) {
+    QFile script(QDir(dir_.path()).filePath(QStringLiteral("chromium")));
+    if (!script.open(QIODevice::WriteOnly))
+        throw std::runtime_error("cannot write the stand-in");
+    script.write("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> '" +
+                 argvFile().toUtf8() + "'\n" + then.toUtf8() + "\n");
+    script.close();
+    script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    oldPath_ = qgetenv("PATH");
+    qputenv("PATH", dir_.path().toUtf8() + ':' + oldPath_);
+}
+
+RecordingStandIn::~RecordingStandIn() {
+    qputenv("PATH", oldPath_);
+}
+
+QString RecordingStandIn::argvFile() const {
+    return QDir(dir_.path()).filePath(QStringLiteral("argv"));
+}
+
+QStringList RecordingStandIn::argv() const {
+    QFile file(argvFile());
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
 
 }  // namespace sirano::test

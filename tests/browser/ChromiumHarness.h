@@ -47,7 +47,8 @@ public:
     void answerDialog(const QString& targetId);
     // Whether the tab shows its own document (not the blank one it starts with) fully loaded.
     bool loaded(const QString& targetId);
-    // Closes every tab but a blank one.
+    // Closes every tab but a blank one, and waits until that one has loaded: its load would
+    // otherwise end in the middle of the next test.
     void resetTabs();
     // Before each test: a browser again if the last test killed it, and no tabs left from it.
     bool prepareTest(QString* why);
@@ -56,6 +57,10 @@ public:
     static void removeProfile(QTemporaryDir& profile);
     // Polls condition every 20 ms until it holds or timeoutMs pass.
     static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+    // Waits until count() has not moved for quietMs (a connection's commands: what it does by
+    // itself on first sight of each page has been answered), or timeoutMs pass.
+    static bool waitQuiet(const std::function<quint64()>& count, int quietMs = 300,
+                          int timeoutMs = 5000);
     // Waits until no process runs on the profile any more (the browser's helpers outlive it
     // briefly and still write there).
     static bool waitProfileReleased(const QString& profile, int timeoutMs = 5000);
@@ -71,6 +76,24 @@ private:
     std::unique_ptr<QProcess> browser_;
     std::unique_ptr<DevToolsConnection> control_;
     QHash<QString, QString> sessions_;
+};
+
+// A stand-in for `chromium` first on PATH while it lives: records its arguments, one a line, then
+// runs the shell command given ("exit 0", or exec the real browser with "$@").
+class RecordingStandIn {
+public:
+    explicit RecordingStandIn(const QString& then);
+    ~RecordingStandIn();
+    RecordingStandIn(const RecordingStandIn&) = delete;
+    RecordingStandIn& operator=(const RecordingStandIn&) = delete;
+
+    QStringList argv() const;
+
+private:
+    QString argvFile() const;
+
+    QTemporaryDir dir_;
+    QByteArray oldPath_;
 };
 
 // Runs an action on another thread after a delay, while the test thread is blocked in a call;

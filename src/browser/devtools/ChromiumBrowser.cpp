@@ -4,6 +4,7 @@
 #include "PageTracker.h"
 
 #include <QJsonArray>
+#include <thread>
 
 namespace sirano {
 
@@ -34,6 +35,11 @@ struct ChromiumBrowser::Core {
     explicit Core(Options o) : options(std::move(o)) {}
 
     bool ensureConnected();
+    // Waits until the browser started as pid has written its DevToolsActivePort anew and takes
+    // the connection; false when it ends or does not within the launch's startTimeout.
+    bool awaitStarted(qint64 pid, const PortFileStamp& before);
+    // A new tab showing url; in a browser just started it takes the place of the start page.
+    void openAddress(const QString& url, bool replaceStartPage);
     CdpReply pageCall(const std::shared_ptr<TrackedPage>& page, const QString& method,
                       const QJsonObject& params);
     QJsonObject evaluateInWorld(const std::shared_ptr<TrackedPage>& page, const QString& method,
@@ -105,14 +111,20 @@ bool ChromiumBrowser::Core::ensureConnected() {
         return true;
     if (Clock::now() < retryAfter)
         return false;
-    const std::optional<QUrl> endpoint =
-        options.port
-            ? queryBrowserEndpoint(*options.port, static_cast<int>(kConnectTimeout.count()))
-            : readDevToolsActivePort(options.profileFolder);
-    // The file outlives its browser; a refused port is the common "no browser" and costs less
-    // to learn on a plain socket than through the websocket's thread.
-    if (!endpoint || !loopbackPortOpen(static_cast<quint16>(endpoint->port()),
-                                       static_cast<int>(kConnectTimeout.count())))
+    std::optional<QUrl> endpoint;
+    if (!options.port) {
+        endpoint = readDevToolsActivePort(options.profileFolder);
+        if (!endpoint)
+            return false;
+    }
+    // The file outlives its browser: nobody may listen there any more (the common "no
+    // browser"), or another user, who would then receive the values we write.
+    const quint16 port = options.port ? *options.port : static_cast<quint16>(endpoint->port());
+    if (loopbackPortOwner(port) != PortOwner::Us)
+        return false;
+    if (options.port)
+        endpoint = queryBrowserEndpoint(port, static_cast<int>(kConnectTimeout.count()));
+    if (!endpoint)
         return false;
     tracker.forgetAll();
     const auto started = Clock::now();
@@ -236,10 +248,57 @@ QList<std::shared_ptr<BrowserWindow>> ChromiumBrowser::windows() {
     return result;
 }
 
+bool ChromiumBrowser::Core::awaitStarted(qint64 pid, const PortFileStamp& before) {
+    const auto deadline = Clock::now() + options.launch.startTimeout;
+    for (;;) {
+        retryAfter = {};
+        if (devToolsActivePortStamp(options.profileFolder) != before && ensureConnected())
+            return true;
+        // A Chromium that hands over to one already running on the profile ends at once.
+        if (!processRunning(pid) || Clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(50ms);
+    }
+}
+
+void ChromiumBrowser::Core::openAddress(const QString& url, bool replaceStartPage) {
+    QStringList startPages;
+    if (replaceStartPage) {
+        for (const auto& page : tracker.pages()) {
+            const QString shown = tracker.url(*page);
+            if (shown.isEmpty() || shown == QLatin1String("about:blank") ||
+                shown.startsWith(QLatin1String("chrome://newtab")) ||
+                shown.startsWith(QLatin1String("chrome://new-tab-page")))
+                startPages << page->targetId;
+        }
+    }
+    browserCall(QStringLiteral("Target.createTarget"), QJsonObject{{QStringLiteral("url"), url}});
+    for (const QString& target : startPages) {
+        try {
+            browserCall(QStringLiteral("Target.closeTarget"),
+                        QJsonObject{{QStringLiteral("targetId"), target}});
+        } catch (const SiranoError&) {
+            // closed meanwhile; the address is open all the same
+        }
+    }
+}
+
+// The address is never put on the command line: Debian's chromium wrapper drops "--", and an
+// address that reads as a switch (--renderer-cmd-prefix=...) would run a program.
 void ChromiumBrowser::openInNewBrowser(const QString& url) {
+    // A browser that runs without any page is used as it is.
+    if (core_->ensureConnected())
+        return core_->openAddress(url, false);
+    const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
     lastStartedPid_ = startChromium(core_->options.launch, core_->options.profileFolder,
-                                    core_->options.port.value_or(0), url);
-    core_->retryAfter = {};
+                                    core_->options.port.value_or(0));
+    if (!core_->awaitStarted(lastStartedPid_, before)) {
+        throw SiranoError(err::kCannotCreateObject,
+                          QStringLiteral("The browser started (process %1) opened no debugging "
+                                         "port of ours in time.")
+                              .arg(lastStartedPid_));
+    }
+    core_->openAddress(url, true);
 }
 
 ChromiumBrowser::Traffic ChromiumBrowser::traffic() const {
