@@ -1,5 +1,6 @@
 // check, list, export and import: the data file from a terminal.
 #include "Commands.h"
+#include "store/SafeFile.h"
 #include "store/StoreJson.h"
 
 #include <QFile>
@@ -12,6 +13,7 @@ namespace {
 
 const QString kJsonOption = QStringLiteral("json");
 const QString kForceOption = QStringLiteral("force");
+const QString kOutputOption = QStringLiteral("output");
 
 // One field of a tab-separated line: backslash, tab and line ends escaped, so one entry stays
 // one line.
@@ -59,11 +61,15 @@ int check(const QStringList& args, const Io& io) {
             parser, io,
             QStringLiteral("Usage: sirano-cli check [--data FILE]\n\n"
                            "Loads the data file. Prints \"ok: N sites\", or why the file cannot "
-                           "be loaded\n(file, line, value position and reason).\n\nOptions:\n") +
+                           "be loaded\n(file, line, value position and reason). Warns when other "
+                           "users can read the\ndata folder or the data file. Creates "
+                           "nothing.\n\nOptions:\n") +
                 kDataHelp))
         return exitcode::kOk;
     AppState state;
-    loadStore(state, dataFilePath(parser));
+    const QString path = dataFilePath(parser);
+    loadStore(state, path);
+    warnIfOthersCanRead(path, io);
     io.out << QStringLiteral("ok: %1 sites\n").arg(state.siteTable.siteCount());
     return exitcode::kOk;
 }
@@ -108,13 +114,34 @@ int list(const QStringList& args, const Io& io) {
     return exitcode::kOk;
 }
 
+// Writes the export to a new file of the user's alone; an existing file only with --force.
+void writeExport(const QString& file, const QString& dataFile, const QByteArray& json, bool force) {
+    const QFileInfo target(file);
+    if (target.exists() && target.canonicalFilePath() == QFileInfo(dataFile).canonicalFilePath())
+        throw CliError(
+            exitcode::kRefused,
+            QStringLiteral("%1 is the data file itself; export to another file.").arg(file));
+    const auto failed =
+        writeFileAtomically(file, json, force ? ExistingFile::Replace : ExistingFile::Keep);
+    if (failed && failed->exists)
+        throw CliError(exitcode::kRefused,
+                       QStringLiteral("%1 exists; give --force to replace it.").arg(file));
+    if (failed)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("Cannot write %1: %2.").arg(file, failed->reason));
+}
+
 int exportStore(const QStringList& args, const Io& io) {
     QCommandLineParser parser;
     addCommonOptions(parser);
+    parser.addOption(QCommandLineOption(kOutputOption, QStringLiteral("Write to FILE."),
+                                        QStringLiteral("FILE")));
+    parser.addOption(
+        QCommandLineOption(kForceOption, QStringLiteral("Replace an existing output file.")));
     parseOrThrow(parser, QStringLiteral("export"), args, 0, 0);
     if (showHelp(parser, io,
                  QStringLiteral(
-                     "Usage: sirano-cli export [--data FILE]\n\n"
+                     "Usage: sirano-cli export [--output FILE [--force]] [--data FILE]\n\n"
                      "Prints the whole store as JSON, stored values in clear:\n"
                      "  {\"format\":\"sirano\",\"version\":1,\n"
                      "   \"settings\":{\"masterPassword\":S,\"autoLoginAtStart\":N,"
@@ -124,14 +151,30 @@ int exportStore(const QStringList& args, const Io& io) {
                      "\"value\":S}]}]}\n"
                      "When a master password is set it is asked first: on the terminal without "
                      "echo, or\nas the first line of stdin when stdin is not a terminal. A wrong "
-                     "password prints\nnothing but the error.\n\nOptions:\n") +
+                     "password prints\nnothing but the error.\n\nOptions:\n"
+                     "  --output FILE write to FILE instead, created readable by you alone "
+                     "(mode\n                0600); an existing FILE is refused\n"
+                     "  --force       replace an existing output FILE\n") +
                      kDataHelp))
         return exitcode::kOk;
+    if (parser.isSet(kForceOption) && !parser.isSet(kOutputOption))
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("export: --force needs --output FILE.\nTry 'sirano-cli "
+                                      "export --help'."));
     AppState state;
-    loadStore(state, dataFilePath(parser));
+    const QString path = dataFilePath(parser);
+    loadStore(state, path);
     requireMasterPassword(state.settings, io);
     const StoreContents contents{state.siteTable, state.settings};
-    io.out << QString::fromUtf8(QJsonDocument(storeToJson(contents)).toJson());
+    const QByteArray json = QJsonDocument(storeToJson(contents)).toJson();
+    if (!parser.isSet(kOutputOption)) {
+        io.out << QString::fromUtf8(json);
+        return exitcode::kOk;
+    }
+    const QString output = parser.value(kOutputOption);
+    writeExport(output, path, json, parser.isSet(kForceOption));
+    io.out
+        << QStringLiteral("exported %1 sites to %2\n").arg(state.siteTable.siteCount()).arg(output);
     return exitcode::kOk;
 }
 
@@ -140,7 +183,16 @@ StoreContents readDocument(const QString& file) {
     if (!f.open(QIODevice::ReadOnly))
         throw CliError(exitcode::kFailure,
                        QStringLiteral("Cannot read %1: %2.").arg(file, f.errorString()));
-    const QByteArray bytes = f.readAll();
+    // Read one byte past the bound: a pipe has no size to ask first.
+    const QByteArray bytes = f.read(kMaxDocumentBytes + 1);
+    if (f.error() != QFileDevice::NoError)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("Cannot read %1: %2.").arg(file, f.errorString()));
+    if (bytes.size() > kMaxDocumentBytes)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("%1 is larger than %2 MB; no store is that large.")
+                           .arg(file)
+                           .arg(kMaxDocumentBytes / (1024 * 1024)));
     QJsonParseError error{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (error.error != QJsonParseError::NoError) {
@@ -175,7 +227,10 @@ int importStore(const QStringList& args, const Io& io) {
                      "Writes the data file from a JSON document in the form that export prints. "
                      "The\nwhole document is checked first (a missing key, a number out of range, "
                      "more than\n1001 sites or 101 fields in a site are refused, naming the key); "
-                     "nothing is\nwritten unless all of it is good. The file is replaced "
+                     "nothing is\nwritten unless all of it is good. Refused too: a document "
+                     "over 64 MB, a text over\n32767 characters, a lone UTF-16 surrogate in a "
+                     "title, address, keyword, type or\nname, and a master password that holds a "
+                     "line end or is \"Blank Passphrase!\". The file is replaced "
                      "atomically. Refused while\nSIRANO is running with the same data "
                      "folder.\n\nOptions:\n"
                      "  --force       replace an existing data file; its master password, if "

@@ -8,16 +8,44 @@ namespace {
 
 constexpr int kFormatVersion = 1;
 
+QString passwordRefusalText(PasswordRefusal refusal) {
+    switch (refusal) {
+        case PasswordRefusal::LineEnd:
+            return QStringLiteral("holds a line end (CR or LF), which no password prompt can take");
+        case PasswordRefusal::LoneSurrogate:
+            return QStringLiteral(
+                "holds half of a UTF-16 surrogate pair, which no password "
+                "prompt can take");
+        case PasswordRefusal::EmptyMarker:
+            return QStringLiteral(
+                "is the data file's marker for \"no password\", and would read "
+                "back as no password");
+        case PasswordRefusal::None:
+            break;
+    }
+    return {};
+}
+
 // Reads one object's keys; every failure names the key by its path in the document.
 class Keys {
 public:
     Keys(const QJsonObject& object, QString path) : object_(object), path_(std::move(path)) {}
 
-    QString text(const char* key) const {
+    // A text of at most kMaxTextLength characters. A lone surrogate is refused where the data
+    // file keeps the text as it is (it would come back as "?"), not in the scrambled values.
+    QString text(const char* key, bool plain = true) const {
         const QJsonValue v = value(key);
         if (!v.isString())
             fail(key, QStringLiteral("must be a text"));
-        return v.toString();
+        QString t = v.toString();
+        if (t.size() > kMaxTextLength)
+            fail(key, QStringLiteral("holds %1 characters; at most %2 are allowed")
+                          .arg(t.size())
+                          .arg(kMaxTextLength));
+        if (plain && hasLoneSurrogate(t))
+            fail(key, QStringLiteral("holds half of a UTF-16 surrogate pair, which the data file "
+                                     "cannot keep"));
+        return t;
     }
 
     int number(const char* key, int min, int max) const {
@@ -114,7 +142,12 @@ StoreContents storeFromJson(const QJsonObject& document) {
 
     StoreContents contents;
     const Keys settings = top.object("settings");
-    contents.settings.masterPassword = settings.text("masterPassword");
+    contents.settings.masterPassword = settings.text("masterPassword", false);
+    if (const PasswordRefusal refusal = masterPasswordRefusal(contents.settings.masterPassword);
+        refusal != PasswordRefusal::None)
+        throw SiranoError(err::kBadFileFormat,
+                          QStringLiteral("\"%1\" %2.")
+                              .arg(settings.name("masterPassword"), passwordRefusalText(refusal)));
     contents.settings.autoLoginAtStart =
         static_cast<int16_t>(settings.number("autoLoginAtStart", 0, 9));
     contents.settings.autoLogoutMinutes =
@@ -138,7 +171,7 @@ StoreContents storeFromJson(const QJsonObject& document) {
                 static_cast<int16_t>(field.number("elementIndex", INT16_MIN, INT16_MAX));
             f.fieldType = field.text("type");
             f.fieldName = field.text("name");
-            f.fieldValue = field.text("value");
+            f.fieldValue = field.text("value", false);
             e.setField(static_cast<int>(j), std::move(f));
         }
         contents.siteTable.append(std::move(e));

@@ -2,6 +2,9 @@
 #include "CliRunner.h"
 #include "store/DataFolder.h"
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -9,6 +12,8 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
+#include <cstring>
 
 using namespace sirano;
 
@@ -27,6 +32,33 @@ void writeFile(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
+}
+
+mode_t modeOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_mode & 07777;
+}
+
+// sirano-cli under a file size limit with SIGXFSZ ignored: its writes fail as on a full disk.
+Result runLimited(const QStringList& args, const QString& dataHome, rlim_t limit) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    p.setProcessEnvironment(env);
+    p.setChildProcessModifier([limit] {
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit r{};
+        ::getrlimit(RLIMIT_FSIZE, &r);
+        r.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &r);
+    });
+    p.start(QStringLiteral(SIRANO_CLI_PATH), args);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000))
+        qFatal("sirano-cli hangs");
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
 }
 
 QJsonObject fixtureDocument() {
@@ -266,6 +298,45 @@ private Q_SLOTS:
                               .toArray()[0]);
         QTest::newRow("102 fields") << with({"sites", 0, "fields"}, QJsonValue(fields))
                                     << "\"sites[0].fields\" holds 102 items; at most 101";
+
+        // Master passwords that no prompt can give back, or that read back as none.
+        const auto password = [&](const QString& pw) {
+            return with({"settings", "masterPassword"}, QJsonValue(pw));
+        };
+        QTest::newRow("password with a line feed")
+            << password("pass\nword") << "\"settings.masterPassword\" holds a line end";
+        QTest::newRow("password ending in CR LF")
+            << password("password\r\n") << "\"settings.masterPassword\" holds a line end";
+        QTest::newRow("password with a CR") << password("pass\rword") << "holds a line end";
+        QTest::newRow("password equal to the empty marker")
+            << password("Blank Passphrase!") << "marker for \"no password\"";
+
+        // Texts longer than a text box holds.
+        const QString tooLong(32768, u'x');
+        QTest::newRow("long title") << with({"sites", 0, "title"}, QJsonValue(tooLong))
+                                    << "\"sites[0].title\" holds 32768 characters; at most 32767";
+        QTest::newRow("long value") << with({"sites", 0, "fields", 1, "value"}, QJsonValue(tooLong))
+                                    << "\"sites[0].fields[1].value\" holds 32768 characters";
+        QTest::newRow("long password")
+            << password(tooLong) << "\"settings.masterPassword\" holds 32768 characters";
+
+        // A lone surrogate, written as a JSON escape, where the file keeps texts as they are.
+        const QList<std::pair<QList<QVariant>, QString>> plainTexts{
+            {{"sites", 0, "title"}, "sites[0].title"},
+            {{"sites", 1, "url"}, "sites[1].url"},
+            {{"sites", 1, "urlKeyword"}, "sites[1].urlKeyword"},
+            {{"sites", 0, "fields", 0, "type"}, "sites[0].fields[0].type"},
+            {{"sites", 0, "fields", 0, "name"}, "sites[0].fields[0].name"},
+            {{"settings", "masterPassword"}, "settings.masterPassword"}};
+        for (const auto& [path, key] : plainTexts) {
+            for (const char* escape : {"\\ud800", "a\\udc00b"}) {
+                const QByteArray json =
+                    with(path, QJsonValue(QStringLiteral("@LONE@"))).replace("@LONE@", escape);
+                QTest::addRow("lone surrogate %s in %s", escape, qPrintable(key))
+                    << json
+                    << QStringLiteral("\"%1\" holds half of a UTF-16 surrogate pair").arg(key);
+            }
+        }
     }
     void badDocumentsWriteNothing() {
         QFETCH(QByteArray, json);
@@ -316,11 +387,13 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2(QString::fromUtf8(exitCode == 0 ? r.out : r.err).contains(message),
                  (r.out + r.err).constData());
-        if (exitCode == 0)
+        if (exitCode == 0) {
             QCOMPARE(run({QStringLiteral("check"), QStringLiteral("--data"), data_}).out,
                      QByteArray("ok: 0 sites\n"));
-        else
+            QCOMPARE(modeOf(data_), mode_t{0600});  // the replaced file was 0644
+        } else {
             QCOMPARE(readAll(data_), before);
+        }
     }
 
     void importOverADamagedFileIsRefused() {
@@ -353,9 +426,186 @@ private Q_SLOTS:
             run({QStringLiteral("import"), kFixtures + QStringLiteral("mixed.json")});
         QCOMPARE(imported.exitCode, 0);
         QVERIFY(QFile::exists(folder + QStringLiteral("/SIRANO.DAT")));
+        QCOMPARE(modeOf(folder), mode_t{0700});
         QCOMPARE(QFile::permissions(folder + QStringLiteral("/SIRANO.DAT")),
                  QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser);
         QCOMPARE(run({QStringLiteral("check")}).out, QByteArray("ok: 3 sites\n"));
+    }
+
+    // Any failed write fails the import, before or after the lock: exit 1, the reason, the old
+    // file byte for byte, no temporary file left.
+    void importOnAFullDisk_data() {
+        QTest::addColumn<int>("titleLength");
+        QTest::addColumn<int>("limit");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("no room for the lock") << 10 << 0 << 1 << "The lock file";
+        QTest::newRow("no room for a small file")
+            << 1500 << 1024 << 1 << QString::fromLocal8Bit(std::strerror(EFBIG));
+        QTest::newRow("no room for a larger file")
+            << 20000 << 16384 << 1 << QString::fromLocal8Bit(std::strerror(EFBIG));
+        QTest::newRow("room enough") << 10 << 4096 << 0 << "imported 1 sites";
+    }
+    void importOnAFullDisk() {
+        QFETCH(int, titleLength);
+        QFETCH(int, limit);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        QFile::remove(data_);
+        QFile::copy(kFixtures + QStringLiteral("empty-table.dat"), data_);  // no password
+        const QByteArray before = readAll(data_);
+        QJsonObject doc = fixtureDocument();
+        doc[QStringLiteral("sites")] = QJsonArray{QJsonObject{{"title", QString(titleLength, u'x')},
+                                                              {"url", ""},
+                                                              {"urlKeyword", ""},
+                                                              {"fields", QJsonArray{}}}};
+        const QString json = dir_.filePath(QStringLiteral("in.json"));
+        writeFile(json, QJsonDocument(doc).toJson());
+
+        const Result r = runLimited({QStringLiteral("import"), json, QStringLiteral("--force"),
+                                     QStringLiteral("--data"), data_},
+                                    dir_.filePath(QStringLiteral("xdg")), rlim_t(limit));
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(QString::fromUtf8(exitCode == 0 ? r.out : r.err).contains(message),
+                 (r.out + r.err).constData());
+        if (exitCode != 0) {
+            QVERIFY2(r.err.contains(data_.toUtf8()) || r.err.contains("sirano.lock"),
+                     r.err.constData());
+            QCOMPARE(readAll(data_), before);
+        }
+        const QStringList temporaries =
+            QDir(dir_.path()).entryList({QStringLiteral("SIRANO.DAT.*")});
+        QVERIFY2(temporaries.isEmpty(), qPrintable(temporaries.join(u' ')));
+    }
+
+    void oversizeDocumentIsRefused() {
+        const QByteArray before = readAll(data_);
+        const QString json = dir_.filePath(QStringLiteral("huge.json"));
+        // A valid document: blanks may follow the object.
+        writeFile(json, QJsonDocument(fixtureDocument()).toJson() + QByteArray(64 << 20, ' '));
+        const Result r = run({QStringLiteral("import"), json, QStringLiteral("--force"),
+                              QStringLiteral("--data"), data_},
+                             "secret\n");
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("larger than 64 MB"), r.err.constData());
+        QCOMPARE(readAll(data_), before);
+        QFile::remove(json);
+    }
+
+    // Read-only commands neither hang on a named pipe nor create the data folder.
+    void readOnlyCommandsTouchNothing_data() {
+        QTest::addColumn<QString>("command");
+        QTest::newRow("check") << "check";
+        QTest::newRow("list") << "list";
+        QTest::newRow("export") << "export";
+    }
+    void readOnlyCommandsTouchNothing() {
+        QFETCH(QString, command);
+        const QString fifo = dir_.filePath(QStringLiteral("pipe.dat"));
+        QFile::remove(fifo);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        const Result piped = run({command, QStringLiteral("--data"), fifo});
+        QFile::remove(fifo);
+        QCOMPARE(piped.exitCode, 1);
+        QVERIFY2(piped.err.contains("not a regular file"), piped.err.constData());
+
+        QTemporaryDir home;
+        const Result missing = test::runCli({command}, {}, home.filePath(QStringLiteral("share")));
+        QCOMPARE(missing.exitCode, 1);
+        QVERIFY2(missing.err.contains("There is no data file"), missing.err.constData());
+        QVERIFY(!QFileInfo::exists(home.filePath(QStringLiteral("share"))));
+    }
+
+    void checkWarnsWhenOthersCanRead_data() {
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<int>("fileMode");
+        QTest::addColumn<QString>("warning");  // empty: none
+        QTest::newRow("user's alone") << 0700 << 0600 << QString();
+        QTest::newRow("folder readable") << 0755 << 0600 << "the data folder";
+        QTest::newRow("folder open to the group") << 0750 << 0600 << "the data folder";
+        QTest::newRow("file readable") << 0700 << 0644 << "the data file";
+    }
+    void checkWarnsWhenOthersCanRead() {
+        QFETCH(int, folderMode);
+        QFETCH(int, fileMode);
+        QFETCH(QString, warning);
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("sirano"));
+        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("sirano")));
+        const QString file = folder + QStringLiteral("/SIRANO.DAT");
+        QVERIFY(QFile::copy(kFixtures + QStringLiteral("mixed.dat"), file));
+        ::chmod(QFile::encodeName(folder).constData(), static_cast<mode_t>(folderMode));
+        ::chmod(QFile::encodeName(file).constData(), static_cast<mode_t>(fileMode));
+        const Result r = test::runCli({QStringLiteral("check")}, {}, home.path());
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("ok: 3 sites\n"));
+        if (warning.isEmpty()) {
+            QCOMPARE(r.err, QByteArray());
+        } else {
+            QVERIFY2(r.err.contains("warning: " + warning.toUtf8()), r.err.constData());
+            QVERIFY2(r.err.contains("can be read by other users"), r.err.constData());
+        }
+    }
+
+    void exportToAFile_data() {
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("new file") << false << QStringList{} << QByteArray("secret\n") << 0
+                                  << "exported 3 sites to";
+        QTest::newRow("existing file")
+            << true << QStringList{} << QByteArray("secret\n") << 3 << "give --force";
+        QTest::newRow("existing file, --force")
+            << true << QStringList{"--force"} << QByteArray("secret\n") << 0 << "exported 3 sites";
+        QTest::newRow("wrong password")
+            << false << QStringList{} << QByteArray("nope\n") << 2 << "wrong";
+    }
+    void exportToAFile() {
+        QFETCH(bool, existing);
+        QFETCH(QStringList, options);
+        QFETCH(QByteArray, input);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const QString output = dir_.filePath(QStringLiteral("backup.json"));
+        QFile::remove(output);
+        if (existing) {
+            writeFile(output, "keep me");
+            ::chmod(QFile::encodeName(output).constData(), 0644);
+        }
+        const mode_t oldMask = ::umask(0);
+        const Result r = run(QStringList{QStringLiteral("export"), QStringLiteral("--output"),
+                                         output, QStringLiteral("--data"), data_} +
+                                 options,
+                             input);
+        ::umask(oldMask);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2(QString::fromUtf8(exitCode == 0 ? r.out : r.err).contains(message),
+                 (r.out + r.err).constData());
+        if (exitCode == 0) {
+            QCOMPARE(QJsonDocument::fromJson(readAll(output)).object(), fixtureDocument());
+            QCOMPARE(modeOf(output), mode_t{0600});
+            QVERIFY(!r.out.contains("alice"));  // no value on stdout
+        } else if (existing) {
+            QCOMPARE(readAll(output), QByteArray("keep me"));
+        } else {
+            QVERIFY(!QFile::exists(output));
+        }
+        QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral("backup.json.*")}), QStringList{});
+    }
+
+    void exportNeverOverwritesTheDataFile() {
+        const QByteArray before = readAll(data_);
+        const Result r = run({QStringLiteral("export"), QStringLiteral("--output"), data_,
+                              QStringLiteral("--force"), QStringLiteral("--data"), data_},
+                             "secret\n");
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("the data file itself"), r.err.constData());
+        QCOMPARE(readAll(data_), before);
+        const Result usage = run(
+            {QStringLiteral("export"), QStringLiteral("--force"), QStringLiteral("--data"), data_});
+        QCOMPARE(usage.exitCode, 64);
     }
 };
 
