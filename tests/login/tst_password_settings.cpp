@@ -77,6 +77,8 @@ private Q_SLOTS:
     void enterMovesDownThenPresses();
     void tabOrder();
     void failedSaveIsReportedAndKept();
+    void passwordsThatCannotComeBack_data();
+    void passwordsThatCannotComeBack();
     void minutesFromText_data();
     void minutesFromText();
 };
@@ -355,6 +357,48 @@ void TestPasswordSettings::failedSaveIsReportedAndKept() {
     QVERIFY2(box.text.startsWith(QStringLiteral("データファイル")), qPrintable(box.text));
     QCOMPARE(f.state.settings.masterPassword, QStringLiteral("new"));
     QVERIFY(!dialog.isVisible());
+}
+
+// A new password that no prompt can take back (a line end, pasted) or that the data file reads
+// back as none is refused before anything changes; near misses are ordinary passwords.
+void TestPasswordSettings::passwordsThatCannotComeBack_data() {
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("refusal");  // part of the message; empty: accepted
+    const QString lineEnd = QStringLiteral("改行");
+    const QString marker = QStringLiteral("「Blank Passphrase!」");
+    QTest::newRow("line feed inside") << QStringLiteral("pass\nword") << lineEnd;
+    QTest::newRow("CR LF at the end") << QStringLiteral("password\r\n") << lineEnd;
+    QTest::newRow("CR alone") << QStringLiteral("\r") << lineEnd;
+    QTest::newRow("the empty-password marker") << QStringLiteral("Blank Passphrase!") << marker;
+    QTest::newRow("marker in other case") << QStringLiteral("blank passphrase!") << QString();
+    QTest::newRow("marker without its mark") << QStringLiteral("Blank Passphrase") << QString();
+    QTest::newRow("marker with a blank after") << QStringLiteral("Blank Passphrase! ") << QString();
+}
+
+void TestPasswordSettings::passwordsThatCannotComeBack() {
+    QFETCH(QString, password);
+    QFETCH(QString, refusal);
+    const Settings before{QStringLiteral("old"), 1, 10};
+    Fixture f(before);
+    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    dialog.show();
+    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
+    control<QLineEdit>(dialog, "Text2(0)")->setText(password);  // as pasted
+    control<QLineEdit>(dialog, "Text2(1)")->setText(password);
+    click(dialog, "Command1");
+    if (refusal.isEmpty()) {
+        QCOMPARE(f.state.settings.masterPassword, password);
+        QCOMPARE(f.hooks.calls, QStringList{QStringLiteral("save")});
+        return;
+    }
+    QCOMPARE(f.messages.asked.size(), 1);
+    const AskedBox& box = f.messages.asked.first();
+    QCOMPARE(box.title, kWrongTitle);
+    QCOMPARE(box.icon, QMessageBox::Critical);
+    QVERIFY2(box.text.contains(refusal), qPrintable(box.text));
+    QCOMPARE(f.state.settings, before);
+    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(dialog.isVisible());
 }
 
 void TestPasswordSettings::minutesFromText_data() {
