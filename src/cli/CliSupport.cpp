@@ -81,8 +81,9 @@ QString exitCodesHelp() {
         "  0   success\n"
         "  1   the data file or the input cannot be read or written (the message says why)\n"
         "  2   the master password was wrong or not given\n"
-        "  3   refused: the data file exists (import without --force), or SIRANO is running\n"
-        "      with that data folder\n"
+        "  3   refused: the data file exists (import without --force), the output file\n"
+        "      exists (export --output without --force), or SIRANO is running with that\n"
+        "      data folder\n"
         "  64  unknown command or option, or a missing argument\n");
 }
 

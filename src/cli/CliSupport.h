@@ -21,8 +21,9 @@ namespace exitcode {
 inline constexpr int kOk = 0;
 inline constexpr int kFailure = 1;        // the data file cannot be read or written, bad input
 inline constexpr int kWrongPassword = 2;  // the master password was wrong or not given
-inline constexpr int kRefused = 3;        // the data file exists (import without --force) or
-                                          // SIRANO is running on the data folder
+inline constexpr int kRefused = 3;        // the data file or the export's output exists
+                                          // (without --force), or SIRANO is running on the
+                                          // data folder
 inline constexpr int kUsage = 64;         // unknown command or option, missing argument
 }  // namespace exitcode
 
