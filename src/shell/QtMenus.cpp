@@ -1,6 +1,8 @@
 #include "QtMenus.h"
 
 #include <QCursor>
+#include <QFontMetrics>
+#include <QTextDocument>
 #include <algorithm>
 
 namespace sirano {
@@ -8,6 +10,19 @@ namespace {
 
 std::size_t slot(CommandItem item) {
     return static_cast<std::size_t>(item);
+}
+
+// About thirty Japanese characters: one long page title must not widen the menu past the screen,
+// where Qt would move the later sites into a column nobody can reach.
+constexpr int kCaptionChars = 30;
+
+// A tab would start the shortcut column and a line end a second line of the caption.
+QString controlsAsSpaces(QString title) {
+    for (QChar& c : title)
+        if (c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+            c == QChar::ParagraphSeparator)
+            c = u' ';
+    return title;
 }
 
 }  // namespace
@@ -19,6 +34,8 @@ QtMenus::QtMenus()
     mnuSub_->setObjectName(QStringLiteral("mnuSub"));
     // A lone "-" must show; a collapsed one leaves an invisible menu that swallows the next click.
     mnuSub_->setSeparatorsCollapsible(false);
+    // A shortened caption has its whole title as the item's tooltip.
+    mnuSub_->setToolTipsVisible(true);
 
     addCommand(CommandItem::Memory, "mnuMemory", QStringLiteral("記憶"));
     addCommand(CommandItem::Open, "mnuOpen", QStringLiteral("設定"));
@@ -63,9 +80,20 @@ void QtMenus::setSiteCaption(int index, const QString& caption) {
     QAction* action = mnuIp_.at(static_cast<std::size_t>(index));
     const bool separator = caption == QLatin1String("-");
     action->setSeparator(separator);
-    // A page title shows as it is: "&" would otherwise mark a mnemonic.
-    QString text = caption;
-    action->setText(separator ? QString() : text.replace(QLatin1Char('&'), QLatin1String("&&")));
+    QString text;
+    QString tip;
+    if (!separator) {
+        const QString title = controlsAsSpaces(caption);
+        const QFontMetrics metrics(mnuSub_->font());
+        text = metrics.elidedText(title, Qt::ElideMiddle,
+                                  kCaptionChars * metrics.horizontalAdvance(u'\u3042'));
+        if (text != title)  // escaped: a page title is no markup
+            tip = Qt::convertFromPlainText(title, Qt::WhiteSpaceNormal);
+        // A page title shows as it is: "&" would otherwise mark a mnemonic.
+        text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    }
+    action->setToolTip(tip);
+    action->setText(text);
 }
 
 void QtMenus::createSiteItem(int index) {

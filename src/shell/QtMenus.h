@@ -1,5 +1,7 @@
 // The two menus on QMenu: mnuMain (commands) and mnuSub (the site items mnuIP). They hold no
-// logic: a chosen item is reported by a signal.
+// logic: a chosen item is reported by a signal. A site caption shows its page title as it is,
+// except that control characters show as spaces and a long title is shortened in the middle
+// ("…"), whole in the item's tooltip.
 #pragma once
 
 #include "Menus.h"

@@ -1,11 +1,13 @@
 // The Qt side of the hidden window as real widgets: both menus as laid out, site items on QMenu
-// ("-" a separator that shows, "&" shown as it is), the chosen item's signal, the tray's mouse
-// messages and its two icons.
+// ("-" a separator that shows, "&" shown as it is, control characters as spaces, long titles
+// shortened), the chosen item's signal, the tray's mouse messages and its two icons.
 #include "shell/MainWindow.h"
 #include "shell/QtMenus.h"
 #include "shell/QtTrayIcon.h"
 
+#include <QScreen>
 #include <QSignalSpy>
+#include <QTextDocumentFragment>
 #include <QtTest>
 
 using namespace sirano;
@@ -121,6 +123,71 @@ private Q_SLOTS:
         window.menuSirano();
         menus.siteMenu()->actions().at(3)->trigger();  // a re-created item reports its own index
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 3);
+    }
+
+    // A tab would start the shortcut column and a line end a second line: every control
+    // character shows as a space.
+    void controlCharactersShowAsSpaces_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("caption");
+        QTest::newRow("tab") << "User\tLog in"
+                             << "User Log in";
+        QTest::newRow("line ends") << "a\r\nb"
+                                   << "a  b";
+        QTest::newRow("other C0 and DEL") << QStringLiteral("x\u0001y\u007F") << "x y ";
+        QTest::newRow("C1") << QStringLiteral("\u0085\u009Cz") << "  z";
+        QTest::newRow("line separator") << QStringLiteral("p\u2028q") << "p q";
+        QTest::newRow("with an ampersand") << "A&\tB"
+                                           << "A&& B";
+        QTest::newRow("not a separator") << "-\t"
+                                         << "- ";
+    }
+    void controlCharactersShowAsSpaces() {
+        QFETCH(QString, title);
+        QtMenus menus;
+        menus.setSiteCaption(0, title);
+        const QAction* item = menus.siteMenu()->actions().at(0);
+        QVERIFY(!item->isSeparator());
+        QTEST(item->text(), "caption");
+    }
+
+    // One very long title keeps the menu narrow, so that every site stays on the screen in one
+    // column; its caption keeps the start and the end, and the item's tooltip has it whole (as
+    // text, not markup).
+    void longTitleIsShortened() {
+        AppState state;
+        NoTray tray;
+        QtMenus menus;
+        NoUi ui;
+        NoBoxes boxes;
+        SystemClock clock;
+        MainWindow window(state, tray, menus, ui, boxes, clock);
+        const QString longTitle =
+            QStringLiteral("A&B <i>start</i> ") + QString(300, u'長') + QStringLiteral("\tthe end");
+        for (int i = 0; i < 20; ++i)
+            state.siteTable.append(titled(i == 10 ? longTitle : QStringLiteral("Site %1").arg(i)));
+        window.menuSirano();
+
+        QMenu* menu = menus.siteMenu();
+        QAction* item = menu->actions().at(10);
+        QVERIFY2(item->text().startsWith(QStringLiteral("A&&B <i>start</i> 長")),
+                 qPrintable(item->text()));
+        QVERIFY2(item->text().endsWith(QStringLiteral("長 the end")), qPrintable(item->text()));
+        QVERIFY(item->text().contains(u'…'));
+        QVERIFY2(item->text().size() < 100, qPrintable(item->text()));
+        QVERIFY(menu->toolTipsVisible());
+        QString whole = longTitle;
+        whole.replace(u'\t', u' ');
+        QCOMPARE(QTextDocumentFragment::fromHtml(item->toolTip()).toPlainText(), whole);
+
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY2(menu->sizeHint().width() <= screen.width() * 2 / 3,
+                 qPrintable(QString::number(menu->sizeHint().width())));
+        menu->popup(screen.topLeft());
+        QVERIFY(screen.contains(menu->geometry()));
+        for (QAction* a : menu->actions())
+            QCOMPARE(menu->actionGeometry(a).left(), menu->actionGeometry(item).left());
+        menu->hide();
     }
 
     // A site menu holding a lone separator still opens visibly.
