@@ -1,0 +1,352 @@
+// The tray program itself on a real X desktop (Xvfb, the tray host trayer, clicks and keys by
+// xdotool) with a real Chromium on the program's own profile and a loopback log-in page: the
+// automatic fill, the user's edits, reloads, the site menu, loading tabs, two tabs of one site,
+// the log-out from the menu and the automatic log-out. The pages are read through DevTools.
+#include "browser/ChromiumHarness.h"
+#include "store/AppState.h"
+#include "store/DataFile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <csignal>
+
+using namespace sirano;
+using namespace sirano::test;
+
+namespace {
+
+const QString kFilled = QStringLiteral("carol|pw 1|true");
+const QString kEmpty = QStringLiteral("||false");
+constexpr int kFillWait = 10000;  // ticks are a second apart; a loaded machine is slower
+constexpr int kQuietMs = 3500;    // three ticks and a half: long enough to see a refill
+
+QString run(const QString& program, const QStringList& args) {
+    QProcess p;
+    p.start(program, args);
+    p.waitForFinished(10000);
+    return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
+}
+
+// The X desktop: Xvfb, trayer, and what xdotool sees of the program's windows.
+class Desktop {
+public:
+    ~Desktop() {
+        for (auto* p : {&trayer_, &xvfb_}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+
+    // What is missing for a desktop, or nothing.
+    static QString missingTool() {
+        for (const char* tool : {"Xvfb", "trayer", "xdotool"}) {
+            if (QStandardPaths::findExecutable(QLatin1String(tool)).isEmpty())
+                return QStringLiteral("%1 is not installed").arg(QLatin1String(tool));
+        }
+        return {};
+    }
+
+    bool start(QString* why) {
+        xvfb_.start(QStringLiteral("Xvfb"),
+                    {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                     QStringLiteral("0"), QStringLiteral("1024x768x24"),
+                     QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+        if (!xvfb_.waitForStarted(5000) ||
+            !ChromiumHarness::waitFor(
+                [&] { return xvfb_.canReadLine() || xvfb_.waitForReadyRead(100); }, 10000)) {
+            *why = QStringLiteral("Xvfb did not start");
+            return false;
+        }
+        display_ = QStringLiteral(":") + QString::fromLatin1(xvfb_.readLine().trimmed());
+        qputenv("DISPLAY", display_.toLatin1());
+        trayer_.start(QStringLiteral("trayer"),
+                      {QStringLiteral("--edge"), QStringLiteral("top"), QStringLiteral("--align"),
+                       QStringLiteral("right"), QStringLiteral("--widthtype"),
+                       QStringLiteral("pixel"), QStringLiteral("--width"), QStringLiteral("200"),
+                       QStringLiteral("--height"), QStringLiteral("32")});
+        return trayer_.waitForStarted(5000);
+    }
+
+    QString display() const { return display_; }
+
+    struct Window {
+        QString id;
+        int width = 0;
+        int height = 0;
+        QString name;
+    };
+    static QList<Window> windows() {
+        QList<Window> result;
+        const QStringList ids = run(QStringLiteral("xdotool"),
+                                    {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                     QStringLiteral("--classname"), QStringLiteral("^sirano$")})
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        for (const QString& id : ids) {
+            Window w;
+            w.id = id;
+            const QString shell =
+                run(QStringLiteral("xdotool"),
+                    {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+            for (const QString& line : shell.split(QLatin1Char('\n'))) {
+                if (line.startsWith(QLatin1String("WIDTH=")))
+                    w.width = line.mid(6).toInt();
+                else if (line.startsWith(QLatin1String("HEIGHT=")))
+                    w.height = line.mid(7).toInt();
+            }
+            w.name = run(QStringLiteral("xdotool"), {QStringLiteral("getwindowname"), id});
+            result.append(w);
+        }
+        return result;
+    }
+    static QString icon() {
+        for (const Window& w : windows()) {
+            if (w.width > 0 && w.width <= 32 && w.height > 0 && w.height <= 32)
+                return w.id;
+        }
+        return {};
+    }
+    // A popup menu: one of the program's windows wider than the icon and without a title.
+    static bool menuOpen() {
+        for (const Window& w : windows()) {
+            if (w.width > 32 && w.name == QLatin1String("sirano"))
+                return true;
+        }
+        return false;
+    }
+    // button 1: the site menu; 3: the command menu. Clicked near the top, where no menu covers it.
+    static bool clickIcon(int button) {
+        const QString id = icon();
+        if (id.isEmpty())
+            return false;
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), id, QStringLiteral("10"),
+             QStringLiteral("3"), QStringLiteral("click"), QString::number(button)});
+        return true;
+    }
+    static void keys(const QStringList& names) {
+        for (const QString& k : names) {
+            run(QStringLiteral("xdotool"), {QStringLiteral("key"), k});
+            QTest::qWait(150);
+        }
+    }
+    // Opens a menu and walks it by keys; false when the menu did not open.
+    static bool chooseFromMenu(int button, const QStringList& keyNames) {
+        if (!clickIcon(button) || !ChromiumHarness::waitFor(&Desktop::menuOpen, 5000))
+            return false;
+        keys(keyNames);
+        return ChromiumHarness::waitFor([] { return !menuOpen(); }, 5000);
+    }
+
+private:
+    QProcess xvfb_;
+    QProcess trayer_;
+    QString display_;
+};
+
+}  // namespace
+
+class TestDesktopFill : public QObject {
+    Q_OBJECT
+
+    Desktop desktop_;
+    ChromiumHarness harness_;
+    QTemporaryDir home_;
+    QString dataFolder_;
+    QProcess program_;
+    QString page_;
+
+    QString valuesOf(const QString& tab) {
+        return harness_
+            .evaluate(tab, QStringLiteral("[...document.forms[0].elements].slice(0, 3)"
+                                          ".map(e => e.type == 'checkbox' ? e.checked : e.value)"
+                                          ".join('|')"))
+            .toString();
+    }
+    void type(const QString& tab, const QString& text) {
+        harness_.evaluate(tab,
+                          QStringLiteral("document.forms[0].elements[0].value = '%1'").arg(text));
+    }
+    bool becomes(const QString& tab, const QString& values, int timeoutMs = kFillWait) {
+        return ChromiumHarness::waitFor([&] { return valuesOf(tab) == values; }, timeoutMs);
+    }
+    // Stays as it is for a few ticks.
+    bool stays(const QString& tab, const QString& values) {
+        QTest::qWait(kQuietMs);
+        return valuesOf(tab) == values;
+    }
+    QString openLoaded(const QString& url) {
+        const QString tab = harness_.openTab(url);
+        if (!ChromiumHarness::waitFor([&] { return harness_.loaded(tab); }, kFillWait))
+            return {};
+        return tab;
+    }
+
+    // The program on a fresh data folder holding the log-in page as its one site.
+    bool launch(int16_t autoLogoutMinutes) {
+        stop();
+        AppState state;
+        state.settings.autoLoginAtStart = 1;
+        state.settings.autoLogoutMinutes = autoLogoutMinutes;
+        SiteEntry e;
+        e.title = QStringLiteral("Sign in");
+        e.url = page_;
+        e.setField(0,
+                   {0, 0, QStringLiteral("text"), QStringLiteral("user"), QStringLiteral("carol")});
+        e.setField(
+            1, {0, 1, QStringLiteral("password"), QStringLiteral("pass"), QStringLiteral("pw 1")});
+        e.setField(2, {0, 2, QStringLiteral("checkbox"), QStringLiteral("remember"),
+                       QStringLiteral("True")});
+        state.siteTable.append(e);
+        QDir().mkpath(dataFolder_ + QStringLiteral("/browser"));
+        saveDataFile(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
+        // The harness's Chromium stands in for the one the program would start on its profile.
+        const QString port = dataFolder_ + QStringLiteral("/browser/DevToolsActivePort");
+        QFile::remove(port);
+        if (!QFile::copy(harness_.profileFolder() + QStringLiteral("/DevToolsActivePort"), port))
+            return false;
+
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        env.insert(QStringLiteral("DISPLAY"), desktop_.display());
+        env.insert(QStringLiteral("HOME"), home_.path());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home_.filePath(QStringLiteral("share")));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home_.path());
+        program_.setProcessEnvironment(env);
+        program_.setProcessChannelMode(QProcess::MergedChannels);
+        program_.setStandardOutputFile(home_.filePath(QStringLiteral("sirano.log")),
+                                       QIODevice::Append);
+        program_.start(QStringLiteral(SIRANO_EXE), {});
+        return program_.waitForStarted(5000) &&
+               ChromiumHarness::waitFor([] { return !Desktop::icon().isEmpty(); }, 15000);
+    }
+    void stop() {
+        if (program_.state() == QProcess::NotRunning)
+            return;
+        program_.terminate();
+        if (!program_.waitForFinished(5000)) {
+            program_.kill();
+            program_.waitForFinished(5000);
+        }
+        ChromiumHarness::waitFor([] { return Desktop::icon().isEmpty(); }, 5000);
+    }
+    void closeEveryTab() { harness_.resetTabs(); }
+
+private Q_SLOTS:
+    void initTestCase() {
+        if (const QString missing = Desktop::missingTool(); !missing.isEmpty())
+            QSKIP(qPrintable(missing));
+        QString why;
+        QVERIFY2(desktop_.start(&why), qPrintable(why));
+        QVERIFY2(harness_.start(&why), qPrintable(why));
+        page_ = harness_.url(QStringLiteral("signin.html"));
+        dataFolder_ = home_.filePath(QStringLiteral("share/sirano"));
+        QVERIFY2(launch(0), "the program did not show its icon");
+    }
+    void init() { closeEveryTab(); }
+    void cleanupTestCase() {
+        stop();
+        QFile log(home_.filePath(QStringLiteral("sirano.log")));
+        if (log.open(QIODevice::ReadOnly) && log.size() > 0)
+            qInfo().noquote() << "program output:\n" << log.readAll();
+    }
+
+    // An open page is filled once; the user's edits stay over later ticks; a reload is filled
+    // again.
+    void automaticFill() {
+        const QString tab = openLoaded(page_);
+        QVERIFY(!tab.isEmpty());
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+        type(tab, QStringLiteral("typed"));
+        QVERIFY(stays(tab, QStringLiteral("typed|pw 1|true")));
+        harness_.navigate(tab, page_);
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+    }
+
+    // The site menu writes into an idle tab that shows the site, over the user's edit.
+    void siteMenuFillsAnIdleTab() {
+        const QString tab = openLoaded(page_);
+        QVERIFY(becomes(tab, kFilled));
+        type(tab, QStringLiteral("typed"));
+        QVERIFY(Desktop::chooseFromMenu(1, {QStringLiteral("Down"), QStringLiteral("Return")}));
+        QVERIFY2(becomes(tab, kFilled, 5000), qPrintable(valuesOf(tab)));
+    }
+
+    // No tab shows the site: the site menu opens it in a new tab, which the tick then fills.
+    void siteMenuOpensTheAddress() {
+        QVERIFY(harness_.findTab(page_).isEmpty());
+        QVERIFY(Desktop::chooseFromMenu(1, {QStringLiteral("Down"), QStringLiteral("Return")}));
+        QString tab;
+        QVERIFY(ChromiumHarness::waitFor([&] { return !(tab = harness_.findTab(page_)).isEmpty(); },
+                                         kFillWait));
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+    }
+
+    // A tab that never finishes loading neither holds up the fill of the others nor makes them
+    // filled again.
+    void aLoadingTabBlocksNothing() {
+        harness_.openTab(harness_.url(QStringLiteral("stalled")));
+        const QString tab = openLoaded(page_);
+        QVERIFY(!tab.isEmpty());
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+        type(tab, QStringLiteral("typed"));
+        QVERIFY(stays(tab, QStringLiteral("typed|pw 1|true")));
+    }
+
+    // Two tabs of one site are each filled once and then left alone.
+    void twoTabsOfOneSite() {
+        const QString a = openLoaded(page_);
+        const QString b = openLoaded(page_);
+        QVERIFY(becomes(a, kFilled));
+        QVERIFY(becomes(b, kFilled));
+        type(a, QStringLiteral("first"));
+        type(b, QStringLiteral("second"));
+        QVERIFY(stays(a, QStringLiteral("first|pw 1|true")));
+        QCOMPARE(valuesOf(b), QStringLiteral("second|pw 1|true"));
+    }
+
+    // Logged out from the command menu, nothing is filled; after "ﾛｸﾞｲﾝ" it is.
+    void nothingWhileLoggedOut() {
+        // From the bottom: 終了, ﾊﾞｰｼﾞｮﾝ, ﾊﾟｽﾜｰﾄﾞ, ﾛｸﾞｱｳﾄ.
+        QVERIFY(Desktop::chooseFromMenu(3, {"Up", "Up", "Up", "Up", "Return"}));
+        const QString tab = openLoaded(page_);
+        QVERIFY(stays(tab, kEmpty));
+        QVERIFY(Desktop::clickIcon(1));
+        QTest::qWait(500);
+        QVERIFY2(!Desktop::menuOpen(), "the site menu opened while logged out");
+        // ﾊﾟｽﾜｰﾄﾞ is disabled and skipped: the third step up is ﾛｸﾞｲﾝ, which needs no password.
+        QVERIFY(Desktop::chooseFromMenu(3, {"Up", "Up", "Up", "Return"}));
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+    }
+
+    // With one minute set, the program logs out by itself between one and two minutes after the
+    // log-in; from then on a reload is not filled.
+    void automaticLogout() {
+        QVERIFY(launch(1));
+        QElapsedTimer sinceLogin;
+        sinceLogin.start();
+        const QString tab = openLoaded(page_);
+        QVERIFY(becomes(tab, kFilled));
+        bool loggedOut = false;
+        while (!loggedOut && sinceLogin.elapsed() < 150'000) {
+            harness_.navigate(tab, page_);
+            QVERIFY(ChromiumHarness::waitFor([&] { return harness_.loaded(tab); }, kFillWait));
+            loggedOut = !becomes(tab, kFilled, 4000);
+        }
+        QVERIFY2(loggedOut, "still logged in after 150 s");
+        QVERIFY2(sinceLogin.elapsed() > 55'000, "logged out before a minute had passed");
+        QVERIFY(Desktop::clickIcon(1));
+        QTest::qWait(500);
+        QVERIFY2(!Desktop::menuOpen(), "the site menu opens after the automatic log-out");
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDesktopFill)
+#include "desktop_fill.moc"
