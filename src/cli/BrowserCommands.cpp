@@ -14,6 +14,12 @@ namespace {
 
 const QString kBrowserOption = QStringLiteral("browser");
 
+// "1 site", "2 sites"; the same for other nouns with a plain plural.
+QString counted(qsizetype count, const QString& noun) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
+                                                    count == 1 ? QString() : QStringLiteral("s"));
+}
+
 const QString kCommonHelp = QStringLiteral(
     "  --browser PORT  the Chromium whose remote debugging listens on this loopback port;\n"
     "                  without it, the browser SIRANO itself starts (the DevToolsActivePort\n"
@@ -255,7 +261,8 @@ int captureCommand(const QStringList& args, const Io& io) {
         io.out << i << u'\t' << e.title << u'\t' << e.url << u'\t' << e.urlKeyword << u'\t'
                << e.fieldCount() << u'\n';
     }
-    io.err << QStringLiteral("captured %1 site(s) into %2\n").arg(after - before).arg(cl.dataFile);
+    io.err << QStringLiteral("captured %1 into %2\n")
+                  .arg(counted(after - before, QStringLiteral("site")), cl.dataFile);
     return exitcode::kOk;
 }
 
@@ -281,11 +288,11 @@ int fillCommand(const QStringList& args, const Io& io) {
     AppState state;
     logIn(state, cl.dataFile, io);
     if (index >= state.siteTable.siteCount())
-        throw CliError(exitcode::kFailure,
-                       QStringLiteral("There is no site %1: %2 holds %3 site(s).")
-                           .arg(index)
-                           .arg(cl.dataFile)
-                           .arg(state.siteTable.siteCount()));
+        throw CliError(
+            exitcode::kFailure,
+            QStringLiteral("There is no site %1: %2 holds %3.")
+                .arg(index)
+                .arg(cl.dataFile, counted(state.siteTable.siteCount(), QStringLiteral("site"))));
 
     const std::unique_ptr<Browser> browser = connect(cl);
     TracedBrowser traced(*browser);
@@ -296,10 +303,9 @@ int fillCommand(const QStringList& args, const Io& io) {
 
     for (const Trace::Write& w : traced.trace.writes) {
         if (w.result.failure)
-            io.out << QStringLiteral("stopped in window %1 (%2) after %3 field(s)\n")
+            io.out << QStringLiteral("stopped in window %1 (%2) after %3\n")
                           .arg(w.window)
-                          .arg(w.address)
-                          .arg(w.result.applied);
+                          .arg(w.address, counted(w.result.applied, QStringLiteral("field")));
         else if (w.result.hadForms)
             io.out << QStringLiteral("filled window %1 (%2)\n").arg(w.window).arg(w.address);
     }

@@ -15,6 +15,12 @@ const QString kJsonOption = QStringLiteral("json");
 const QString kForceOption = QStringLiteral("force");
 const QString kOutputOption = QStringLiteral("output");
 
+// "1 site", "2 sites"; the same for other nouns with a plain plural.
+QString counted(qsizetype count, const QString& noun) {
+    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
+                                                    count == 1 ? QString() : QStringLiteral("s"));
+}
+
 // One field of a tab-separated line: backslash, tab and line ends escaped, so one entry stays
 // one line.
 QString tsvField(const QString& text) {
@@ -70,7 +76,8 @@ int check(const QStringList& args, const Io& io) {
     const QString path = dataFilePath(parser);
     loadStore(state, path);
     warnIfOthersCanRead(path, io);
-    io.out << QStringLiteral("ok: %1 sites\n").arg(state.siteTable.siteCount());
+    io.out << QStringLiteral("ok: %1\n")
+                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")));
     return exitcode::kOk;
 }
 
@@ -263,8 +270,8 @@ int importStore(const QStringList& args, const Io& io) {
     state.settings = contents.settings;
     state.generator.reseedFromClock();
     saveStore(state, path);
-    io.out
-        << QStringLiteral("imported %1 sites into %2\n").arg(state.siteTable.siteCount()).arg(path);
+    io.out << QStringLiteral("imported %1 into %2\n")
+                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")), path);
     return exitcode::kOk;
 }
 

@@ -396,6 +396,40 @@ private Q_SLOTS:
         }
     }
 
+    // Counts read as English: "1 site", "2 sites".
+    void countsInWords_data() {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QString>("sites");
+        QTest::newRow("none") << 0 << "0 sites";
+        QTest::newRow("one") << 1 << "1 site";
+        QTest::newRow("two") << 2 << "2 sites";
+    }
+    void countsInWords() {
+        QFETCH(int, count);
+        QFETCH(QString, sites);
+        QJsonObject doc = fixtureDocument();
+        QJsonArray all = doc[QStringLiteral("sites")].toArray();
+        while (all.size() > count)
+            all.removeLast();
+        doc[QStringLiteral("sites")] = all;
+        const QString json = dir_.filePath(QStringLiteral("in.json"));
+        writeFile(json, QJsonDocument(doc).toJson());
+        QFile::remove(data_);
+
+        const Result imported =
+            run({QStringLiteral("import"), json, QStringLiteral("--data"), data_});
+        QCOMPARE(QString::fromUtf8(imported.out),
+                 QStringLiteral("imported %1 into %2\n").arg(sites, data_));
+        const Result checked = run({QStringLiteral("check"), QStringLiteral("--data"), data_});
+        QCOMPARE(QString::fromUtf8(checked.out), QStringLiteral("ok: %1\n").arg(sites));
+        const Result filled =
+            run({QStringLiteral("fill"), QStringLiteral("5"), QStringLiteral("--data"), data_},
+                "secret\n");
+        QCOMPARE(filled.exitCode, 1);
+        QVERIFY2(filled.err.contains(QStringLiteral("holds %1.").arg(sites).toUtf8()),
+                 filled.err.constData());
+    }
+
     void importOverADamagedFileIsRefused() {
         QFile::remove(data_);
         QFile::copy(kFixtures + QStringLiteral("bad/cut-inside-entry.dat"), data_);
@@ -444,7 +478,7 @@ private Q_SLOTS:
             << 1500 << 1024 << 1 << QString::fromLocal8Bit(std::strerror(EFBIG));
         QTest::newRow("no room for a larger file")
             << 20000 << 16384 << 1 << QString::fromLocal8Bit(std::strerror(EFBIG));
-        QTest::newRow("room enough") << 10 << 4096 << 0 << "imported 1 sites";
+        QTest::newRow("room enough") << 10 << 4096 << 0 << "imported 1 site into";
     }
     void importOnAFullDisk() {
         QFETCH(int, titleLength);
