@@ -43,8 +43,9 @@ QString locateDataFolder(const QString& executableFolder) {
 
 FolderInUse::FolderInUse(const QString& folder)
     : SiranoError(err::kPathFileAccess,
-                  QStringLiteral("SIRANO is running with the data folder %1. Quit it first: it "
-                                 "would overwrite the data file with its own copy.")
+                  QStringLiteral("SIRANO is running with the data folder %1 (or a sirano-cli "
+                                 "command is writing there). Quit it first: it would overwrite "
+                                 "the data file with its own copy.")
                       .arg(folder)) {}
 
 LockAttempt DataFolderLock::acquire(const QString& folder) {
