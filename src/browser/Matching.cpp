@@ -97,6 +97,12 @@ bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
     return locationUrl.startsWith(storedUrl, Qt::CaseInsensitive);
 }
 
+QString openableAddress(const QString& storedUrl) {
+    if (storedUrl.isEmpty() || schemePrefix(storedUrl) > 0)
+        return storedUrl;
+    return QStringLiteral("http://") + storedUrl;
+}
+
 bool keywordMatches(const QString& locationUrl, const QString& urlKeyword) {
     return urlKeyword.isEmpty() || locationUrl.contains(urlKeyword, Qt::CaseInsensitive);
 }

@@ -15,6 +15,11 @@ namespace sirano {
 //   end: never inside a path, query or fragment, nor as the front of a longer host.
 bool urlMatches(const QString& locationUrl, const QString& storedUrl);
 
+// The address a browser is asked to open for a stored one. One without a scheme
+// ("bank.example/login", as for urlMatches) is taken as http, as an address bar would: the
+// DevTools protocol, unlike a command line, opens it as nothing at all.
+QString openableAddress(const QString& storedUrl);
+
 // The further condition of the automatic fill: an empty keyword, or one the location contains
 // ignoring case.
 bool keywordMatches(const QString& locationUrl, const QString& urlKeyword);

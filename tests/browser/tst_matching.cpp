@@ -106,6 +106,28 @@ private Q_SLOTS:
         QCOMPARE(sirano::urlMatches(location, stored), matches);
     }
 
+    void openableAddress_data() {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("absolute") << "https://bank.example/login"
+                                  << "https://bank.example/login";
+        QTest::newRow("shortened") << "bank.example/login"
+                                   << "http://bank.example/login";
+        QTest::newRow("host and port") << "localhost:8080/login"
+                                       << "http://localhost:8080/login";
+        QTest::newRow("scheme in the query") << "bank.example/?next=https://x.example/"
+                                             << "http://bank.example/?next=https://x.example/";
+        QTest::newRow("local file") << "file:///home/u/a.html"
+                                    << "file:///home/u/a.html";
+        QTest::newRow("empty") << ""
+                               << "";
+    }
+    void openableAddress() {
+        QFETCH(QString, stored);
+        QFETCH(QString, opened);
+        QCOMPARE(sirano::openableAddress(stored), opened);
+    }
+
     void keywordMatches_data() {
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("keyword");

@@ -2,6 +2,7 @@
 
 #include "PageScripts.h"
 #include "PageTracker.h"
+#include "browser/Matching.h"
 
 #include <QJsonArray>
 #include <thread>
@@ -64,13 +65,13 @@ public:
         return observedUrl_;
     }
     int32_t hwnd() const override { return page_->hwnd; }
+    quint64 loadsStarted() const override { return core_->tracker.loadsStarted(*page_); }
 
     PageSnapshot readPage() override {
         const QJsonObject value = core_->evaluateInWorld(
             page_, QStringLiteral("Runtime.evaluate"),
             QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()}});
         return pagescripts::decodeSnapshot(value);
-    quint64 loadsStarted() const override { return core_->tracker.loadsStarted(*page_); }
     }
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
@@ -272,7 +273,8 @@ void ChromiumBrowser::Core::openAddress(const QString& url, bool replaceStartPag
                 startPages << page->targetId;
         }
     }
-    browserCall(QStringLiteral("Target.createTarget"), QJsonObject{{QStringLiteral("url"), url}});
+    browserCall(QStringLiteral("Target.createTarget"),
+                QJsonObject{{QStringLiteral("url"), openableAddress(url)}});
     for (const QString& target : startPages) {
         try {
             browserCall(QStringLiteral("Target.closeTarget"),
