@@ -190,8 +190,14 @@ StoreContents readDocument(const QString& file) {
     if (!f.open(QIODevice::ReadOnly))
         throw CliError(exitcode::kFailure,
                        QStringLiteral("Cannot read %1: %2.").arg(file, f.errorString()));
-    // Read one byte past the bound: a pipe has no size to ask first.
-    const QByteArray bytes = f.read(kMaxDocumentBytes + 1);
+    // Up to one byte past the bound: a pipe has no size to ask first, and may answer in parts.
+    QByteArray bytes;
+    while (bytes.size() <= kMaxDocumentBytes) {
+        const QByteArray part = f.read(kMaxDocumentBytes + 1 - bytes.size());
+        if (part.isEmpty())
+            break;
+        bytes += part;
+    }
     if (f.error() != QFileDevice::NoError)
         throw CliError(exitcode::kFailure,
                        QStringLiteral("Cannot read %1: %2.").arg(file, f.errorString()));
