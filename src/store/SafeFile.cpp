@@ -99,7 +99,9 @@ QString writeTarget(const QString& path) {
 
 std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByteArray& bytes,
                                                 ExistingFile existing) {
-    const QByteArray target = QFile::encodeName(writeTarget(path));
+    // A name that must not exist is never followed: any link there is an existing file.
+    const QByteArray target =
+        QFile::encodeName(existing == ExistingFile::Replace ? writeTarget(path) : path);
     QByteArray pattern = target + ".XXXXXX";
     Descriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0)
@@ -116,20 +118,27 @@ std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByte
     if (fd.close() != 0)
         return failure("closing the temporary file failed", errno);
 
-    if (existing == ExistingFile::Replace) {
-        if (::rename(temporary.get(), target.constData()) != 0)
-            return failure("renaming the temporary file over the file failed", errno);
-        temporary.release();
-    } else {
-        // A link, unlike a rename, refuses a name that exists, at the moment it is made.
-        if (::link(temporary.get(), target.constData()) != 0) {
+    if (existing == ExistingFile::Keep) {
+        // Claims the name first, at one moment that refuses an existing file; the rename then
+        // replaces only that empty claim. (A hard link would do it in one step, but not on every
+        // file system a backup goes to.)
+        const int claim =
+            ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (claim < 0) {
             const int error = errno;
             if (error == EEXIST)
                 return WriteFailure{QStringLiteral("the file exists"), true};
-            return failure("the file cannot be created from the temporary file", error);
+            return failure("the file cannot be created", error);
         }
-        // temporary's destructor removes the temporary name; the file keeps the other.
+        ::close(claim);
     }
+    if (::rename(temporary.get(), target.constData()) != 0) {
+        const int error = errno;
+        if (existing == ExistingFile::Keep)
+            ::unlink(target.constData());
+        return failure("renaming the temporary file over the file failed", error);
+    }
+    temporary.release();
     syncFolder(target);
     return std::nullopt;
 }

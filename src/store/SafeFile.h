@@ -19,9 +19,11 @@ struct WriteFailure {
 // Writes bytes to path through a temporary file "<path>.XXXXXX" in the same folder: every byte
 // written, synced to disk, then renamed over path. Any failure removes the temporary file and
 // leaves path as it was; a kill leaves at most the temporary file (see removeStaleTemporaries).
-// The result has mode 0600 whatever the umask or the mode of the file it replaces. A symbolic
-// link at path is followed: its target is replaced. With ExistingFile::Keep an existing path is
-// never replaced, also when it appears while the bytes are written.
+// The result has mode 0600 whatever the umask or the mode of the file it replaces. With
+// ExistingFile::Replace a symbolic link at path is followed: its target is replaced. With
+// ExistingFile::Keep anything at path (a symbolic link too) is never replaced, also when it
+// appears while the bytes are written; a kill between claiming the name and the rename leaves an
+// empty file there.
 [[nodiscard]] std::optional<WriteFailure> writeFileAtomically(
     const QString& path, const QByteArray& bytes, ExistingFile existing = ExistingFile::Replace);
 

@@ -582,31 +582,38 @@ private Q_SLOTS:
     }
 
     void exportToAFile_data() {
-        QTest::addColumn<bool>("existing");
+        QTest::addColumn<QString>("existing");  // what is at FILE before: "", "file" or "link"
         QTest::addColumn<QStringList>("options");
         QTest::addColumn<QByteArray>("input");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("new file") << false << QStringList{} << QByteArray("secret\n") << 0
+        QTest::newRow("new file") << "" << QStringList{} << QByteArray("secret\n") << 0
                                   << "exported 3 sites to";
         QTest::newRow("existing file")
-            << true << QStringList{} << QByteArray("secret\n") << 3 << "give --force";
+            << "file" << QStringList{} << QByteArray("secret\n") << 3 << "give --force";
         QTest::newRow("existing file, --force")
-            << true << QStringList{"--force"} << QByteArray("secret\n") << 0 << "exported 3 sites";
+            << "file" << QStringList{"--force"} << QByteArray("secret\n") << 0
+            << "exported 3 sites";
+        QTest::newRow("link to nowhere")
+            << "link" << QStringList{} << QByteArray("secret\n") << 3 << "give --force";
         QTest::newRow("wrong password")
-            << false << QStringList{} << QByteArray("nope\n") << 2 << "wrong";
+            << "" << QStringList{} << QByteArray("nope\n") << 2 << "wrong";
     }
     void exportToAFile() {
-        QFETCH(bool, existing);
+        QFETCH(QString, existing);
         QFETCH(QStringList, options);
         QFETCH(QByteArray, input);
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         const QString output = dir_.filePath(QStringLiteral("backup.json"));
+        const QString nowhere = dir_.filePath(QStringLiteral("nowhere.json"));
         QFile::remove(output);
-        if (existing) {
+        QFile::remove(nowhere);
+        if (existing == QLatin1String("file")) {
             writeFile(output, "keep me");
             ::chmod(QFile::encodeName(output).constData(), 0644);
+        } else if (existing == QLatin1String("link")) {
+            QVERIFY(QFile::link(nowhere, output));
         }
         const mode_t oldMask = ::umask(0);
         const Result r = run(QStringList{QStringLiteral("export"), QStringLiteral("--output"),
@@ -621,12 +628,16 @@ private Q_SLOTS:
             QCOMPARE(QJsonDocument::fromJson(readAll(output)).object(), fixtureDocument());
             QCOMPARE(modeOf(output), mode_t{0600});
             QVERIFY(!r.out.contains("alice"));  // no value on stdout
-        } else if (existing) {
+        } else if (existing == QLatin1String("file")) {
             QCOMPARE(readAll(output), QByteArray("keep me"));
+        } else if (existing == QLatin1String("link")) {
+            QVERIFY(QFileInfo(output).isSymLink());
+            QVERIFY(!QFileInfo::exists(nowhere));
         } else {
             QVERIFY(!QFile::exists(output));
         }
         QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral("backup.json.*")}), QStringList{});
+        QFile::remove(output);
     }
 
     void exportNeverOverwritesTheDataFile() {
