@@ -180,8 +180,8 @@ int exportStore(const QStringList& args, const Io& io) {
     }
     const QString output = parser.value(kOutputOption);
     writeExport(output, path, json, parser.isSet(kForceOption));
-    io.out
-        << QStringLiteral("exported %1 sites to %2\n").arg(state.siteTable.siteCount()).arg(output);
+    io.out << QStringLiteral("exported %1 to %2\n")
+                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")), output);
     return exitcode::kOk;
 }
 
