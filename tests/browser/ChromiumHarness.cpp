@@ -215,22 +215,29 @@ bool ChromiumHarness::prepareTest(QString* why) {
 }
 
 void ChromiumHarness::resetTabs() {
-    const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
-                                   .value(QLatin1String("targetInfos"))
-                                   .toArray();
     const QString keep = openTab(QStringLiteral("about:blank"));
-    for (const QJsonValue& t : targets) {
-        const QJsonObject info = t.toObject();
-        const QString id = info.value(QLatin1String("targetId")).toString();
-        if (info.value(QLatin1String("type")).toString() != QLatin1String("page") || id == keep)
-            continue;
-        try {
-            closeTab(id);
-        } catch (const std::runtime_error&) {
-            // closed by itself meanwhile
+    // Until no other page is listed: a closed tab goes a moment after its answer, and the first
+    // tab of a browser just started may be listed only a moment after its port.
+    waitFor([&] {
+        const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
+                                       .value(QLatin1String("targetInfos"))
+                                       .toArray();
+        bool alone = true;
+        for (const QJsonValue& t : targets) {
+            const QJsonObject info = t.toObject();
+            const QString id = info.value(QLatin1String("targetId")).toString();
+            if (info.value(QLatin1String("type")).toString() != QLatin1String("page") || id == keep)
+                continue;
+            alone = false;
+            try {
+                closeTab(id);
+            } catch (const std::runtime_error&) {
+                // closing already
+            }
         }
-    }
-    // Answered by the committed document: a command waits while the tab's navigation is pending.
+        return alone;
+    });
+    // Answered by the committed document: a navigation still pending holds the command.
     waitFor([&] {
         return evaluate(keep, QStringLiteral("document.readyState")).toString() ==
                QLatin1String("complete");
