@@ -21,5 +21,7 @@ struct Command {
 QList<Command> storeCommands();
 // windows, capture, fill (BrowserCommands.cpp).
 QList<Command> browserCommands();
+// autostart, browser (DesktopCommands.cpp).
+QList<Command> desktopCommands();
 
 }  // namespace sirano::cli

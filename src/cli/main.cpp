@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     const Io io{out, err, readTerminalPassword};
-    const QList<Command> commands = storeCommands() + browserCommands();
+    const QList<Command> commands = storeCommands() + browserCommands() + desktopCommands();
 
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {

@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """Draws the two 32x32, 16-colour tray icons as XPM: a grey floppy disk seen from its label side
-(logged in) and from its hub side (logged out). Run from this folder to regenerate them."""
+(logged in) and from its hub side (logged out); the same two as PNG for the icon theme; and the
+application icon, the label side as SVG. Run from this folder to regenerate them."""
+
+import struct
+import zlib
 
 PALETTE = {
     ' ': 'None',     # transparent
@@ -101,5 +105,43 @@ def write_xpm(name, img):
         f.write('\n'.join(lines) + '\n};\n')
 
 
+def write_png(name, img):
+    def chunk(kind, data):
+        body = kind + data
+        return struct.pack('>I', len(data)) + body + struct.pack('>I', zlib.crc32(body))
+
+    raw = b''
+    for row in img:
+        raw += b'\0'  # no filter
+        for c in row:
+            colour = PALETTE[c]
+            raw += bytes(4) if colour == 'None' else bytes.fromhex(colour[1:]) + b'\xff'
+    with open(name, 'wb') as f:
+        f.write(b'\x89PNG\r\n\x1a\n')
+        f.write(chunk(b'IHDR', struct.pack('>IIBBBBB', 32, 32, 8, 6, 0, 0, 0)))
+        f.write(chunk(b'IDAT', zlib.compress(raw, 9)))
+        f.write(chunk(b'IEND', b''))
+
+
+# The label side again, drawn with shapes so that it stays sharp at any size; the same colours.
+SVG = '''<?xml version="1.0" encoding="UTF-8"?>
+<svg xmlns="http://www.w3.org/2000/svg" width="64" height="64" viewBox="0 0 64 64">
+  <path d="M5 5 H51 L59 13 V59 H5 Z" fill="#8C8C8C" stroke="#202020" stroke-width="2"
+        stroke-linejoin="round"/>
+  <path d="M7 57 V7 H50" fill="none" stroke="#B0B0B0" stroke-width="2"/>
+  <path d="M7 57 H57 V14" fill="none" stroke="#646464" stroke-width="2"/>
+  <rect x="18" y="5" width="27" height="20" fill="#D0D0D8" stroke="#808088" stroke-width="1.5"/>
+  <rect x="32" y="9" width="7" height="12" fill="#3C3C44"/>
+  <rect x="12" y="30" width="40" height="27" rx="1.5" fill="#F8F8F8" stroke="#646464"/>
+  <path d="M16 37 H48 M16 43 H48 M16 49 H48" stroke="#5068A8" stroke-width="2"/>
+  <rect x="8" y="53" width="2" height="2" fill="#202020"/>
+  <rect x="54" y="53" width="2" height="2" fill="#202020"/>
+</svg>
+'''
+
 write_xpm('loggedin.xpm', label_side())
 write_xpm('loggedout.xpm', hub_side())
+write_png('sirano-32.png', label_side())
+write_png('sirano-logged-out-32.png', hub_side())
+with open('sirano.svg', 'w') as f:
+    f.write(SVG)

@@ -1,0 +1,244 @@
+// autostart and browser: SIRANO on the desktop, its start with the session and its own Chromium.
+#include "Commands.h"
+#include "browser/devtools/ChromiumBrowser.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+
+namespace sirano::cli {
+namespace {
+
+const QString kAutostartFileName = QStringLiteral("sirano.desktop");
+
+// $XDG_CONFIG_HOME/autostart; a relative XDG_CONFIG_HOME is to be ignored, as XDG says.
+QString autostartFolder() {
+    QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (config.isEmpty() || QDir::isRelativePath(config)) {
+        const QString home = QDir::homePath();
+        if (home.isEmpty() || home == QDir::rootPath())
+            throw CliError(exitcode::kFailure,
+                           QStringLiteral("No home folder: set HOME or XDG_CONFIG_HOME."));
+        config = QDir(home).filePath(QStringLiteral(".config"));
+    }
+    return QDir(config).filePath(QStringLiteral("autostart"));
+}
+
+// A build keeps CMake's bookkeeping beside every program it makes.
+bool isBuildProgram(const QString& program) {
+    return QFileInfo(QFileInfo(program).dir().filePath(QStringLiteral("CMakeFiles"))).isDir();
+}
+
+QString describeProgram(const QString& program) {
+    return isBuildProgram(program) ? QStringLiteral("%1 (a build's program)").arg(program)
+                                   : QStringLiteral("%1 (the installed program)").arg(program);
+}
+
+// The tray program that belongs to this sirano-cli: beside it once installed (or copied for
+// portable use), in the sibling target folder of a build.
+QString trayProgram() {
+    const QDir here(QCoreApplication::applicationDirPath());
+    const QStringList candidates{here.filePath(QStringLiteral("sirano")),
+                                 here.filePath(QStringLiteral("../shell/sirano"))};
+    for (const QString& candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile() && info.isExecutable() &&
+            (candidate == candidates.constFirst() || isBuildProgram(candidate)))
+            return info.canonicalFilePath();
+    }
+    throw CliError(exitcode::kFailure,
+                   QStringLiteral("The tray program 'sirano' is neither beside sirano-cli (%1) "
+                                  "nor in this build.")
+                       .arg(here.path()));
+}
+
+// An Exec key's value: the program as one argument, quoted where the desktop entry rules ask,
+// then escaped as every string value is.
+QString execValue(const QString& program) {
+    QString quoted = program;
+    quoted.replace(u'%', QStringLiteral("%%"));
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    if (std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); })) {
+        QString inner;
+        for (const QChar c : std::as_const(quoted)) {
+            if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
+                inner += u'\\';
+            inner += c;
+        }
+        quoted = u'"' + inner + u'"';
+    }
+    quoted.replace(u'\\', QStringLiteral("\\\\"));
+    return quoted;
+}
+
+// The program an autostart file's Exec names, undoing execValue(); empty when there is none.
+QString execProgram(const QByteArray& desktopFile) {
+    for (const QByteArray& rawLine : desktopFile.split('\n')) {
+        const QString line = QString::fromUtf8(rawLine).trimmed();
+        if (!line.startsWith(QLatin1String("Exec=")))
+            continue;
+        QString value;
+        const QString escaped = line.mid(5);
+        for (qsizetype i = 0; i < escaped.size(); ++i) {
+            if (escaped[i] == u'\\' && i + 1 < escaped.size() && escaped[i + 1] == u'\\')
+                ++i;
+            value += escaped[i];
+        }
+        if (!value.startsWith(u'"'))
+            return value.section(u' ', 0, 0).replace(QStringLiteral("%%"), QStringLiteral("%"));
+        QString program;
+        for (qsizetype i = 1; i < value.size() && value[i] != u'"'; ++i) {
+            if (value[i] == u'\\' && i + 1 < value.size())
+                ++i;
+            program += value[i];
+        }
+        return program.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    }
+    return {};
+}
+
+int autostartCommand(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
+                                        QStringLiteral("This help.")));
+    parseOrThrow(parser, QStringLiteral("autostart"), args, 0, 1);
+    const QString path = QDir(autostartFolder()).filePath(kAutostartFileName);
+    if (wantsHelp(parser)) {
+        io.out << QStringLiteral(
+                      "Usage: sirano-cli autostart on|off|status\n\n"
+                      "Whether the desktop starts the tray program with your session (XDG "
+                      "autostart):\n"
+                      "  on      writes %1,\n"
+                      "          which starts the 'sirano' beside this sirano-cli (installed), or\n"
+                      "          the one of this build when run from a build folder\n"
+                      "  off     removes that file\n"
+                      "  status  says whether it is on, and which program it starts\n\n")
+                      .arg(path)
+               << exitCodesHelp();
+        return exitcode::kOk;
+    }
+    const QStringList positional = parser.positionalArguments();
+    const QString action = positional.value(0);
+    if (action == QLatin1String("on")) {
+        const QString program = trayProgram();
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            throw CliError(
+                exitcode::kFailure,
+                QStringLiteral("Cannot create the folder %1.").arg(QFileInfo(path).absolutePath()));
+        QSaveFile file(path);
+        const QByteArray text = QStringLiteral(
+                                    "[Desktop Entry]\n"
+                                    "Type=Application\n"
+                                    "Name=SIRANO\n"
+                                    "Comment=Fills in your log-in forms\n"
+                                    "Exec=%1\n"
+                                    "Icon=sirano\n"
+                                    "Terminal=false\n"
+                                    "X-GNOME-Autostart-enabled=true\n")
+                                    .arg(execValue(program))
+                                    .toUtf8();
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
+            throw CliError(exitcode::kFailure,
+                           QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
+        io.out
+            << QStringLiteral("autostart on: %1 starts %2\n").arg(path, describeProgram(program));
+        return exitcode::kOk;
+    }
+    if (action == QLatin1String("off")) {
+        QFile file(path);
+        if (!file.exists()) {
+            io.out << QStringLiteral("autostart off (it was off)\n");
+        } else if (!file.remove()) {
+            throw CliError(exitcode::kFailure,
+                           QStringLiteral("Cannot remove %1: %2").arg(path, file.errorString()));
+        } else {
+            io.out << QStringLiteral("autostart off: %1 removed\n").arg(path);
+        }
+        return exitcode::kOk;
+    }
+    if (action == QLatin1String("status")) {
+        QFile file(path);
+        if (!file.exists()) {
+            io.out << QStringLiteral("autostart off\n");
+            return exitcode::kOk;
+        }
+        if (!file.open(QIODevice::ReadOnly))
+            throw CliError(exitcode::kFailure,
+                           QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
+        const QString program = execProgram(file.read(64 * 1024));
+        io.out << QStringLiteral("autostart on: %1 starts %2\n")
+                      .arg(path, program.isEmpty() ? QStringLiteral("nothing (no Exec line)")
+                                                   : describeProgram(program));
+        if (!program.isEmpty() && !QFileInfo(program).isExecutable())
+            io.err << QStringLiteral(
+                          "sirano-cli: warning: %1 does not exist or cannot run; "
+                          "'sirano-cli autostart on' points it at this one.\n")
+                          .arg(program);
+        return exitcode::kOk;
+    }
+    throw CliError(exitcode::kUsage,
+                   (action.isEmpty()
+                        ? QStringLiteral("autostart: say on, off or status.")
+                        : QStringLiteral("autostart: '%1' is not on, off or status.").arg(action)) +
+                       QStringLiteral("\nTry 'sirano-cli autostart --help'."));
+}
+
+int browserCommand(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parseOrThrow(parser, QStringLiteral("browser"), args, 0, 1);
+    if (wantsHelp(parser)) {
+        io.out
+            << QStringLiteral(
+                   "Usage: sirano-cli browser [URL] [--data FILE]\n\n"
+                   "Starts SIRANO's own Chromium (the profile \"browser\" beside the data file,\n"
+                   "with its debugging port) as the tray program does, and opens URL in it, or\n"
+                   "a new tab without URL. When that browser already runs, the tab opens in it.\n"
+                   "The address is opened through the browser's debugging connection, never\n"
+                   "put on its command line.\n\n"
+                   "Options:\n"
+                   "  --data FILE  the data file; without it, SIRANO.DAT beside sirano-cli when\n"
+                   "               there is one, else ~/.local/share/sirano/SIRANO.DAT\n"
+                   "  -h, --help   this help\n\n")
+            << exitCodesHelp();
+        return exitcode::kOk;
+    }
+    const QString url = parser.positionalArguments().value(0, QStringLiteral("chrome://newtab/"));
+    const QString folder = QFileInfo(dataFilePath(parser)).absolutePath();
+    try {
+        // The per-user folder is made as the tray program makes it, before Chromium fills it.
+        if (!QFileInfo::exists(folder) && folder == perUserDataFolder())
+            createDataFolder(folder);
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+    ChromiumBrowser::Options options;
+    options.profileFolder = QDir(folder).filePath(QLatin1String(kBrowserProfileName));
+    ChromiumBrowser browser(std::move(options));
+    browser.openInNewBrowser(url);
+    if (browser.lastStartedPid() > 0)
+        io.out << QStringLiteral("started Chromium (process %1) on %2 and opened %3\n")
+                      .arg(browser.lastStartedPid())
+                      .arg(QDir(folder).filePath(QLatin1String(kBrowserProfileName)), url);
+    else
+        io.out << QStringLiteral("opened %1 in the running browser\n").arg(url);
+    return exitcode::kOk;
+}
+
+}  // namespace
+
+QList<Command> desktopCommands() {
+    return {
+        {QStringLiteral("autostart"),
+         QStringLiteral("on|off|status: start the tray program with the desktop session"),
+         autostartCommand},
+        {QStringLiteral("browser"),
+         QStringLiteral("start SIRANO's Chromium, or open URL (or a new tab) in it"),
+         browserCommand},
+    };
+}
+
+}  // namespace sirano::cli
