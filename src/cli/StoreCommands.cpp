@@ -135,7 +135,8 @@ void writeExport(const QString& file, const QString& dataFile, const QByteArray&
                        QStringLiteral("%1 exists; give --force to replace it.").arg(file));
     if (failed)
         throw CliError(exitcode::kFailure,
-                       QStringLiteral("Cannot write %1: %2.").arg(file, failed->reason));
+                       QStringLiteral("Cannot write %1: %2.")
+                           .arg(file, reasonText(failed->reason, Language::English)));
 }
 
 int exportStore(const QStringList& args, const Io& io) {

@@ -28,15 +28,31 @@ std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
     QString folder;
     try {
         folder = locateDataFolder(executableFolder);
-    } catch (const SiranoError& e) {
+    } catch (const DataFolderError& e) {
         return refuse(exitstatus::kNoDataFolder,
-                      QStringLiteral("データフォルダを用意できません。\n%1").arg(e.message()));
+                      QStringLiteral("データフォルダを用意できません。\n\nフォルダ: %1\n理由: %2")
+                          .arg(e.folder().isEmpty() ? QStringLiteral("-")
+                                                    : QDir::toNativeSeparators(e.folder()),
+                               e.reasonText(Language::Japanese)));
     }
-    lock_ = DataFolderLock::tryAcquire(folder);
-    if (!lock_)
-        return refuse(exitstatus::kAlreadyRunning,
-                      QStringLiteral("SIRANO は既に起動しています。\nデータフォルダ: %1")
-                          .arg(QDir::toNativeSeparators(folder)));
+    LockAttempt attempt = DataFolderLock::acquire(folder);
+    switch (attempt.outcome) {
+        case LockAttempt::Outcome::Taken:
+            lock_ = std::move(attempt.lock);
+            break;
+        case LockAttempt::Outcome::HeldByLiveProcess:
+            return refuse(exitstatus::kAlreadyRunning,
+                          QStringLiteral("SIRANO は既に起動しています。\nデータフォルダ: %1")
+                              .arg(QDir::toNativeSeparators(folder)));
+        case LockAttempt::Outcome::CannotWrite:
+            // Not a second copy: a read-only folder or a full disk, which the user can mend.
+            return refuse(exitstatus::kNoDataFolder,
+                          QStringLiteral("データフォルダにロックファイルを作成できません。\n\n"
+                                         "ファイル: %1\n理由: %2")
+                              .arg(QDir::toNativeSeparators(
+                                       QDir(folder).filePath(QLatin1String(kLockFileName))),
+                                   reasonText(attempt.reason, Language::Japanese)));
+    }
     state_.dataFolder = folder;
     state_.dataFilePath = QDir(folder).filePath(QLatin1String(kDataFileName));
 
@@ -52,7 +68,8 @@ std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
                 QStringLiteral("データファイルを読み込めません。ファイルは変更していません。"
                                "\n\nファイル: %1\n位置: %2\n理由: %3")
                     .arg(QDir::toNativeSeparators(e.file()),
-                         where.isEmpty() ? QStringLiteral("-") : where, e.reason()));
+                         where.isEmpty() ? QStringLiteral("-") : where,
+                         e.reasonText(Language::Japanese)));
         }
         if (state_.settings.autoLoginAtStart != 0) {
             login();

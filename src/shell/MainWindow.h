@@ -23,7 +23,7 @@ namespace exitstatus {
 inline constexpr int kDataFileUnreadable = 1;
 inline constexpr int kAlreadyRunning = 2;
 inline constexpr int kNoTray = 3;
-inline constexpr int kNoDataFolder = 4;
+inline constexpr int kNoDataFolder = 4;  // or its lock file cannot be made
 }  // namespace exitstatus
 
 // What the hidden window asks of the widget world.

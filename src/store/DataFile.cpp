@@ -26,41 +26,36 @@ const QString kBlankPassphrase = QStringLiteral("Blank Passphrase!");
 constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
 constexpr qsizetype kUtf8BomLength = 3;
 
-QString loadMessage(const QString& file, int line, int position, const QString& reason) {
+QString loadMessage(const QString& file, int line, int position, const Reason& reason) {
     QString where;
     if (line > 0 && position > 0)
         where = QStringLiteral(" (line %1, value %2)").arg(line).arg(position);
     else if (line > 0)
         where = QStringLiteral(" (line %1)").arg(line);
-    return QStringLiteral("The data file %1 cannot be loaded%2: %3.").arg(file, where, reason);
+    return QStringLiteral("The data file %1 cannot be loaded%2: %3.")
+        .arg(file, where, reasonText(reason, Language::English));
 }
 
-// A value as it appears in an error message: quoted, cut short when long.
+QString saveMessage(const QString& file, const Reason& reason, bool unchanged) {
+    const QString why = reasonText(reason, Language::English);
+    if (file.isEmpty())
+        return why.left(1).toUpper() + why.mid(1) + QLatin1Char('.');
+    return QStringLiteral("The data file %1 cannot be saved: %2.%3")
+        .arg(file, why, unchanged ? QStringLiteral(" The file is unchanged.") : QString());
+}
+
+// A value as a reason shows it: cut short when long, line ends visible.
 QString shown(const QString& value) {
     constexpr qsizetype kMax = 40;
     QString v = value.size() > kMax ? value.left(kMax) + QStringLiteral("...") : value;
     v.replace(QLatin1Char('\r'), QStringLiteral("\\r"))
         .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
-    return QLatin1Char('"') + v + QLatin1Char('"');
+    return v;
 }
 
-// Names a value for a message; the text is built only when a message needs it.
-struct What {
-    const char* name;
-    int entry = -1;
-    int field = -1;
-
-    QString text() const {
-        if (entry < 0)
-            return QStringLiteral("the %1").arg(QLatin1String(name));
-        if (field < 0)
-            return QStringLiteral("the %1 of entry %2").arg(QLatin1String(name)).arg(entry);
-        return QStringLiteral("the %1 of field %2 of entry %3")
-            .arg(QLatin1String(name))
-            .arg(field)
-            .arg(entry);
-    }
-};
+using What = ValueName;
+using WhatKind = ValueName::Kind;
+using Why = Reason::Kind;
 
 // A value as read: a view into the file's bytes, or its own copy when doubled quotes were undone.
 struct Value {
@@ -83,9 +78,8 @@ public:
     // what names the expected value, for the message when the file ends before it.
     Value next(const What& what) {
         if (atEnd())
-            throw LoadError(
-                err::kInputPastEnd, file_, line_, valueInLine_ + 1,
-                QStringLiteral("the file ends where %1 should follow").arg(what.text()));
+            throw LoadError(err::kInputPastEnd, file_, line_, valueInLine_ + 1,
+                            Reason{Why::EndsEarly, what});
         Value v;
         v.line = line_;
         v.position = ++valueInLine_;
@@ -122,8 +116,7 @@ public:
             n = -n;
         if (n < INT16_MIN || n > INT16_MAX)
             throw LoadError(err::kOverflow, file_, v.line, v.position,
-                            QStringLiteral("%1 %2 is outside -32768 to 32767")
-                                .arg(what.text(), shown(text(v))));
+                            Reason{Why::NumberOutOfRange, what, shown(text(v))});
         return static_cast<int16_t>(n);
     }
 
@@ -132,9 +125,8 @@ public:
 
 private:
     LoadError notNumber(const Value& v, const What& what) const {
-        return LoadError(
-            err::kTypeMismatch, file_, v.line, v.position,
-            QStringLiteral("%1 %2 is not a whole number").arg(what.text(), shown(text(v))));
+        return LoadError(err::kTypeMismatch, file_, v.line, v.position,
+                         Reason{Why::NotWholeNumber, what, shown(text(v))});
     }
 
     void skipBlanks() {
@@ -158,8 +150,7 @@ private:
             const QByteArrayView run(data_ + start, pos_ - start);
             if (pos_ == size_)
                 throw LoadError(err::kInputPastEnd, file_, v.line, v.position,
-                                QStringLiteral("the text value that starts here is never closed by "
-                                               "a double quote"));
+                                Reason{Why::UnclosedText});
             ++pos_;
             const bool doubled = pos_ < size_ && data_[pos_] == '"';
             if (!doubled && !copied) {
@@ -202,10 +193,10 @@ private:
             valueInLine_ = 0;
         } else {
             throw LoadError(err::kBadFileFormat, file_, v.line, v.position,
-                            QStringLiteral("the text value is followed by %1 instead of a comma or "
-                                           "the end of the line")
-                                .arg(shown(text(QByteArrayView(
-                                    data_ + pos_, std::min<qsizetype>(10, size_ - pos_))))));
+                            Reason{Why::TextFollowedBy,
+                                   {},
+                                   shown(text(QByteArrayView(
+                                       data_ + pos_, std::min<qsizetype>(10, size_ - pos_))))});
         }
     }
 
@@ -222,17 +213,13 @@ Settings settingsFromHeader(const QString& h, const Value& header, const Reader&
     const qsizetype length = h.size();
     if (length < 4)
         throw LoadError(err::kInvalidArgument, reader.file(), header.line, header.position,
-                        QStringLiteral("the header decodes to %1 characters, too few to hold the "
-                                       "settings (at least 4)")
-                            .arg(length));
+                        Reason{Why::HeaderTooShort, {}, {}, length});
     Settings s;
     s.autoLoginAtStart = static_cast<int16_t>(std::nearbyint(numericValue(h.mid(length - 4, 1))));
     const double minutes = std::nearbyint(numericValue(h.right(3)));
     if (!(minutes >= 0 && minutes <= 999))
         throw LoadError(err::kBadFileFormat, reader.file(), header.line, header.position,
-                        QStringLiteral("the automatic log-out minutes in the header, %1, are not a "
-                                       "number from 0 to 999")
-                            .arg(shown(h.right(3))));
+                        Reason{Why::HeaderMinutes, {}, shown(h.right(3))});
     s.autoLogoutMinutes = static_cast<int16_t>(minutes);
     s.masterPassword = h.left(length - 4);
     if (s.masterPassword == kBlankPassphrase)
@@ -336,21 +323,20 @@ QString systemError(int error) {
     return QString::fromLocal8Bit(std::strerror(error));
 }
 
-[[noreturn]] void saveFailed(const QString& path, const QString& reason, bool existed) {
-    throw SiranoError(
-        err::kPathFileAccess,
-        QStringLiteral("The data file %1 cannot be saved: %2.%3")
-            .arg(path, reason, existed ? QStringLiteral(" The file is unchanged.") : QString()));
-}
-
 }  // namespace
 
-LoadError::LoadError(int number, QString file, int line, int position, QString reason)
+LoadError::LoadError(int number, QString file, int line, int position, Reason reason)
     : SiranoError(number, loadMessage(file, line, position, reason)),
       file_(std::move(file)),
       line_(line),
       position_(position),
       reason_(std::move(reason)) {}
+
+SaveError::SaveError(int number, QString file, Reason reason, bool fileUnchanged)
+    : SiranoError(number, saveMessage(file, reason, fileUnchanged)),
+      file_(std::move(file)),
+      reason_(std::move(reason)),
+      fileUnchanged_(fileUnchanged) {}
 
 namespace {
 
@@ -379,30 +365,26 @@ QByteArray readDataFile(const QString& path) {
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT)
-            throw LoadError(err::kFileNotFound, path, 0, 0,
-                            QStringLiteral("the file does not exist"));
-        throw LoadError(
-            err::kPathFileAccess, path, 0, 0,
-            QStringLiteral("it cannot be opened for reading (%1)").arg(systemError(error)));
+            throw LoadError(err::kFileNotFound, path, 0, 0, Reason{Why::FileMissing});
+        throw LoadError(err::kPathFileAccess, path, 0, 0,
+                        Reason{Why::CannotOpen, {}, systemError(error)});
     }
     QFile file;
     if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
-        throw LoadError(
-            err::kPathFileAccess, path, 0, 0,
-            QStringLiteral("it cannot be opened for reading (%1)").arg(file.errorString()));
+        throw LoadError(err::kPathFileAccess, path, 0, 0,
+                        Reason{Why::CannotOpen, {}, file.errorString()});
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         throw LoadError(err::kPathFileAccess, path, 0, 0,
-                        QStringLiteral("it cannot be read (%1)").arg(systemError(errno)));
+                        Reason{Why::CannotRead, {}, systemError(errno)});
     if (!S_ISREG(st.st_mode))
-        throw LoadError(err::kPathFileAccess, path, 0, 0,
-                        QStringLiteral("it is not a regular file"));
+        throw LoadError(err::kPathFileAccess, path, 0, 0, Reason{Why::NotRegularFile});
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw LoadError(err::kPathFileAccess, path, 0, 0,
-                        QStringLiteral("it cannot be read (%1)").arg(file.errorString()));
+                        Reason{Why::CannotRead, {}, file.errorString()});
     return bytes;
 }
 
@@ -432,13 +414,12 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
     const bool utf8 = bytes.startsWith(kUtf8Bom);
     Reader reader(QByteArrayView(bytes).sliced(utf8 ? kUtf8BomLength : 0), utf8, fileName);
     if (reader.atEnd())
-        throw LoadError(err::kInputPastEnd, fileName, 1, 0,
-                        QStringLiteral("the file is empty; it should begin with its header"));
+        throw LoadError(err::kInputPastEnd, fileName, 1, 0, Reason{Why::EmptyFile});
 
-    const Value header = reader.next(What{"header"});
+    const Value header = reader.next(What{WhatKind::Header});
     if (header.bytes.isEmpty())
         throw LoadError(err::kInvalidArgument, fileName, header.line, header.position,
-                        QStringLiteral("the header is empty; it should hold the stored settings"));
+                        Reason{Why::EmptyHeader});
     const QString h = decodeTextBytes(gen, header.bytes);
 
     StoreContents contents;
@@ -448,40 +429,39 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
         const int i = table.siteCount();
         if (i >= kTableSlots)
             throw LoadError(err::kSubscriptOutOfRange, fileName, reader.line(), 0,
-                            QStringLiteral("the file holds more than %1 entries").arg(kTableSlots));
-        const auto entryWhat = [i](const char* name) { return What{name, i}; };
-        const auto fieldWhat = [i](const char* name, int j) { return What{name, i, j}; };
+                            Reason{Why::TooManyEntries, {}, {}, kTableSlots});
+        const auto entryWhat = [i](WhatKind name) { return What{name, i}; };
+        const auto fieldWhat = [i](WhatKind name, int j) { return What{name, i, j}; };
         SiteEntry e;
-        e.title = reader.text(reader.next(entryWhat("title")));
-        const Value countValue = reader.next(entryWhat("field count"));
-        const int16_t fieldCount = reader.number(countValue, entryWhat("field count"));
+        e.title = reader.text(reader.next(entryWhat(WhatKind::Title)));
+        const Value countValue = reader.next(entryWhat(WhatKind::FieldCount));
+        const int16_t fieldCount = reader.number(countValue, entryWhat(WhatKind::FieldCount));
         if (fieldCount < 0 || fieldCount > kFieldColumns)
             throw LoadError(err::kSubscriptOutOfRange, fileName, countValue.line,
                             countValue.position,
-                            QStringLiteral("%1 is %2; an entry holds 0 to %3 fields")
-                                .arg(entryWhat("field count").text())
-                                .arg(fieldCount)
-                                .arg(kFieldColumns));
-        e.url = reader.text(reader.next(entryWhat("address")));
-        e.urlKeyword = reader.text(reader.next(entryWhat("address keyword")));
+                            Reason{Why::FieldCountOutOfRange,
+                                   entryWhat(WhatKind::FieldCount),
+                                   {},
+                                   fieldCount,
+                                   kFieldColumns});
+        e.url = reader.text(reader.next(entryWhat(WhatKind::Address)));
+        e.urlKeyword = reader.text(reader.next(entryWhat(WhatKind::AddressKeyword)));
         e.setFieldCount(fieldCount);
         for (int j = 0; j < fieldCount; ++j) {
             SiteField& f = e.field(j);
-            Value v = reader.next(fieldWhat("form position", j));
-            f.formIndex = reader.number(v, fieldWhat("form position", j));
-            v = reader.next(fieldWhat("element position", j));
-            f.elementIndex = reader.number(v, fieldWhat("element position", j));
-            f.fieldType = shared.text(reader, reader.next(fieldWhat("type", j)));
-            f.fieldName = shared.text(reader, reader.next(fieldWhat("name", j)));
-            v = reader.next(fieldWhat("stored value", j));
+            Value v = reader.next(fieldWhat(WhatKind::FormPosition, j));
+            f.formIndex = reader.number(v, fieldWhat(WhatKind::FormPosition, j));
+            v = reader.next(fieldWhat(WhatKind::ElementPosition, j));
+            f.elementIndex = reader.number(v, fieldWhat(WhatKind::ElementPosition, j));
+            f.fieldType = shared.text(reader, reader.next(fieldWhat(WhatKind::Type, j)));
+            f.fieldName = shared.text(reader, reader.next(fieldWhat(WhatKind::Name, j)));
+            v = reader.next(fieldWhat(WhatKind::StoredValue, j));
             if (v.bytes.isEmpty())
-                throw LoadError(
-                    err::kInvalidArgument, fileName, v.line, v.position,
-                    QStringLiteral("%1 is empty; a stored value holds at least its seed digit")
-                        .arg(fieldWhat("stored value", j).text()));
+                throw LoadError(err::kInvalidArgument, fileName, v.line, v.position,
+                                Reason{Why::EmptyStoredValue, fieldWhat(WhatKind::StoredValue, j)});
             f.fieldValue = decodeTextBytes(gen, v.bytes);
         }
-        reader.next(entryWhat("closing index"));
+        reader.next(entryWhat(WhatKind::ClosingIndex));
         table.append(std::move(e));
     }
     contents.settings = settingsFromHeader(h, header, reader);
@@ -490,17 +470,11 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
 
 QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen) {
     if (settings.autoLoginAtStart < 0 || settings.autoLoginAtStart > 9)
-        throw SiranoError(
-            err::kSubscriptOutOfRange,
-            QStringLiteral("The log-in-at-start setting %1 does not fit the data file "
-                           "(0 to 9).")
-                .arg(settings.autoLoginAtStart));
+        throw SaveError(err::kSubscriptOutOfRange, {},
+                        Reason{Why::LoginFlagOutOfRange, {}, {}, settings.autoLoginAtStart}, false);
     if (settings.autoLogoutMinutes < 0 || settings.autoLogoutMinutes > 999)
-        throw SiranoError(
-            err::kSubscriptOutOfRange,
-            QStringLiteral("The automatic log-out minutes %1 do not fit the data file "
-                           "(0 to 999).")
-                .arg(settings.autoLogoutMinutes));
+        throw SaveError(err::kSubscriptOutOfRange, {},
+                        Reason{Why::MinutesOutOfRange, {}, {}, settings.autoLogoutMinutes}, false);
 
     const QString password =
         settings.masterPassword.isEmpty() ? kBlankPassphrase : settings.masterPassword;
@@ -548,10 +522,15 @@ void loadDataFile(AppState& state, const QString& path) {
 }
 
 void saveDataFile(AppState& state, const QString& path) {
-    const QByteArray bytes = serializeDataFile(state.siteTable, state.settings, state.generator);
     const bool existed = QFileInfo::exists(path);
+    QByteArray bytes;
+    try {
+        bytes = serializeDataFile(state.siteTable, state.settings, state.generator);
+    } catch (const SaveError& e) {
+        throw SaveError(e.number(), path, e.reason(), existed);
+    }
     if (const auto failed = writeFileAtomically(path, bytes))
-        saveFailed(path, failed->reason, existed);
+        throw SaveError(err::kPathFileAccess, path, failed->reason, existed);
 }
 
 }  // namespace sirano

@@ -4,6 +4,7 @@
 
 #include "AppState.h"
 #include "Error.h"
+#include "Reason.h"
 
 #include <QByteArray>
 #include <QString>
@@ -18,19 +19,38 @@ struct StoreContents {
 };
 
 // A data file that cannot be read: names the file, the line (and value position) and the reason.
+// message() is English; the tray program words its own from the parts.
 class LoadError : public SiranoError {
 public:
-    LoadError(int number, QString file, int line, int position, QString reason);
+    LoadError(int number, QString file, int line, int position, Reason reason);
     const QString& file() const { return file_; }
     int line() const { return line_; }          // 1-based; 0 when not tied to a line
     int position() const { return position_; }  // 1-based value position in the line; 0 if none
-    const QString& reason() const { return reason_; }
+    const Reason& reason() const { return reason_; }
+    QString reasonText(Language language) const { return sirano::reasonText(reason_, language); }
 
 private:
     QString file_;
     int line_;
     int position_;
-    QString reason_;
+    Reason reason_;
+};
+
+// A data file that cannot be written, or settings that do not fit one (file() is then empty
+// until saveDataFile() names it). message() is English.
+class SaveError : public SiranoError {
+public:
+    SaveError(int number, QString file, Reason reason, bool fileUnchanged);
+    const QString& file() const { return file_; }
+    const Reason& reason() const { return reason_; }
+    QString reasonText(Language language) const { return sirano::reasonText(reason_, language); }
+    // An older file is there and stays as it was.
+    bool fileUnchanged() const { return fileUnchanged_; }
+
+private:
+    QString file_;
+    Reason reason_;
+    bool fileUnchanged_;
 };
 
 // Why a master password cannot be stored: one that no prompt can give back would lock the user
@@ -45,15 +65,16 @@ bool hasLoneSurrogate(QStringView text);
 // names the file in errors. Throws LoadError.
 StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName);
 // Serialises: CP932 when every plain text fits it, else UTF-8 with a byte-order mark.
-// Throws SiranoError (9) for settings outside the header's widths (login flag 0-9, minutes 0-999).
+// Throws SaveError (9) for settings outside the header's widths (login flag 0-9, minutes 0-999).
 QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen);
 
 // Reads path into state (siteTable and settings); state is untouched on failure.
 // Throws LoadError (also for a file that cannot be opened, and for anything but a regular file).
 void loadDataFile(AppState& state, const QString& path);
 // Atomic save of state to path (see writeFileAtomically in SafeFile.h); the file ends up with
-// mode 0600, also when it had another. Throws SiranoError (75) naming the file and the reason, with
-// the system's error; any failed write, sync or rename leaves the old file byte for byte.
+// mode 0600, also when it had another. Throws SaveError (75, or 9 for settings that do not fit)
+// naming the file and the reason, with the system's error; any failed write, sync or rename leaves
+// the old file byte for byte.
 void saveDataFile(AppState& state, const QString& path);
 
 }  // namespace sirano

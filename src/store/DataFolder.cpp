@@ -2,17 +2,37 @@
 
 #include "SafeFile.h"
 
+#include <sys/stat.h>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
 namespace sirano {
+
+namespace {
+
+QString folderMessage(const QString& folder, const Reason& reason) {
+    const QString why = reasonText(reason, Language::English);
+    if (folder.isEmpty())
+        return why.left(1).toUpper() + why.mid(1) + QLatin1Char('.');
+    return QStringLiteral("The data folder %1 cannot be created: %2.").arg(folder, why);
+}
+
+}  // namespace
+
+DataFolderError::DataFolderError(QString folder, Reason reason)
+    : SiranoError(err::kPathFileAccess, folderMessage(folder, reason)),
+      folder_(std::move(folder)),
+      reason_(std::move(reason)) {}
 
 QString perUserDataFolder() {
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
     if (base.isEmpty())
-        throw SiranoError(err::kPathFileAccess,
-                          QStringLiteral("There is no per-user data folder (is HOME set?)."));
+        throw DataFolderError({}, Reason{Reason::Kind::NoPerUserFolder});
     return QDir(base).filePath(QStringLiteral("sirano"));
 }
 
@@ -26,13 +46,18 @@ QString dataFolderPath(const QString& executableFolder) {
 void createDataFolder(const QString& folder) {
     if (QFileInfo(folder).isDir())
         return;
-    const QFileInfo info(folder);
-    const QDir parent = info.absoluteDir();
-    if (!parent.mkpath(QStringLiteral(".")) ||
-        !parent.mkdir(info.fileName(),
-                      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner))
-        throw SiranoError(err::kPathFileAccess,
-                          QStringLiteral("The data folder %1 cannot be created.").arg(folder));
+    const QByteArray path = QFile::encodeName(QFileInfo(folder).absoluteFilePath());
+    int made = ::mkdir(path.constData(), S_IRWXU);
+    if (made != 0 && errno == ENOENT) {
+        // Missing parents get the usual mode; the system's answer for the folder itself is the
+        // one to report.
+        QFileInfo(folder).absoluteDir().mkpath(QStringLiteral("."));
+        made = ::mkdir(path.constData(), S_IRWXU);
+    }
+    if (made != 0)
+        throw DataFolderError(folder, Reason{Reason::Kind::FolderNotCreated,
+                                             {},
+                                             QString::fromLocal8Bit(std::strerror(errno))});
 }
 
 QString locateDataFolder(const QString& executableFolder) {
@@ -63,11 +88,10 @@ LockAttempt DataFolderLock::acquire(const QString& folder) {
             return {LockAttempt::Outcome::HeldByLiveProcess, nullptr, {}};
         case QLockFile::PermissionError:
             return {LockAttempt::Outcome::CannotWrite, nullptr,
-                    QStringLiteral("the folder does not allow it")};
+                    Reason{Reason::Kind::LockNotAllowed}};
         default:
             return {LockAttempt::Outcome::CannotWrite, nullptr,
-                    QStringLiteral("it cannot be created or written (a missing folder, a full "
-                                   "disk?)")};
+                    Reason{Reason::Kind::LockNotWritable}};
     }
 }
 
@@ -86,10 +110,10 @@ std::unique_ptr<DataFolderLock> DataFolderLock::forWriting(const QString& folder
         case LockAttempt::Outcome::CannotWrite:
             break;
     }
-    throw SiranoError(
-        err::kPathFileAccess,
-        QStringLiteral("The lock file %1 cannot be made: %2. Nothing was written.")
-            .arg(QDir(folder).filePath(QLatin1String(kLockFileName)), attempt.reason));
+    throw SiranoError(err::kPathFileAccess,
+                      QStringLiteral("The lock file %1 cannot be made: %2. Nothing was written.")
+                          .arg(QDir(folder).filePath(QLatin1String(kLockFileName)),
+                               reasonText(attempt.reason, Language::English)));
 }
 
 }  // namespace sirano

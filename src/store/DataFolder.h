@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Error.h"
+#include "Reason.h"
 
 #include <QLockFile>
 #include <QString>
@@ -15,15 +16,29 @@ inline constexpr auto kErrorLogName = "error.log";
 inline constexpr auto kBrowserProfileName = "browser";
 inline constexpr auto kLockFileName = "sirano.lock";
 
+// A data folder that cannot be used: folder() is empty when there is no per-user location.
+// message() is English.
+class DataFolderError : public SiranoError {
+public:
+    DataFolderError(QString folder, Reason reason);
+    const QString& folder() const { return folder_; }
+    const Reason& reason() const { return reason_; }
+    QString reasonText(Language language) const { return sirano::reasonText(reason_, language); }
+
+private:
+    QString folder_;
+    Reason reason_;
+};
+
 // The per-user data folder: "sirano" under the generic data location (~/.local/share/sirano,
 // whatever the application's name, so the tray program and sirano-cli agree). Nothing is created.
-// Throws SiranoError when there is no such location (no HOME).
+// Throws DataFolderError when there is no such location (no HOME).
 QString perUserDataFolder();
 // The executable's folder when it already holds SIRANO.DAT (portable use); otherwise the per-user
 // data folder. Nothing is created: for commands that only read.
 QString dataFolderPath(const QString& executableFolder);
 // Creates folder with mode 0700 (its parents as needed, with the usual mode) unless it exists.
-// Throws SiranoError when it cannot be created.
+// Throws DataFolderError, with the system's error, when it cannot be created.
 void createDataFolder(const QString& folder);
 // dataFolderPath(), created when missing.
 QString locateDataFolder(const QString& executableFolder);
@@ -39,7 +54,7 @@ struct LockAttempt {
     };
     Outcome outcome;
     std::unique_ptr<DataFolderLock> lock;
-    QString reason;
+    Reason reason{Reason::Kind::LockNotWritable};  // meaningful for CannotWrite only
 };
 
 // A live process holds the folder's lock: a running SIRANO, or a sirano-cli command writing.

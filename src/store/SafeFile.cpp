@@ -16,10 +16,8 @@ namespace {
 
 constexpr qsizetype kTemporarySuffixLength = 6;  // mkostemp's XXXXXX
 
-WriteFailure failure(const char* step, int error) {
-    return WriteFailure{QStringLiteral("%1 (%2)").arg(QLatin1String(step),
-                                                      QString::fromLocal8Bit(std::strerror(error))),
-                        false};
+WriteFailure failure(Reason::Kind step, int error) {
+    return WriteFailure{Reason{step, {}, QString::fromLocal8Bit(std::strerror(error))}, false};
 }
 
 // Closes the descriptor unless close() was called and answered.
@@ -71,7 +69,7 @@ std::optional<WriteFailure> writeAll(int fd, const QByteArray& bytes) {
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
-            return failure("writing the temporary file failed", n < 0 ? errno : EIO);
+            return failure(Reason::Kind::Writing, n < 0 ? errno : EIO);
         p += n;
         left -= n;
     }
@@ -105,18 +103,18 @@ std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByte
     QByteArray pattern = target + ".XXXXXX";
     Descriptor fd(::mkostemp(pattern.data(), O_CLOEXEC));
     if (fd.get() < 0)
-        return failure("the temporary file cannot be created", errno);
+        return failure(Reason::Kind::TemporaryNotCreated, errno);
     TemporaryName temporary(pattern);
 
     // mkostemp's 0600 is narrowed by the umask; the owner must keep reading and writing it.
     if (::fchmod(fd.get(), S_IRUSR | S_IWUSR) != 0)
-        return failure("the temporary file's mode cannot be set", errno);
+        return failure(Reason::Kind::TemporaryModeNotSet, errno);
     if (auto failed = writeAll(fd.get(), bytes))
         return failed;
     if (::fsync(fd.get()) != 0)
-        return failure("syncing the temporary file to disk failed", errno);
+        return failure(Reason::Kind::Syncing, errno);
     if (fd.close() != 0)
-        return failure("closing the temporary file failed", errno);
+        return failure(Reason::Kind::Closing, errno);
 
     if (existing == ExistingFile::Keep) {
         // Claims the name first, at one moment that refuses an existing file; the rename then
@@ -127,8 +125,8 @@ std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByte
         if (claim < 0) {
             const int error = errno;
             if (error == EEXIST)
-                return WriteFailure{QStringLiteral("the file exists"), true};
-            return failure("the file cannot be created", error);
+                return WriteFailure{Reason{Reason::Kind::FileExists}, true};
+            return failure(Reason::Kind::FileNotCreated, error);
         }
         ::close(claim);
     }
@@ -136,7 +134,7 @@ std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByte
         const int error = errno;
         if (existing == ExistingFile::Keep)
             ::unlink(target.constData());
-        return failure("renaming the temporary file over the file failed", error);
+        return failure(Reason::Kind::Renaming, error);
     }
     temporary.release();
     syncFolder(target);

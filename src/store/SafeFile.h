@@ -1,6 +1,8 @@
 // Files that hold secrets in clear or scrambled: written whole or not at all, the user's alone.
 #pragma once
 
+#include "Reason.h"
+
 #include <QByteArray>
 #include <QString>
 #include <optional>
@@ -9,10 +11,10 @@ namespace sirano {
 
 enum class ExistingFile { Replace, Keep };
 
-// Why a write failed. reason names the step and the system's error, e.g.
-// "writing the temporary file failed (File too large)".
+// Why a write failed: the step and the system's error, e.g. "writing the temporary file failed
+// (File too large)".
 struct WriteFailure {
-    QString reason;
+    Reason reason;
     bool exists = false;  // ExistingFile::Keep and the file is there: nothing was written
 };
 

@@ -39,8 +39,8 @@ public:
             fail(key, QStringLiteral("must be a text"));
         QString t = v.toString();
         if (t.size() > kMaxTextLength)
-            fail(key, QStringLiteral("holds %1 characters; at most %2 are allowed")
-                          .arg(t.size())
+            fail(key, QStringLiteral("holds %1; at most %2 are allowed")
+                          .arg(englishCount(t.size(), u"character"))
                           .arg(kMaxTextLength));
         if (plain && hasLoneSurrogate(t))
             fail(key, QStringLiteral("holds half of a UTF-16 surrogate pair, which the data file "
@@ -64,8 +64,8 @@ public:
             fail(key, QStringLiteral("must be a list"));
         const QJsonArray a = v.toArray();
         if (a.size() > maxSize)
-            fail(key, QStringLiteral("holds %1 items; at most %2 are allowed")
-                          .arg(a.size())
+            fail(key, QStringLiteral("holds %1; at most %2 are allowed")
+                          .arg(englishCount(a.size(), u"item"))
                           .arg(maxSize));
         return a;
     }

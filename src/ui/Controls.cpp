@@ -1,7 +1,9 @@
 #include "Controls.h"
 
+#include "store/DataFile.h"
 #include "store/Error.h"
 
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -66,18 +68,27 @@ void setMasked(QLineEdit* box, bool masked) {
 
 bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
                         QWidget* parent) {
-    try {
-        hooks.saveSirano();
-        return true;
-    } catch (const SiranoError& e) {
-        QString detail = e.message();
-        if (!detail.contains(state.dataFilePath))
-            detail = state.dataFilePath + QStringLiteral(": ") + detail;
+    const auto report = [&](const QString& detail) {
         messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
                       QStringLiteral("データファイルを保存できませんでした。\n\n%1\n\n"
                                      "変更はこの実行中だけ有効で、ファイルには書かれていません。")
                           .arg(detail),
                       QMessageBox::Ok);
+    };
+    try {
+        hooks.saveSirano();
+        return true;
+    } catch (const SaveError& e) {
+        const QString file = e.file().isEmpty() ? state.dataFilePath : e.file();
+        report(QStringLiteral("ファイル: %1\n理由: %2")
+                   .arg(QDir::toNativeSeparators(file), e.reasonText(Language::Japanese)));
+        return false;
+    } catch (const SiranoError& e) {
+        // Not the store's own failure: its message is all there is to show.
+        QString detail = e.message();
+        if (!detail.contains(state.dataFilePath))
+            detail = state.dataFilePath + QStringLiteral(": ") + detail;
+        report(detail);
         return false;
     }
 }

@@ -235,7 +235,7 @@ private Q_SLOTS:
         QVERIFY2(box.text.contains(path), qPrintable(box.text));
         QVERIFY2(box.text.contains(QStringLiteral("%1 行目").arg(expected->line())),
                  qPrintable(box.text));
-        QVERIFY2(box.text.contains(expected->reason()), qPrintable(box.text));
+        QVERIFY2(box.text.contains(expected->reasonText(Language::Japanese)), qPrintable(box.text));
         QCOMPARE(readAll(path), bytes);
         QVERIFY(!h.state.loggedIn);
     }

@@ -310,7 +310,8 @@ private Q_SLOTS:
             QCOMPARE(e.file(), path);
             QCOMPARE(e.line(), line);
             QCOMPARE(e.position(), position);
-            QVERIFY2(e.reason().contains(reason), qPrintable(e.reason()));
+            QVERIFY2(e.reasonText(Language::English).contains(reason),
+                     qPrintable(e.reasonText(Language::English)));
             QVERIFY2(e.message().contains(path), qPrintable(e.message()));
             QVERIFY2(e.message().contains(QStringLiteral("line %1").arg(line)),
                      qPrintable(e.message()));

@@ -391,7 +391,7 @@ private Q_SLOTS:
             QFAIL("loaded");
         } catch (const LoadError& e) {
             QCOMPARE(e.number(), err::kPathFileAccess);
-            QCOMPARE(e.reason(), QStringLiteral("it is not a regular file"));
+            QCOMPARE(e.reasonText(Language::English), QStringLiteral("it is not a regular file"));
         }
         QVERIFY(t.elapsed() < 5000);
     }
@@ -467,7 +467,8 @@ private Q_SLOTS:
         const LockAttempt attempt = DataFolderLock::acquire(dir.path());
         makeWritable(dir.path());
         QCOMPARE(attempt.outcome, LockAttempt::Outcome::CannotWrite);
-        QVERIFY(!attempt.reason.isEmpty());
+        QVERIFY(attempt.reason.kind == Reason::Kind::LockNotAllowed ||
+                attempt.reason.kind == Reason::Kind::LockNotWritable);
     }
 
     // A writer beside the tray decides from one attempt, whatever it answers: a look first and a
@@ -479,7 +480,7 @@ private Q_SLOTS:
         QTest::newRow("a live holder")
             << int(LockAttempt::Outcome::HeldByLiveProcess) << QStringLiteral("SIRANO is running");
         QTest::newRow("cannot be made") << int(LockAttempt::Outcome::CannotWrite)
-                                        << QStringLiteral("cannot be made: a full disk");
+                                        << QStringLiteral("cannot be made: it cannot be created");
     }
     void lockForWritingTakesItOnce() {
         QFETCH(int, outcome);
@@ -490,7 +491,7 @@ private Q_SLOTS:
             ++attempts;
             LockAttempt real = DataFolderLock::acquire(folder);
             real.outcome = static_cast<LockAttempt::Outcome>(outcome);
-            real.reason = QStringLiteral("a full disk");
+            real.reason = Reason{Reason::Kind::LockNotWritable};
             if (real.outcome != LockAttempt::Outcome::Taken)
                 real.lock.reset();
             return real;
