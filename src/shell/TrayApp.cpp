@@ -42,6 +42,11 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
     connect(&menus_, &QtMenus::commandChosen, this, &TrayApp::command);
     connect(&menus_, &QtMenus::siteChosen, this, &TrayApp::site);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { window_.formUnload(); });
+    // Without a master password a log-in needs no prompt, so a log-out would protect nothing.
+    connect(&sessionWatch_, &SessionWatch::locked, this, [this] {
+        if (state_.loggedIn && !state_.settings.masterPassword.isEmpty())
+            window_.logout();
+    });
 
     // Ticks from creation on; until log-in they find nothing to do.
     timer1_.setObjectName(QStringLiteral("Timer1"));

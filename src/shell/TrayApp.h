@@ -6,6 +6,7 @@
 #include "MainWindow.h"
 #include "QtMenus.h"
 #include "QtTrayIcon.h"
+#include "SessionWatch.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/ObjectModel.h"
@@ -80,6 +81,8 @@ private:
     std::unique_ptr<Browser> browser_;
     std::unique_ptr<ErrorLog> errorLog_;
     std::unique_ptr<Automation> automation_;
+    // A locked screen or a sleeping machine logs out (see the constructor).
+    SessionWatch sessionWatch_{this};
 };
 
 }  // namespace sirano

@@ -1,0 +1,46 @@
+// News from the desktop session that should lock SIRANO's secrets: the screen locks, or the machine
+// is about to sleep. Heard over D-Bus, from the screen saver on the session bus
+// (org.freedesktop.ScreenSaver, or GNOME's own, ActiveChanged(true)) and from logind on the system
+// bus (Lock of this process's session, PrepareForSleep(true)). A missing bus or service means no
+// news, never an error; a service that appears later is heard from then on.
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+namespace sirano {
+
+class SessionWatch final : public QObject {
+    Q_OBJECT
+public:
+    // The buses of this session: QDBusConnection::sessionBus() and systemBus(), which follow
+    // DBUS_SESSION_BUS_ADDRESS and DBUS_SYSTEM_BUS_ADDRESS.
+    explicit SessionWatch(QObject* parent = nullptr);
+    // Given buses, such as private ones; a connection that is not connected is simply not heard.
+    SessionWatch(const QDBusConnection& sessionBus, const QDBusConnection& systemBus,
+                 QObject* parent = nullptr);
+
+    // The object path of the logind session whose Lock is heard; empty until logind has named it
+    // (it is asked once, at construction), and when it cannot.
+    QString lockSession() const { return lockSession_; }
+
+Q_SIGNALS:
+    // The screen locked, or the machine is about to sleep. Once per piece of news: a desktop
+    // that reports one lock in more than one way causes more than one.
+    void locked();
+
+private Q_SLOTS:
+    void screenSaverActiveChanged(bool active);
+    void prepareForSleep(bool starting);
+    void sessionLock();
+
+private:
+    void findSession();
+
+    QDBusConnection sessionBus_;
+    QDBusConnection systemBus_;
+    QString lockSession_;
+};
+
+}  // namespace sirano
