@@ -4,7 +4,11 @@
 #include "shell/MainWindow.h"
 #include "store/DataFile.h"
 
+#include <sys/stat.h>
+#include <QProcess>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 #include <functional>
 
 using namespace sirano;
@@ -119,6 +123,35 @@ QString writeDataFile(const QString& folder, const QStringList& titles, const Se
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// The English left in a message box: words of two or more ASCII letters, once the parts that may
+// stay as they are (paths, the system's error, the program's name) are taken out.
+QStringList englishWords(QString text, const QStringList& asGiven) {
+    for (const QString& part : asGiven)
+        text.remove(part);
+    text.remove(QStringLiteral("SIRANO"));
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    QStringList words;
+    for (auto it = word.globalMatch(text); it.hasNext();)
+        words << it.next().captured();
+    return words;
+}
+
+// Makes folder refuse new files, also to root (an immutable folder); false when it cannot.
+bool makeReadOnly(const QString& folder) {
+    ::chmod(QFile::encodeName(folder).constData(), 0555);
+    QFile probe(QDir(folder).filePath(QStringLiteral("probe")));
+    if (!probe.open(QIODevice::WriteOnly))
+        return true;
+    probe.remove();
+    return QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) == 0 &&
+           !probe.open(QIODevice::WriteOnly);
+}
+
+void makeWritable(const QString& folder) {
+    QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+    ::chmod(QFile::encodeName(folder).constData(), 0755);
 }
 
 }  // namespace
@@ -236,6 +269,7 @@ private Q_SLOTS:
         QVERIFY2(box.text.contains(QStringLiteral("%1 行目").arg(expected->line())),
                  qPrintable(box.text));
         QVERIFY2(box.text.contains(expected->reasonText(Language::Japanese)), qPrintable(box.text));
+        QCOMPARE(englishWords(box.text, {path, expected->reason().text}), QStringList());
         QCOMPARE(readAll(path), bytes);
         QVERIFY(!h.state.loggedIn);
     }
@@ -251,8 +285,66 @@ private Q_SLOTS:
         QCOMPARE(second.window.formLoad(exe.path()), exitstatus::kAlreadyRunning);
         QCOMPARE(second.log, QStringList{"tray add in"});
         QCOMPARE(second.boxes.asked.size(), 1);
-        QVERIFY(second.boxes.asked.first().text.contains(QDir::toNativeSeparators(exe.path())));
+        const QString text = second.boxes.asked.first().text;
+        QVERIFY2(text.contains(QStringLiteral("既に起動しています")), qPrintable(text));
+        QVERIFY(text.contains(QDir::toNativeSeparators(exe.path())));
         QCOMPARE(readAll(path), before);
+    }
+
+    // A folder that refuses the lock file (read-only, a full disk) is no second copy: the box
+    // says so with the reason, in Japanese, and the start ends as for an unusable folder.
+    void lockFileCannotBeWritten() {
+        QTemporaryDir exe;
+        const QString path = writeDataFile(exe.path(), {"one"}, Settings{"", 1, 0});
+        const QByteArray before = readAll(path);
+        const bool readOnly = makeReadOnly(exe.path());
+        std::optional<int> status;
+        Harness h;
+        if (readOnly)
+            status = h.window.formLoad(exe.path());
+        makeWritable(exe.path());
+        if (!readOnly)
+            QSKIP("this system cannot make a folder read-only for the test's user");
+
+        QCOMPARE(status, exitstatus::kNoDataFolder);
+        QCOMPARE(h.log, QStringList{"tray add in"});
+        QCOMPARE(h.boxes.asked.size(), 1);
+        const auto& box = h.boxes.asked.first();
+        QCOMPARE(box.icon, QMessageBox::Critical);
+        QVERIFY2(!box.text.contains(QStringLiteral("既に起動")), qPrintable(box.text));
+        QVERIFY2(box.text.contains(QStringLiteral("ロックファイルを作成できません")),
+                 qPrintable(box.text));
+        const QString lockFile =
+            QDir::toNativeSeparators(QDir(exe.path()).filePath(QLatin1String(kLockFileName)));
+        QVERIFY2(box.text.contains(lockFile), qPrintable(box.text));
+        QCOMPARE(englishWords(box.text, {lockFile}), QStringList());
+        QVERIFY(!h.state.loggedIn);
+        QCOMPARE(readAll(path), before);
+    }
+
+    // A data folder that cannot be created: where and why, in Japanese but for the system's error.
+    void dataFolderCannotBeCreated() {
+        QTemporaryDir home;
+        const QString notAFolder = home.filePath(QStringLiteral("file"));
+        QFile file(notAFolder);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        QTemporaryDir exe;
+        const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(notAFolder));
+        Harness h;
+        const std::optional<int> status = h.window.formLoad(exe.path());
+        qputenv("XDG_DATA_HOME", oldXdg);
+
+        QCOMPARE(status, exitstatus::kNoDataFolder);
+        QCOMPARE(h.log, QStringList{"tray add in"});
+        QCOMPARE(h.boxes.asked.size(), 1);
+        const QString text = h.boxes.asked.first().text;
+        const QString folder = QDir::toNativeSeparators(notAFolder + QStringLiteral("/sirano"));
+        const QString systemError = QString::fromLocal8Bit(std::strerror(ENOTDIR));
+        QVERIFY2(text.contains(folder), qPrintable(text));
+        QVERIFY2(text.contains(systemError), qPrintable(text));
+        QCOMPARE(englishWords(text, {folder, systemError}), QStringList());
     }
 
     // Items are created and destroyed only at the end; every caption is rewritten.

@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -73,6 +74,18 @@ QString decodedHeader(const QByteArray& bytes) {
 QByteArray serialize(const StoreContents& c) {
     Generator g;
     return serializeDataFile(c.siteTable, c.settings, g);
+}
+
+// The English left in a text meant to be Japanese: words of two or more ASCII letters, once the
+// parts that may stay as they are (a value from the file, the system's error) are taken out.
+QStringList englishWords(QString text, const QStringList& asGiven) {
+    for (const QString& part : asGiven)
+        text.remove(part);
+    static const QRegularExpression word(QStringLiteral("[A-Za-z]{2,}"));
+    QStringList words;
+    for (auto it = word.globalMatch(text); it.hasNext();)
+        words << it.next().captured();
+    return words;
 }
 
 StoreContents parse(const QByteArray& bytes) {
@@ -315,6 +328,9 @@ private Q_SLOTS:
             QVERIFY2(e.message().contains(path), qPrintable(e.message()));
             QVERIFY2(e.message().contains(QStringLiteral("line %1").arg(line)),
                      qPrintable(e.message()));
+            // The tray program shows the same reason in Japanese, the file's value as it is.
+            const QString japanese = e.reasonText(Language::Japanese);
+            QVERIFY2(englishWords(japanese, {e.reason().text}).isEmpty(), qPrintable(japanese));
         }
         QCOMPARE(state.settings.masterPassword, QStringLiteral("kept"));
         QCOMPARE(state.siteTable.siteCount(), int16_t{1});
@@ -351,6 +367,59 @@ private Q_SLOTS:
                 bad[i] = b;
                 loadsOrRefuses(bad);
             }
+        }
+    }
+
+    // Every reason reads in both languages, the Japanese one without English beyond the value or
+    // the system's error it carries (and the name of the variable HOME).
+    void everyReasonInBothLanguages() {
+        const QString systemError = QStringLiteral("No space left on device");
+        for (int k = 0; k <= int(Reason::Kind::LockNotWritable); ++k) {
+            const Reason r{Reason::Kind(k), ValueName{ValueName::Kind::FormPosition, 3, 2},
+                           systemError, 7, 101};
+            const QString english = reasonText(r, Language::English);
+            const QString japanese = reasonText(r, Language::Japanese);
+            QVERIFY2(!english.isEmpty() && !japanese.isEmpty(), qPrintable(QString::number(k)));
+            QVERIFY2(english.at(0).isLower() && !english.endsWith(u'.'), qPrintable(english));
+            QVERIFY2(englishWords(japanese, {systemError, QStringLiteral("HOME")}).isEmpty(),
+                     qPrintable(japanese));
+            // What the English says of its arguments, the Japanese says too.
+            for (const QString& part : {systemError, QStringLiteral("101"), QStringLiteral("7")}) {
+                if (english.contains(part))
+                    QVERIFY2(japanese.contains(part), qPrintable(english + " / " + japanese));
+            }
+        }
+        const Reason named{Reason::Kind::EndsEarly, ValueName{ValueName::Kind::Name, 4, 1}};
+        QCOMPARE(
+            reasonText(named, Language::English),
+            QStringLiteral("the file ends where the name of field 1 of entry 4 should follow"));
+        QCOMPARE(
+            reasonText(named, Language::Japanese),
+            QStringLiteral("エントリ 4 の項目 1 の名前があるはずの所でファイルが終わっています"));
+    }
+
+    // A header that decodes to too few characters counts them in correct English.
+    void headerCharacterCount_data() {
+        QTest::addColumn<QString>("header");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("one") << "1"
+                             << "the header decodes to 1 character, too few";
+        QTest::newRow("two") << "12"
+                             << "the header decodes to 2 characters, too few";
+    }
+    void headerCharacterCount() {
+        QFETCH(QString, header);
+        QFETCH(QString, reason);
+        Generator g;
+        std::string stored;
+        appendEncodedText(g, header, stored);
+        const QByteArray bytes = '"' + QByteArray::fromStdString(stored) + "\"\r\n";
+        try {
+            parse(bytes);
+            QFAIL("loaded");
+        } catch (const LoadError& e) {
+            QCOMPARE(e.number(), err::kInvalidArgument);
+            QVERIFY2(e.message().contains(reason), qPrintable(e.message()));
         }
     }
 
