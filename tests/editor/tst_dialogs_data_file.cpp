@@ -8,8 +8,11 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <cerrno>
+#include <cstring>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -54,6 +57,7 @@ private Q_SLOTS:
     void init();
     void passwordChangeSurvivesRestart();
     void renameAndDeleteSurviveRestart();
+    void unwritableFileIsReported_data();
     void unwritableFileIsReported();
 
 private:
@@ -126,26 +130,52 @@ void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
     QCOMPARE(fresh.siteTable.at(1).field(1).elementIndex, 2);
 }
 
-// A data file that cannot be written: the message names it, and the edit stays in memory.
+// A data file that cannot be written: the message names it and says why in Japanese (the
+// system's error as the system gives it), and the edit stays in memory.
+void TestDialogsDataFile::unwritableFileIsReported_data() {
+    QTest::addColumn<bool>("siteSettings");
+    QTest::newRow("SIRANO 設定") << true;
+    QTest::newRow("ﾊﾟｽﾜｰﾄﾞ変更") << false;
+}
+
 void TestDialogsDataFile::unwritableFileIsReported() {
+    QFETCH(bool, siteSettings);
     // A missing folder fails the save even for root, whom permissions do not stop.
     const QString blocked = dir_.filePath(QStringLiteral("gone/SIRANO.DAT"));
     state_.dataFilePath = blocked;
     FileHooks hooks(state_);
     RecordingMessageBox messages;
-    SiteSettingsDialog dialog(state_, hooks, messages);
-    dialog.show();
-    auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
-    title->selectAll();
-    typeText(title, QStringLiteral("Renamed"));
-    click(dialog, "Command1");
+    if (siteSettings) {
+        SiteSettingsDialog dialog(state_, hooks, messages);
+        dialog.show();
+        auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+        title->selectAll();
+        typeText(title, QStringLiteral("Renamed"));
+        click(dialog, "Command1");
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
+        QCOMPARE(hooks.menus, 1);
+    } else {
+        PasswordSettingsDialog dialog(state_, hooks, messages);
+        dialog.show();
+        typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
+        typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
+        typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
+        click(dialog, "Command1");
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(state_.settings.masterPassword, QStringLiteral("new"));
+    }
 
-    QCOMPARE(messages.asked.size(), 1);
-    QVERIFY2(messages.asked.first().text.contains(blocked),
-             qPrintable(messages.asked.first().text));
-    QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
-    QCOMPARE(hooks.menus, 1);
-    QVERIFY(!dialog.isVisible());
+    QCOMPARE(messages.asked.size(), 1);  // and no success message
+    const QString text = messages.asked.first().text;
+    QCOMPARE(messages.asked.first().icon, QMessageBox::Critical);
+    QVERIFY2(text.contains(blocked), qPrintable(text));
+    const QString systemError = QString::fromLocal8Bit(std::strerror(ENOENT));
+    QVERIFY2(text.contains(QStringLiteral("一時ファイルを作成できません (%1)").arg(systemError)),
+             qPrintable(text));
+    QString rest = text;
+    rest.remove(blocked).remove(systemError);
+    QVERIFY2(!rest.contains(QRegularExpression(QStringLiteral("[A-Za-z]{2,}"))), qPrintable(text));
 }
 
 QTEST_MAIN(TestDialogsDataFile)
