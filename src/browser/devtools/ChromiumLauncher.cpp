@@ -2,6 +2,8 @@
 
 #include "browser/ObjectModel.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -11,6 +13,7 @@
 #include <QJsonObject>
 #include <QNetworkProxy>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <algorithm>
@@ -112,7 +115,32 @@ QList<uint> loopbackListenerUids(QByteArrayView procNetTcp, quint16 port) {
     return uids;
 }
 
+namespace {
+
+// Whether 127.0.0.1:port can be bound (and is at once let go): then nothing listens there that
+// a connection to it would reach, and no connection is made to learn it. SO_REUSEADDR passes
+// over connections that linger after their close, never over a listener.
+bool loopbackPortFree(quint16 port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return false;
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+}  // namespace
+
 PortOwner loopbackPortOwner(quint16 port) {
+    // Reading /proc/net/tcp walks every socket of the system (~20 ms on a small machine): the
+    // tick without a browser must not pay that each second.
+    if (loopbackPortFree(port))
+        return PortOwner::Nobody;
     const QList<uint> uids = loopbackListenerUids(readProcFile("/proc/net/tcp"), port) +
                              loopbackListenerUids(readProcFile("/proc/net/tcp6"), port);
     if (uids.isEmpty())
