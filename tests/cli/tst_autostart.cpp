@@ -1,0 +1,196 @@
+// sirano-cli autostart: the XDG autostart entry of the tray program, written, read back and
+// removed, for this build's programs and for an installed-looking copy in an awkwardly named
+// folder.
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+}  // namespace
+
+class TestAutostart : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir dir_;
+
+    QString home() const { return dir_.filePath(QStringLiteral("home")); }
+    QString config() const { return dir_.filePath(QStringLiteral("config")); }
+    QString entry() const { return config() + QStringLiteral("/autostart/sirano.desktop"); }
+
+    Result run(const QStringList& args, const QString& program = QStringLiteral(SIRANO_CLI_PATH),
+               const std::optional<QString>& xdgConfigHome = std::nullopt) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("HOME"), home());
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data")));
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), xdgConfigHome.value_or(config()));
+        if (xdgConfigHome && xdgConfigHome->isEmpty())
+            env.remove(QStringLiteral("XDG_CONFIG_HOME"));
+        p.setProcessEnvironment(env);
+        p.start(program, args);
+        if (!p.waitForFinished(30000))
+            qFatal("sirano-cli hangs");
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                QString::fromUtf8(p.readAllStandardOutput()),
+                QString::fromUtf8(p.readAllStandardError())};
+    }
+
+    static QByteArray read(const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    static void validate(const QString& path) {
+        const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
+        if (validator.isEmpty())
+            return;  // scripts/install-deps installs it; the package tests insist on it
+        QProcess p;
+        p.start(validator, {path});
+        QVERIFY(p.waitForFinished());
+        QVERIFY2(p.exitCode() == 0, p.readAll().constData());
+    }
+
+private Q_SLOTS:
+    void init() {
+        QDir(config()).removeRecursively();
+        QDir(home()).removeRecursively();
+        QVERIFY(QDir().mkpath(home()));
+    }
+
+    // on, status, off, status: the build's tray program, found from the build's sirano-cli.
+    void onAndOffInABuild() {
+        const QString sirano = QFileInfo(QStringLiteral(SIRANO_EXE)).canonicalFilePath();
+        Result r = run({"autostart", "status"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, "autostart off\n");
+
+        r = run({"autostart", "on"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(sirano + " (a build's program)"), qPrintable(r.out));
+        const QByteArray text = read(entry());
+        QVERIFY2(text.contains("\nExec=" + sirano.toUtf8() + "\n"), text.constData());
+        QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\n"));
+        validate(entry());
+
+        r = run({"autostart", "status"});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QStringLiteral("autostart on: %1 starts %2 (a build's program)\n")
+                            .arg(entry(), sirano));
+        QCOMPARE(r.err, QString());
+
+        // A second "on" writes the same entry again.
+        QCOMPARE(run({"autostart", "on"}).exitCode, 0);
+        QCOMPARE(read(entry()), text);
+
+        r = run({"autostart", "off"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!QFile::exists(entry()));
+        QCOMPARE(run({"autostart", "status"}).out, "autostart off\n");
+        r = run({"autostart", "off"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("it was off"));
+    }
+
+    // Without XDG_CONFIG_HOME, or with a relative one (which XDG says to ignore): ~/.config.
+    void defaultConfigFolder_data() {
+        QTest::addColumn<QString>("xdgConfigHome");
+        QTest::newRow("unset") << QString();
+        QTest::newRow("relative") << QStringLiteral("relative/config");
+    }
+    void defaultConfigFolder() {
+        QFETCH(QString, xdgConfigHome);
+        QCOMPARE(run({"autostart", "on"}, SIRANO_CLI_PATH, xdgConfigHome).exitCode, 0);
+        QVERIFY(QFile::exists(home() + "/.config/autostart/sirano.desktop"));
+        QVERIFY(!QFile::exists(entry()));
+    }
+
+    // An installed pair in a folder whose name needs quoting in an Exec line: the entry names
+    // that sirano, and status reads the same path back.
+    void installedCopyInAnAwkwardFolder() {
+        const QString bin = dir_.filePath(QStringLiteral("my bin $HOME \"x\" 100% `y` \\z"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString cli = bin + QStringLiteral("/sirano-cli");
+        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
+        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
+        QFile tray(bin + QStringLiteral("/sirano"));
+        QVERIFY(tray.open(QIODevice::WriteOnly));
+        tray.write("#!/bin/sh\n");
+        tray.close();
+        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        Result r = run({"autostart", "on"}, cli);
+        QCOMPARE(r.exitCode, 0);
+        const QString expected = QStringLiteral("%1/sirano (the installed program)").arg(bin);
+        QVERIFY2(r.out.contains(expected), qPrintable(r.out));
+        validate(entry());
+        const QByteArray text = read(entry());
+        // Quoted, with ", `, $ and \ escaped inside the quotes, then every \ doubled; % doubled.
+        QVERIFY2(text.contains("Exec=\"") && text.contains("\\\\$HOME") &&
+                     text.contains("\\\\\"x\\\\\"") && text.contains("100%%") &&
+                     text.contains("\\\\`y\\\\`") && text.contains("\\\\\\\\z"),
+                 text.constData());
+
+        r = run({"autostart", "status"}, cli);
+        QCOMPARE(r.out, QStringLiteral("autostart on: %1 starts %2\n").arg(entry(), expected));
+
+        // Without its sirano the copy refuses, and writes nothing.
+        QVERIFY(QFile::remove(entry()));
+        QVERIFY(tray.remove());
+        r = run({"autostart", "on"}, cli);
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("The tray program 'sirano' is neither beside sirano-cli"),
+                 qPrintable(r.err));
+        QVERIFY(!QFile::exists(entry()));
+
+        // status of an entry whose program is gone warns.
+        QCOMPARE(run({"autostart", "on"}).exitCode, 0);
+        QByteArray stale = read(entry());
+        stale.replace(QFileInfo(QStringLiteral(SIRANO_EXE)).canonicalFilePath().toUtf8(),
+                      "/nowhere/sirano");
+        QFile rewrite(entry());
+        QVERIFY(rewrite.open(QIODevice::WriteOnly));
+        rewrite.write(stale);
+        rewrite.close();
+        r = run({"autostart", "status"});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.contains("starts /nowhere/sirano"));
+        QVERIFY2(r.err.contains("/nowhere/sirano does not exist"), qPrintable(r.err));
+    }
+
+    void usage_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("help") << QStringList{"autostart", "--help"} << 0
+                              << "Usage: sirano-cli autostart on|off|status";
+        QTest::newRow("nothing") << QStringList{"autostart"} << 64 << "say on, off or status";
+        QTest::newRow("another word")
+            << QStringList{"autostart", "maybe"} << 64 << "'maybe' is not on, off or status";
+        QTest::newRow("two words")
+            << QStringList{"autostart", "on", "off"} << 64 << "unexpected argument 'off'";
+        QTest::newRow("an option")
+            << QStringList{"autostart", "on", "--force"} << 64 << "Unknown option 'force'";
+    }
+    void usage() {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, message);
+        const Result r = run(args);
+        QCOMPARE(r.exitCode, exitCode);
+        QVERIFY2((exitCode == 0 ? r.out : r.err).contains(message), qPrintable(r.out + r.err));
+        QVERIFY(!QFile::exists(entry()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestAutostart)
+#include "tst_autostart.moc"

@@ -1,0 +1,55 @@
+# Shared by the package tests: checks of an installed tree. Sourced; `fail` ends the test.
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+# check_installed ROOT PREFIX VERSION WORK: the files of PREFIX as they lie under ROOT
+# (ROOT = DESTDIR, or "" for the machine itself); WORK is a scratch folder.
+check_installed() {
+  local root=$1 prefix=$2 version=$3 work=$4
+  local files=(
+    bin/sirano bin/sirano-cli
+    share/applications/sirano.desktop share/applications/sirano-browser.desktop
+    share/icons/hicolor/32x32/apps/sirano.png share/icons/hicolor/32x32/apps/sirano-logged-out.png
+    share/icons/hicolor/scalable/apps/sirano.svg
+    share/man/man1/sirano.1.gz share/man/man1/sirano-cli.1.gz
+    share/doc/sirano/copyright share/doc/sirano/changelog.gz
+  )
+  local f
+  for f in "${files[@]}"; do
+    [ -f "$root$prefix/$f" ] || fail "$prefix/$f is not installed"
+  done
+  [ -x "$root$prefix/bin/sirano" ] && [ -x "$root$prefix/bin/sirano-cli" ] || fail "programs not executable"
+
+  desktop-file-validate "$root$prefix"/share/applications/sirano*.desktop || fail "desktop-file-validate"
+  grep -qx 'Exec=sirano' "$root$prefix/share/applications/sirano.desktop" || fail "sirano.desktop Exec"
+  grep -qx 'Exec=sirano-cli browser %u' "$root$prefix/share/applications/sirano-browser.desktop" \
+    || fail "sirano-browser.desktop Exec"
+
+  for f in sirano.png sirano-logged-out.png; do
+    [ "$(head -c 8 "$root$prefix/share/icons/hicolor/32x32/apps/$f" | od -An -tx1 | tr -d ' \n')" \
+      = 89504e470d0a1a0a ] || fail "$f is no PNG"
+  done
+  python3 -c 'import sys, xml.dom.minidom as m; d = m.parse(sys.argv[1]); assert d.documentElement.tagName == "svg"' \
+    "$root$prefix/share/icons/hicolor/scalable/apps/sirano.svg" || fail "sirano.svg is no SVG"
+
+  # The manual pages format without a warning and name the version.
+  for f in sirano sirano-cli; do
+    local page="$root$prefix/share/man/man1/$f.1.gz"
+    local warnings
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man $f"
+    [ -z "$warnings" ] || fail "man $f: $warnings"
+    zcat "$page" | grep -q "SIRANO $version" || fail "$f.1 does not name version $version"
+  done
+
+  local out
+  out=$("$root$prefix/bin/sirano-cli" --version) || fail "sirano-cli --version"
+  [ "$out" = "sirano-cli $version" ] || fail "sirano-cli --version says '$out'"
+
+  # The autostart entry of an installed sirano-cli starts the sirano beside it.
+  out=$(XDG_CONFIG_HOME="$work/config" "$root$prefix/bin/sirano-cli" autostart on) || fail "autostart on"
+  grep -qx "Exec=$root$prefix/bin/sirano" "$work/config/autostart/sirano.desktop" \
+    || fail "autostart Exec: $(grep Exec "$work/config/autostart/sirano.desktop")"
+  out=$(XDG_CONFIG_HOME="$work/config" "$root$prefix/bin/sirano-cli" autostart status)
+  [[ "$out" == *"$root$prefix/bin/sirano (the installed program)"* ]] || fail "autostart status: $out"
+  desktop-file-validate "$work/config/autostart/sirano.desktop" || fail "autostart entry invalid"
+  rm -rf "$work/config"
+}
