@@ -54,10 +54,15 @@ void createDataFolder(const QString& folder) {
         QFileInfo(folder).absoluteDir().mkpath(QStringLiteral("."));
         made = ::mkdir(path.constData(), S_IRWXU);
     }
-    if (made != 0)
-        throw DataFolderError(folder, Reason{Reason::Kind::FolderNotCreated,
-                                             {},
-                                             QString::fromLocal8Bit(std::strerror(errno))});
+    if (made == 0)
+        return;
+    const int error = errno;
+    // Another start may have made it in the meantime.
+    if (error == EEXIST && QFileInfo(folder).isDir())
+        return;
+    throw DataFolderError(
+        folder,
+        Reason{Reason::Kind::FolderNotCreated, {}, QString::fromLocal8Bit(std::strerror(error))});
 }
 
 QString locateDataFolder(const QString& executableFolder) {
