@@ -37,6 +37,7 @@ SessionWatch::SessionWatch(const QDBusConnection& sessionBus, const QDBusConnect
         systemBus_.connect(kLogind, kLogindPath, kLogindManager, QStringLiteral("PrepareForSleep"),
                            this, SLOT(prepareForSleep(bool)));
         findSession();
+        takeSleepDelay();
     }
 }
 
@@ -71,14 +72,32 @@ void SessionWatch::findSession() {
             });
 }
 
+void SessionWatch::takeSleepDelay() {
+    QDBusMessage call = QDBusMessage::createMethodCall(kLogind, kLogindPath, kLogindManager,
+                                                       QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep") << QStringLiteral("SIRANO")
+         << QStringLiteral("Logs out before the machine sleeps") << QStringLiteral("delay");
+    auto* watcher = new QDBusPendingCallWatcher(systemBus_.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+        w->deleteLater();
+        const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *w;
+        if (!reply.isError())
+            sleepDelay_ = reply.value();
+    });
+}
+
 void SessionWatch::screenSaverActiveChanged(bool active) {
     if (active)
         Q_EMIT locked();
 }
 
 void SessionWatch::prepareForSleep(bool starting) {
-    if (starting)
+    if (starting) {
         Q_EMIT locked();
+        sleepDelay_ = QDBusUnixFileDescriptor();  // closes it: the machine may sleep now
+    } else {
+        takeSleepDelay();
+    }
 }
 
 void SessionWatch::sessionLock() {

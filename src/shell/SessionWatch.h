@@ -3,9 +3,14 @@
 // (org.freedesktop.ScreenSaver, or GNOME's own, ActiveChanged(true)) and from logind on the system
 // bus (Lock of this process's session, PrepareForSleep(true)). A missing bus or service means no
 // news, never an error; a service that appears later is heard from then on.
+//
+// While logind lets it, the watch holds a delay lock on sleep, released once locked() has been
+// handled: without it the machine may sleep before the news is read, and the log-out would wait
+// for the wake-up.
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
 
@@ -24,6 +29,8 @@ public:
     // The object path of the logind session whose Lock is heard; empty until logind has named it
     // (it is asked once, at construction), and when it cannot.
     QString lockSession() const { return lockSession_; }
+    // Whether the delay lock on sleep is held.
+    bool holdsSleepDelay() const { return sleepDelay_.isValid(); }
 
 Q_SIGNALS:
     // The screen locked, or the machine is about to sleep. Once per piece of news: a desktop
@@ -37,10 +44,12 @@ private Q_SLOTS:
 
 private:
     void findSession();
+    void takeSleepDelay();
 
     QDBusConnection sessionBus_;
     QDBusConnection systemBus_;
     QString lockSession_;
+    QDBusUnixFileDescriptor sleepDelay_;
 };
 
 }  // namespace sirano

@@ -11,13 +11,16 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <csignal>
 #include <cstdio>
 #include <thread>
@@ -76,9 +79,34 @@ public Q_SLOTS:
         return QDBusObjectPath(id == QLatin1String("auto") ? kOurSession : kOtherSession);
     }
 
+    // A delay lock: the write end of a pipe whose read end the test keeps, to see it closed.
+    QDBusUnixFileDescriptor Inhibit(const QString& what, const QString& who, const QString& why,
+                                    const QString& mode) {
+        inhibits << QStringList{what, who, why, mode}.join(u'|');
+        int ends[2];
+        if (::pipe(ends) != 0)
+            return {};
+        readEnds << ends[0];
+        QDBusUnixFileDescriptor lock(ends[1]);
+        ::close(ends[1]);
+        return lock;
+    }
+
 public:
+    ~LogindStandIn() override {
+        for (int fd : std::as_const(readEnds))
+            ::close(fd);
+    }
     QStringList asked;
+    QStringList inhibits;
+    QList<int> readEnds;
 };
+
+// Whether every holder of the pipe's write end has closed it.
+bool released(int readEnd) {
+    pollfd p{readEnd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+}
 
 // Counts the test's own marker signals, which arrive after everything sent before them.
 class Marker final : public QObject {
@@ -267,6 +295,35 @@ private Q_SLOTS:
         QCOMPARE(spy.count(), 2);
         // Without logind at the start the session is not known: its lock goes unheard.
         QVERIFY(watch.lockSession().isEmpty());
+    }
+
+    // The delay lock on sleep is held, let go once the news is out, and taken again on waking.
+    void sleepDelay() {
+        const qsizetype before = logind_.inhibits.size();
+        SessionWatch watch(QDBusConnection::sessionBus(), QDBusConnection::systemBus());
+        QSignalSpy spy(&watch, &SessionWatch::locked);
+        QVERIFY(ready(watch));
+        QTRY_VERIFY_WITH_TIMEOUT(watch.holdsSleepDelay(), 10000);
+        QCOMPARE(logind_.inhibits.size(), before + 1);
+        QCOMPARE(logind_.inhibits.constLast(),
+                 "sleep|SIRANO|Logs out before the machine sleeps|delay");
+        const int first = logind_.readEnds.constLast();
+        QVERIFY(!released(first));
+
+        bool heldWhenLocked = false;
+        connect(&watch, &SessionWatch::locked, this, [&] { heldWhenLocked = !released(first); });
+        send(systemOwner_, prepareForSleep(true));
+        settle(Bus::System);
+        QCOMPARE(spy.count(), 1);
+        QVERIFY(heldWhenLocked);
+        QVERIFY(!watch.holdsSleepDelay());
+        QVERIFY(released(first));
+
+        send(systemOwner_, prepareForSleep(false));
+        QTRY_VERIFY_WITH_TIMEOUT(watch.holdsSleepDelay(), 10000);
+        QCOMPARE(logind_.inhibits.size(), before + 2);
+        QVERIFY(!released(logind_.readEnds.constLast()));
+        QCOMPARE(spy.count(), 1);
     }
 
     void noBus() {
