@@ -54,7 +54,7 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
   -o DPkg::Lock::Timeout=120 "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install"; }
 
 for f in /usr/bin/sirano /usr/bin/sirano-cli /usr/share/applications/sirano.desktop \
-         /usr/share/applications/sirano-browser.desktop /usr/share/man/man1/sirano-cli.1.gz; do
+         /usr/share/applications/sirano-browser.desktop; do
   owner=$(dpkg -S "$f" 2>/dev/null) || fail "$f belongs to no package"
   [ "$owner" = "sirano: $f" ] || fail "dpkg -S $f: $owner"
 done
