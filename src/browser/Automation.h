@@ -18,17 +18,6 @@ namespace err {
 inline constexpr int kInternalError = 51;  // an unexpected failure that is not a SiranoError
 }  // namespace err
 
-// The shared matching rule of the fill on request and the automatic fill: a non-empty location
-// that contains storedUrl, ignoring case; and when storedUrl is an absolute http(s) address, the
-// location's origin (scheme, host, port) equals the stored one, so that a page elsewhere that
-// merely mentions the address (".../?next=https://bank.example/") is never filled. An empty or
-// partial storedUrl keeps the plain containment rule.
-bool urlMatches(const QString& locationUrl, const QString& storedUrl);
-
-// The further condition of the automatic fill: an empty keyword, or one the location contains
-// ignoring case.
-bool keywordMatches(const QString& locationUrl, const QString& urlKeyword);
-
 // Page round trips: capture reads each eligible window once; the fill on request writes each
 // matching window once; the automatic fill writes a window once with the edits of every entry that
 // matches it, and not at all when no entry can fill it. Busy state, address, handle and load count

@@ -194,6 +194,24 @@ private Q_SLOTS:
         QVERIFY(p.logLines().isEmpty());
     }
 
+    // A hand-shortened address opens as the http page it stands for, not as an empty tab.
+    void shortenedAddressOpensItsPage() {
+        const QString full = harness_->url(QStringLiteral("listeners.html"));
+        const QString shortened = full.mid(QStringLiteral("http://").size());
+        Program p(harness_->profileFolder());
+        p.addEntry(shortened, listenerFields());
+        QVERIFY(!p.browser->windows().isEmpty());  // the harness's blank tab
+        p.automation.mnuIpClick(0);
+        QString tab;
+        QVERIFY(
+            ChromiumHarness::waitFor([&] { return !(tab = harness_->findTab(full)).isEmpty(); }));
+        QVERIFY(ChromiumHarness::waitFor([&] {
+            p.automation.timer1Timer();
+            return valueOf(*harness_, tab, QStringLiteral("user")) == QLatin1String("carol");
+        }));
+        QVERIFY(p.logLines().isEmpty());
+    }
+
     void pageAtAnotherOriginMentioningTheAddressIsNeverFilled() {
         const QString stored = harness_->url(QStringLiteral("listeners.html"));
         const QString evil = harness_->url(QStringLiteral("listeners.html?next=") + stored,

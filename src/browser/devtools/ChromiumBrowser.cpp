@@ -91,9 +91,10 @@ public:
     }
 
     void openInBackground(const QString& url) override {
-        core_->browserCall(
-            QStringLiteral("Target.createTarget"),
-            QJsonObject{{QStringLiteral("url"), url}, {QStringLiteral("background"), true}});
+        // A hand-shortened address would otherwise open an empty tab.
+        core_->browserCall(QStringLiteral("Target.createTarget"),
+                           QJsonObject{{QStringLiteral("url"), openableAddress(url)},
+                                       {QStringLiteral("background"), true}});
     }
 
 private:
