@@ -1,6 +1,6 @@
 // The browser as the capture and the fills see it: an ordered collection of windows, each with
 // tracked state (busy, address, handle) and two page round trips, one to read and one to write.
-// Implementations: DevToolsBrowser (Chromium over the DevTools protocol) and the in-memory fake of
+// Implementations: ChromiumBrowser (Chromium over the DevTools protocol) and the in-memory fake of
 // the tests. Every failure is a SiranoError carrying one of the numbers below.
 #pragma once
 

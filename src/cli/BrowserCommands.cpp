@@ -4,7 +4,7 @@
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/devtools/ChromiumLauncher.h"
-#include "browser/devtools/DevToolsBrowser.h"
+#include "browser/devtools/ChromiumBrowser.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -66,8 +66,8 @@ public:
     bool busy() const override { return inner_->busy(); }
     QString locationUrl() const override { return inner_->locationUrl(); }
     int32_t hwnd() const override { return inner_->hwnd(); }
-    PageSnapshot readPage() override { return inner_->readPage(); }
     quint64 loadsStarted() const override { return inner_->loadsStarted(); }
+    PageSnapshot readPage() override { return inner_->readPage(); }
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
         WriteResult result = inner_->writeFields(edits);
         trace_.writes.append({order_, inner_->locationUrl(), result});

@@ -1,6 +1,6 @@
 #include "TrayApp.h"
 
-#include "browser/devtools/DevToolsBrowser.h"
+#include "browser/devtools/ChromiumBrowser.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordPrompt.h"
 #include "login/PasswordSettingsDialog.h"

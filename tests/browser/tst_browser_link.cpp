@@ -3,7 +3,6 @@
 #include "ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/ChromiumLauncher.h"
-#include "browser/devtools/DevToolsBrowser.h"
 
 #include <netinet/in.h>
 #include <poll.h>

@@ -1,7 +1,6 @@
 // The Chromium browser over the DevTools protocol, on a real headless Chromium and loopback pages.
 #include "ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
-#include "browser/devtools/DevToolsBrowser.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,7 +1,7 @@
 // sirano-cli browser: SIRANO's own Chromium started on its profile without any address, the
 // address opened over DevTools; when it runs, further addresses and new tabs open in it.
 #include "browser/ChromiumHarness.h"
-#include "browser/devtools/DevToolsBrowser.h"
+#include "browser/devtools/ChromiumBrowser.h"
 
 #include <QDir>
 #include <QFileInfo>

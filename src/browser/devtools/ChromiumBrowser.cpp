@@ -10,7 +10,7 @@
 namespace sirano {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
+using SteadyClock = std::chrono::steady_clock;
 
 namespace {
 
@@ -49,7 +49,7 @@ struct ChromiumBrowser::Core {
 
     const Options options;
     PageTracker tracker;
-    Clock::time_point retryAfter{};
+    SteadyClock::time_point retryAfter{};
 };
 
 namespace {
@@ -111,7 +111,7 @@ bool ChromiumBrowser::Core::ensureConnected() {
     DevToolsConnection& conn = tracker.connection();
     if (conn.isOpen())
         return true;
-    if (Clock::now() < retryAfter)
+    if (SteadyClock::now() < retryAfter)
         return false;
     std::optional<QUrl> endpoint;
     if (!options.port) {
@@ -129,10 +129,10 @@ bool ChromiumBrowser::Core::ensureConnected() {
     if (!endpoint)
         return false;
     tracker.forgetAll();
-    const auto started = Clock::now();
+    const auto started = SteadyClock::now();
     if (!conn.open(*endpoint, kConnectTimeout)) {
-        if (Clock::now() - started >= kConnectTimeout / 2)
-            retryAfter = Clock::now() + kRetryAfterHang;
+        if (SteadyClock::now() - started >= kConnectTimeout / 2)
+            retryAfter = SteadyClock::now() + kRetryAfterHang;
         return false;
     }
 
@@ -251,13 +251,13 @@ QList<std::shared_ptr<BrowserWindow>> ChromiumBrowser::windows() {
 }
 
 bool ChromiumBrowser::Core::awaitStarted(qint64 pid, const PortFileStamp& before) {
-    const auto deadline = Clock::now() + options.launch.startTimeout;
+    const auto deadline = SteadyClock::now() + options.launch.startTimeout;
     for (;;) {
         retryAfter = {};
         if (devToolsActivePortStamp(options.profileFolder) != before && ensureConnected())
             return true;
         // A Chromium that hands over to one already running on the profile ends at once.
-        if (!processRunning(pid) || Clock::now() >= deadline)
+        if (!processRunning(pid) || SteadyClock::now() >= deadline)
             return false;
         std::this_thread::sleep_for(50ms);
     }
@@ -311,6 +311,14 @@ ChromiumBrowser::Traffic ChromiumBrowser::traffic() const {
 
 bool ChromiumBrowser::connected() const {
     return core_->tracker.connection().isOpen();
+}
+
+std::unique_ptr<Browser> createChromiumBrowser(const QString& profileFolder,
+                                               std::optional<quint16> port) {
+    ChromiumBrowser::Options options;
+    options.profileFolder = profileFolder;
+    options.port = port;
+    return std::make_unique<ChromiumBrowser>(std::move(options));
 }
 
 }  // namespace sirano
