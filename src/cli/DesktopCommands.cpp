@@ -233,7 +233,7 @@ int browserCommand(const QStringList& args, const Io& io) {
 QList<Command> desktopCommands() {
     return {
         {QStringLiteral("autostart"),
-         QStringLiteral("on|off|status: start the tray program with the desktop session"),
+         QStringLiteral("on, off, status: start the tray program with the desktop session"),
          autostartCommand},
         {QStringLiteral("browser"),
          QStringLiteral("start SIRANO's Chromium, or open URL (or a new tab) in it"),

@@ -13,13 +13,15 @@ QString overallHelp(const QList<Command>& commands) {
         "Usage: sirano-cli COMMAND [options]\n"
         "       sirano-cli COMMAND --help\n"
         "       sirano-cli --version\n\n"
-        "SIRANO's data file from a terminal: backup, inspection and scripting.\n\n"
+        "SIRANO's data file from a terminal: backup, inspection and scripting; its\n"
+        "browser and its start with the desktop session.\n\n"
         "Commands:\n");
     for (const Command& c : commands)
         help += QStringLiteral("  %1%2\n").arg(c.name, -10).arg(c.summary);
     help += QStringLiteral(
-        "\nEvery command takes --data FILE; without it the data file is SIRANO.DAT beside\n"
-        "sirano-cli when there is one, else ~/.local/share/sirano/SIRANO.DAT.\n\n");
+        "\nEvery command but autostart takes --data FILE; without it the data file is\n"
+        "SIRANO.DAT beside sirano-cli when there is one, else\n"
+        "~/.local/share/sirano/SIRANO.DAT.\n\n");
     return help + exitCodesHelp();
 }
 
