@@ -1,8 +1,8 @@
 // What the dialog tests share: a recording main window, typing, clicking and finding controls.
 #pragma once
 
+#include "app/AppActions.h"
 #include "store/Error.h"
-#include "store/MainWindowHooks.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -16,7 +16,7 @@ namespace sirano::test {
 
 // Records the main window's procedures in the order they were called; a save can be made to fail
 // or to look at the state it would write.
-class FakeHooks final : public MainWindowHooks {
+class FakeActions final : public AppActions {
 public:
     QStringList calls;
     bool failSave = false;

@@ -33,7 +33,7 @@ public:
     int count = 0;
 };
 
-class QuietHooks final : public MainWindowHooks {
+class QuietActions final : public AppActions {
 public:
     void saveSirano() override {}
     void menuSirano() override {}
@@ -124,8 +124,8 @@ int main(int argc, char** argv) {
     AppState state;
     state.loggedIn = true;
     CountingLog log;
-    QuietHooks hooks;
-    Automation automation{state, browser, log, hooks};
+    QuietActions actions;
+    Automation automation{state, browser, log, actions};
 
     std::printf("browser_bench: %d tabs of 50 inputs, headless Chromium, median of %d runs\n",
                 kTabs, kRuns);

@@ -3,8 +3,9 @@
 //   - the time until the program falls idle (data file loaded, site menu built);
 //   - its resident memory (VmRSS) once idle.
 // Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values.
-#include "store/AppState.h"
+#include "app/AppState.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,6 +21,7 @@
 #include <vector>
 
 using namespace sirano;
+using namespace sirano::test;
 using Clock = std::chrono::system_clock;
 
 namespace {
@@ -42,7 +44,7 @@ void writeFullTable(const QString& path) {
         state.siteTable.append(std::move(e));
     }
     state.settings = Settings{QStringLiteral("password"), 1, 0};
-    saveDataFile(state, path);
+    saveStore(state, path);
 }
 
 // utime + stime in clock ticks.

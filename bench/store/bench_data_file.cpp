@@ -1,6 +1,7 @@
 // Loads and saves a full table (1001 entries x 101 fields, 20-character values) and prints the
 // median times next to reading and writing the same number of bytes raw.
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QFile>
 #include <QSaveFile>
@@ -12,6 +13,7 @@
 #include <vector>
 
 using namespace sirano;
+using namespace sirano::test;
 
 namespace {
 
@@ -30,8 +32,8 @@ double medianMs(const std::function<void()>& f) {
     return times[times.size() / 2];
 }
 
-AppState fullTable() {
-    AppState state;
+TestStore fullTable() {
+    TestStore state;
     state.settings.masterPassword = QStringLiteral("benchmark");
     state.settings.autoLogoutMinutes = 30;
     const QString alphabet =
@@ -79,14 +81,14 @@ int main() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("SIRANO.DAT"));
     const QString rawPath = dir.filePath(QStringLiteral("raw.bin"));
-    AppState state = fullTable();
-    saveDataFile(state, path);
+    TestStore state = fullTable();
+    saveStore(state, path);
     const QByteArray bytes = readRaw(path);
 
-    const double save = medianMs([&] { saveDataFile(state, path); });
+    const double save = medianMs([&] { saveStore(state, path); });
     const double load = medianMs([&] {
-        AppState loaded;
-        loadDataFile(loaded, path);
+        TestStore loaded;
+        loadStore(loaded, path);
     });
     const double serialize =
         medianMs([&] { serializeDataFile(state.siteTable, state.settings, state.generator); });

@@ -65,9 +65,8 @@ void throwIfFailed(const WriteResult& result) {
 
 }  // namespace
 
-Automation::Automation(AppState& state, Browser& browser, ErrorLog& errorLog,
-                       MainWindowHooks& hooks)
-    : state_(state), browser_(browser), errorLog_(errorLog), hooks_(hooks) {}
+Automation::Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions)
+    : state_(state), browser_(browser), errorLog_(errorLog), actions_(actions) {}
 
 void Automation::mnuMemoryClick() {
     if (!state_.loggedIn)
@@ -115,8 +114,8 @@ void Automation::mnuMemoryClick() {
             if (n > 0)
                 table.setSiteCount(s + 1);
         }
-        hooks_.saveSirano();
-        hooks_.menuSirano();
+        actions_.saveSirano();
+        actions_.menuSirano();
     });
 }
 

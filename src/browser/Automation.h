@@ -6,8 +6,8 @@
 #include "ErrorLog.h"
 #include "Matching.h"
 #include "ObjectModel.h"
-#include "store/AppState.h"
-#include "store/MainWindowHooks.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
 
 #include <QHash>
 #include <cstdint>
@@ -24,7 +24,7 @@ inline constexpr int kInternalError = 51;  // an unexpected failure that is not 
 // are tracked by the browser and cost no round trip.
 class Automation {
 public:
-    Automation(AppState& state, Browser& browser, ErrorLog& errorLog, MainWindowHooks& hooks);
+    Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions);
 
     // Logged in: every idle window with an http(s) address and at least one form becomes a new
     // entry when it yields a field; then saveSirano() and menuSirano(). A failure (error 9 at the
@@ -48,7 +48,7 @@ private:
     AppState& state_;
     Browser& browser_;
     ErrorLog& errorLog_;
-    MainWindowHooks& hooks_;
+    AppActions& actions_;
     QHash<int32_t, quint64> seenLoads_;  // per window: its load count at the last look
 };
 

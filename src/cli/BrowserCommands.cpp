@@ -3,8 +3,8 @@
 #include "Commands.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
-#include "browser/devtools/ChromiumLauncher.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "browser/devtools/ChromiumLauncher.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -119,12 +119,12 @@ private:
 };
 
 // Saves the data file for the capture; the tray's menu and log-in do not exist here.
-class CliHooks final : public MainWindowHooks {
+class CliActions final : public AppActions {
 public:
-    CliHooks(AppState& state, QString path) : state_(state), path_(std::move(path)) {}
+    CliActions(AppState& state, QString path) : state_(state), path_(std::move(path)) {}
     void saveSirano() override {
         try {
-            saveDataFile(state_, path_);
+            saveDataFile(path_, state_.generator, state_.siteTable, state_.settings);
         } catch (const SiranoError& e) {
             saveFailure = e.message();
             throw;
@@ -193,8 +193,10 @@ std::unique_ptr<Browser> connect(const BrowserCommandLine& cl) {
 // (allowed for the capture) the store starts empty, as the tray's does.
 void logIn(AppState& state, const QString& dataFile, const Io& io, bool mayBeNew = false) {
     if (!mayBeNew || QFileInfo::exists(dataFile)) {
-        loadStore(state, dataFile);
-        requireMasterPassword(state.settings, io);
+        StoreContents contents = loadStore(dataFile);
+        requireMasterPassword(contents.settings, io);
+        state.siteTable = std::move(contents.siteTable);
+        state.settings = contents.settings;
     }
     state.dataFilePath = dataFile;
     state.dataFolder = dataFolderOf(dataFile);
@@ -249,11 +251,11 @@ int captureCommand(const QStringList& args, const Io& io) {
     TracedBrowser traced(*browser);
     const SystemClock clock;
     ReportingErrorLog log(state.dataFolder, clock);
-    CliHooks hooks(state, cl.dataFile);
+    CliActions actions(state, cl.dataFile);
     const int before = state.siteTable.siteCount();
-    Automation(state, traced, log, hooks).mnuMemoryClick();
+    Automation(state, traced, log, actions).mnuMemoryClick();
     if (!log.numbers.isEmpty())
-        failed(QStringLiteral("The capture"), log, hooks.saveFailure);
+        failed(QStringLiteral("The capture"), log, actions.saveFailure);
 
     const int after = state.siteTable.siteCount();
     for (int i = before; i < after; ++i) {
@@ -298,8 +300,8 @@ int fillCommand(const QStringList& args, const Io& io) {
     TracedBrowser traced(*browser);
     const SystemClock clock;
     ReportingErrorLog log(state.dataFolder, clock);
-    CliHooks hooks(state, cl.dataFile);
-    Automation(state, traced, log, hooks).mnuIpClick(static_cast<int16_t>(index));
+    CliActions actions(state, cl.dataFile);
+    Automation(state, traced, log, actions).mnuIpClick(static_cast<int16_t>(index));
 
     for (const Trace::Write& w : traced.trace.writes) {
         if (w.result.failure)

@@ -163,20 +163,23 @@ void warnIfOthersCanRead(const QString& dataFile, const Io& io) {
         warn(QStringLiteral("the data file"), dataFile, st.st_mode & 07777);
 }
 
-void loadStore(AppState& state, const QString& path) {
+StoreContents loadStore(const QString& path) {
     if (!QFileInfo::exists(path))
         throw CliError(exitcode::kFailure,
                        QStringLiteral("There is no data file at %1.").arg(path));
     try {
-        loadDataFile(state, path);
+        Generator gen;  // decoding does not depend on the generator's state
+        return loadDataFile(path, gen);
     } catch (const SiranoError& e) {
         throw CliError(exitcode::kFailure, e.message());
     }
 }
 
-void saveStore(AppState& state, const QString& path) {
+void saveStore(const StoreContents& contents, const QString& path) {
     try {
-        saveDataFile(state, path);
+        Generator gen;
+        gen.reseedFromClock();
+        saveDataFile(path, gen, contents.siteTable, contents.settings);
     } catch (const SiranoError& e) {
         throw CliError(exitcode::kFailure, e.message());
     }

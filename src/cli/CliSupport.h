@@ -3,9 +3,9 @@
 // its message and exits with its code.
 #pragma once
 
-#include "store/AppState.h"
 #include "store/DataFile.h"
 #include "store/DataFolder.h"
+#include "store/StoreContents.h"
 
 #include <QCommandLineParser>
 #include <QString>
@@ -69,11 +69,11 @@ QString dataFilePath(const QCommandLineParser& parser);
 // Warns on io.err when the data file's folder, or the file, can be read by other users.
 void warnIfOthersCanRead(const QString& dataFile, const Io& io);
 
-// Loads path into state. Throws CliError(kFailure) with the load error's message, also when there
-// is no file.
-void loadStore(AppState& state, const QString& path);
+// Loads path. Throws CliError(kFailure) with the load error's message, also when there is no
+// file.
+StoreContents loadStore(const QString& path);
 // Saves atomically. Throws CliError(kFailure) with the reason.
-void saveStore(AppState& state, const QString& path);
+void saveStore(const StoreContents& contents, const QString& path);
 
 // Asks the master password when settings hold one. Throws CliError(kWrongPassword) when it is
 // wrong or not given; nothing is asked when no password is set.

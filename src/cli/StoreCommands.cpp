@@ -72,12 +72,11 @@ int check(const QStringList& args, const Io& io) {
                            "nothing.\n\nOptions:\n") +
                 kDataHelp))
         return exitcode::kOk;
-    AppState state;
     const QString path = dataFilePath(parser);
-    loadStore(state, path);
+    const StoreContents contents = loadStore(path);
     warnIfOthersCanRead(path, io);
     io.out << QStringLiteral("ok: %1\n")
-                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")));
+                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")));
     return exitcode::kOk;
 }
 
@@ -97,9 +96,8 @@ int list(const QStringList& args, const Io& io) {
                            "url,\n                urlKeyword and fieldCount\n") +
                 kDataHelp))
         return exitcode::kOk;
-    AppState state;
-    loadStore(state, dataFilePath(parser));
-    const SiteTable& table = state.siteTable;
+    const StoreContents contents = loadStore(dataFilePath(parser));
+    const SiteTable& table = contents.siteTable;
     if (parser.isSet(kJsonOption)) {
         QJsonArray sites;
         for (int i = 0; i < table.siteCount(); ++i) {
@@ -169,11 +167,9 @@ int exportStore(const QStringList& args, const Io& io) {
         throw CliError(exitcode::kUsage,
                        QStringLiteral("export: --force needs --output FILE.\nTry 'sirano-cli "
                                       "export --help'."));
-    AppState state;
     const QString path = dataFilePath(parser);
-    loadStore(state, path);
-    requireMasterPassword(state.settings, io);
-    const StoreContents contents{state.siteTable, state.settings};
+    const StoreContents contents = loadStore(path);
+    requireMasterPassword(contents.settings, io);
     const QByteArray json = QJsonDocument(storeToJson(contents)).toJson();
     if (!parser.isSet(kOutputOption)) {
         io.out << QString::fromUtf8(json);
@@ -182,7 +178,7 @@ int exportStore(const QStringList& args, const Io& io) {
     const QString output = parser.value(kOutputOption);
     writeExport(output, path, json, parser.isSet(kForceOption));
     io.out << QStringLiteral("exported %1 to %2\n")
-                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")), output);
+                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")), output);
     return exitcode::kOk;
 }
 
@@ -260,9 +256,10 @@ int importStore(const QStringList& args, const Io& io) {
             throw CliError(
                 exitcode::kRefused,
                 QStringLiteral("The data file %1 exists; give --force to replace it.").arg(path));
-        AppState existing;
+        StoreContents existing;
         try {
-            loadDataFile(existing, path);
+            Generator gen;
+            existing = loadDataFile(path, gen);
         } catch (const SiranoError& e) {
             throw CliError(
                 exitcode::kFailure,
@@ -272,13 +269,9 @@ int importStore(const QStringList& args, const Io& io) {
         requireMasterPassword(existing.settings, io);
     }
 
-    AppState state;
-    state.siteTable = contents.siteTable;
-    state.settings = contents.settings;
-    state.generator.reseedFromClock();
-    saveStore(state, path);
+    saveStore(contents, path);
     io.out << QStringLiteral("imported %1 into %2\n")
-                  .arg(counted(state.siteTable.siteCount(), QStringLiteral("site")), path);
+                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")), path);
     return exitcode::kOk;
 }
 

@@ -21,9 +21,13 @@ QString fieldRow(const SiteField& field, bool hidden) {
 
 }  // namespace
 
-SiteSettingsDialog::SiteSettingsDialog(AppState& state, MainWindowHooks& hooks,
-                                       MessageBox& messages, QWidget* parent)
-    : QDialog(parent, kFixedDialogFlags), state_(state), hooks_(hooks), messages_(messages) {
+SiteSettingsDialog::SiteSettingsDialog(AppState& state, SiteEditorState& editor,
+                                       AppActions& actions, MessageBox& messages, QWidget* parent)
+    : QDialog(parent, kFixedDialogFlags),
+      state_(state),
+      editor_(editor),
+      actions_(actions),
+      messages_(messages) {
     setUpWindow(this, "Form2", QStringLiteral("SIRANO 設定"), twipsSize(4680, 3090));
 
     combo1_ = new QComboBox(this);
@@ -96,8 +100,8 @@ void SiteSettingsDialog::refresh() {
     text1_->setText(entry.url);
     text2_->setText(entry.urlKeyword);
     for (const SiteField& field : entry.fields())
-        list1_->addItem(fieldRow(field, state_.asterisk));
-    state_.selectedSite = static_cast<int16_t>(c);
+        list1_->addItem(fieldRow(field, editor_.asterisk));
+    editor_.selectedSite = static_cast<int16_t>(c);
 }
 
 int SiteSettingsDialog::selectedRow() const {
@@ -107,7 +111,7 @@ int SiteSettingsDialog::selectedRow() const {
 
 void SiteSettingsDialog::list1Click() {
     const int r = selectedRow();
-    const SiteEntry& entry = state_.siteTable.at(state_.selectedSite);
+    const SiteEntry& entry = state_.siteTable.at(editor_.selectedSite);
     if (r < 0 || r >= entry.fieldCount())
         return;
     text3_->setText(entry.field(r).fieldName);
@@ -116,7 +120,7 @@ void SiteSettingsDialog::list1Click() {
 
 void SiteSettingsDialog::command1Click() {
     // With no entries this writes into the free slot SelectedSite names; it never adds an entry.
-    SiteEntry& entry = state_.siteTable.at(state_.selectedSite);
+    SiteEntry& entry = state_.siteTable.at(editor_.selectedSite);
     entry.title = combo1_->currentText();
     entry.url = text1_->text();
     entry.urlKeyword = text2_->text();
@@ -130,25 +134,28 @@ void SiteSettingsDialog::command1Click() {
 
 void SiteSettingsDialog::command3Click() {
     SiteTable& table = state_.siteTable;
-    if (table.siteCount() == 0 || state_.selectedSite >= table.siteCount())
+    if (table.siteCount() == 0 || editor_.selectedSite >= table.siteCount())
         return;
     const QMessageBox::StandardButton answer =
         messages_.show(this, QMessageBox::Critical, QStringLiteral("確認"),
-                       table.at(state_.selectedSite).title + QStringLiteral(" を削除しますか？"),
+                       table.at(editor_.selectedSite).title + QStringLiteral(" を削除しますか？"),
                        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok)
         return;
-    table.remove(state_.selectedSite);
+    table.remove(editor_.selectedSite);
     saveAndClose();
 }
 
 void SiteSettingsDialog::command4Click() {
-    if (!state_.settings.masterPassword.isEmpty() && state_.asterisk)
-        PasswordPrompt(state_, hooks_, messages_, PasswordPrompt::Reveal, this).exec();
-    else
-        state_.asterisk = !state_.asterisk;
-    setMasked(text3_, state_.asterisk);
-    setMasked(text4_, state_.asterisk);
+    if (!state_.settings.masterPassword.isEmpty() && editor_.asterisk) {
+        PasswordPrompt prompt(state_, actions_, messages_, PasswordPrompt::Reveal, this);
+        if (prompt.exec() == QDialog::Accepted)
+            editor_.asterisk = false;
+    } else {
+        editor_.asterisk = !editor_.asterisk;
+    }
+    setMasked(text3_, editor_.asterisk);
+    setMasked(text4_, editor_.asterisk);
     const int row = selectedRow();
     refresh();
     // The row stays selected, so that "設定" still stores what the bottom boxes hold; they keep
@@ -161,8 +168,8 @@ void SiteSettingsDialog::command4Click() {
 
 void SiteSettingsDialog::saveAndClose() {
     // A failed save is reported and the edits stay in memory, so the menu still follows them.
-    saveSiranoOrReport(state_, hooks_, messages_, this);
-    hooks_.menuSirano();
+    saveSiranoOrReport(state_, actions_, messages_, this);
+    actions_.menuSirano();
     accept();
 }
 

@@ -1,11 +1,12 @@
 // Form2 "SIRANO 設定": reviews, corrects and deletes the stored site entries.
 // "設定" and "削除" write the data file, rebuild the site menu and close the dialog (accepted);
 // "ｷｬﾝｾﾙ" and the window frame close it without writing (rejected). Whether values are hidden
-// (state.asterisk) and the entry being edited (state.selectedSite) outlive the window.
+// (editor.asterisk) and the entry being edited (editor.selectedSite) outlive the window.
 #pragma once
 
-#include "store/AppState.h"
-#include "store/MainWindowHooks.h"
+#include "SiteEditorState.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
 #include "ui/MessageBox.h"
 
 #include <QDialog>
@@ -21,8 +22,8 @@ namespace sirano {
 class SiteSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
-    SiteSettingsDialog(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
-                       QWidget* parent = nullptr);
+    SiteSettingsDialog(AppState& state, SiteEditorState& editor, AppActions& actions,
+                       MessageBox& messages, QWidget* parent = nullptr);
 
 protected:
     // Enter presses a focused button and does nothing in the boxes.
@@ -39,7 +40,8 @@ private:
     void saveAndClose();
 
     AppState& state_;
-    MainWindowHooks& hooks_;
+    SiteEditorState& editor_;
+    AppActions& actions_;
     MessageBox& messages_;
     QComboBox* combo1_;
     QLineEdit* text1_;

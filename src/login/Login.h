@@ -1,7 +1,7 @@
 // Log-in and log-out: the state switch and what it shows (the tray icon, the command menu).
 #pragma once
 
-#include "store/AppState.h"
+#include "app/AppState.h"
 #include "store/DateTimeText.h"
 
 #include <QString>

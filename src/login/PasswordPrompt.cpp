@@ -10,9 +10,9 @@
 
 namespace sirano {
 
-PasswordPrompt::PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+PasswordPrompt::PasswordPrompt(AppState& state, AppActions& actions, MessageBox& messages,
                                int16_t mode, QWidget* parent)
-    : QDialog(parent), state_(state), hooks_(hooks), messages_(messages), mode_(mode) {
+    : QDialog(parent), state_(state), actions_(actions), messages_(messages), mode_(mode) {
     setUpWindow(this, "Form4", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), twipsSize(4680, 1440));
 
     addLabel(this, "Label1", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"), twipsRect(120, 120, 1455, 255));
@@ -46,9 +46,7 @@ void PasswordPrompt::command1Click() {
         return;
     }
     if (mode_ == LogIn)
-        hooks_.login();
-    else if (mode_ == Reveal)
-        state_.asterisk = false;
+        actions_.login();
     accept();
 }
 

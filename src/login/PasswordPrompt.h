@@ -2,8 +2,8 @@
 // settings dialog's stored values (mode 1).
 #pragma once
 
-#include "store/AppState.h"
-#include "store/MainWindowHooks.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
 #include "ui/MessageBox.h"
 
 #include <QDialog>
@@ -19,8 +19,9 @@ class PasswordPrompt final : public QDialog {
 public:
     enum Mode : int16_t { LogIn = 0, Reveal = 1 };
 
-    // The right password calls hooks.login() in mode 0 and clears state.asterisk in mode 1.
-    PasswordPrompt(AppState& state, MainWindowHooks& hooks, MessageBox& messages, int16_t mode,
+    // The right password calls actions.login() in mode 0; in mode 1 it only closes the dialog
+    // accepted, and the caller reveals. A wrong password keeps it open; cancel rejects.
+    PasswordPrompt(AppState& state, AppActions& actions, MessageBox& messages, int16_t mode,
                    QWidget* parent = nullptr);
 
 protected:
@@ -31,7 +32,7 @@ private:
     void command1Click();
 
     AppState& state_;
-    MainWindowHooks& hooks_;
+    AppActions& actions_;
     MessageBox& messages_;
     int16_t mode_;
     QLineEdit* text1_;

@@ -41,9 +41,9 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
     return static_cast<int16_t>(minutes);
 }
 
-PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, MainWindowHooks& hooks,
+PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, AppActions& actions,
                                                MessageBox& messages, QWidget* parent)
-    : QDialog(parent, kFixedDialogFlags), state_(state), hooks_(hooks), messages_(messages) {
+    : QDialog(parent, kFixedDialogFlags), state_(state), actions_(actions), messages_(messages) {
     setUpWindow(this, "Form3", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), twipsSize(4680, 3090));
 
     addLabel(this, "Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
@@ -148,7 +148,7 @@ void PasswordSettingsDialog::command1Click() {
     state_.settings.masterPassword = text2_[0]->text();
     state_.settings.autoLoginAtStart = check1_->isChecked() ? 1 : 0;
     state_.settings.autoLogoutMinutes = *minutes;
-    if (saveSiranoOrReport(state_, hooks_, messages_, this))
+    if (saveSiranoOrReport(state_, actions_, messages_, this))
         messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);
     accept();

@@ -1,8 +1,8 @@
 // Form3 "ﾊﾟｽﾜｰﾄﾞ変更": changes the master password and the two log-in settings, then saves.
 #pragma once
 
-#include "store/AppState.h"
-#include "store/MainWindowHooks.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
 #include "ui/MessageBox.h"
 
 #include <QDialog>
@@ -27,7 +27,7 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text);
 class PasswordSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
-    PasswordSettingsDialog(AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+    PasswordSettingsDialog(AppState& state, AppActions& actions, MessageBox& messages,
                            QWidget* parent = nullptr);
 
 protected:
@@ -39,7 +39,7 @@ private:
     void command1Click();
 
     AppState& state_;
-    MainWindowHooks& hooks_;
+    AppActions& actions_;
     MessageBox& messages_;
     QLineEdit* text1_;
     std::array<QLineEdit*, 2> text2_;

@@ -20,7 +20,7 @@ MainWindow::MainWindow(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& u
 
 std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
     state_.generator.reseedFromClock();
-    state_.asterisk = true;
+    editor_.asterisk = true;
     tray_.add(TrayLook::LoggedIn);
     iconShown_ = true;
     state_.siteTable.setSiteCount(0);
@@ -58,7 +58,9 @@ std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
 
     if (QFileInfo(state_.dataFilePath).isFile()) {
         try {
-            loadDataFile(state_, state_.dataFilePath);
+            StoreContents loaded = loadDataFile(state_.dataFilePath, state_.generator);
+            state_.siteTable = std::move(loaded.siteTable);
+            state_.settings = loaded.settings;
         } catch (const LoadError& e) {
             QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
             if (e.position() > 0)
@@ -146,7 +148,7 @@ void MainWindow::showPasswordPrompt() {
 }
 
 void MainWindow::saveSirano() {
-    saveDataFile(state_, state_.dataFilePath);
+    saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings);
 }
 
 void MainWindow::menuSirano() {

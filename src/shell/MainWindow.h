@@ -5,11 +5,12 @@
 
 #include "Menus.h"
 #include "TrayIcon.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
+#include "editor/SiteEditorState.h"
 #include "login/Login.h"
-#include "store/AppState.h"
 #include "store/DataFolder.h"
 #include "store/DateTimeText.h"
-#include "store/MainWindowHooks.h"
 #include "ui/MessageBox.h"
 
 #include <QString>
@@ -42,7 +43,7 @@ public:
 
 QString aboutText();
 
-class MainWindow final : public MainWindowHooks, private LoginView {
+class MainWindow final : public AppActions, private LoginView {
 public:
     MainWindow(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui, MessageBox& messages,
                const Clock& clock);
@@ -64,6 +65,9 @@ public:
     void mnuEndClick();  // removes the icon and ends with status 0; nothing is saved
     void formUnload();   // removes the icon; safe to call more than once
 
+    // The site settings dialog's flags, which live as long as the program.
+    SiteEditorState& editorState() { return editor_; }
+
     // Form4 in log-in mode, modal; LoggedIn tells the outcome.
     void showPasswordPrompt();
 
@@ -84,6 +88,7 @@ private:
     ShellUi& ui_;
     MessageBox& messages_;
     const Clock& clock_;
+    SiteEditorState editor_;
     std::unique_ptr<DataFolderLock> lock_;
     int menuItemCount_ = 0;
     bool iconShown_ = false;

@@ -172,7 +172,7 @@ void TrayApp::showPasswordPrompt() {
 }
 
 void TrayApp::showSiteSettings() {
-    SiteSettingsDialog dialog(state_, window_, services_.messages);
+    SiteSettingsDialog dialog(state_, window_.editorState(), window_, services_.messages);
     // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
     dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
     dialog.exec();

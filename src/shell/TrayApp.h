@@ -7,10 +7,10 @@
 #include "QtMenus.h"
 #include "QtTrayIcon.h"
 #include "SessionWatch.h"
+#include "app/AppState.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/ObjectModel.h"
-#include "store/AppState.h"
 #include "store/DateTimeText.h"
 #include "ui/MessageBox.h"
 

@@ -1,7 +1,7 @@
 // sirano: the tray program.
 #include "QtTrayIcon.h"
 #include "TrayApp.h"
-#include "store/AppState.h"
+#include "app/AppState.h"
 
 #include <QApplication>
 #include <QFont>

@@ -514,18 +514,16 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
     return out.bytes(!cp932);
 }
 
-void loadDataFile(AppState& state, const QString& path) {
-    const QByteArray bytes = readDataFile(path);
-    StoreContents contents = parseDataFile(bytes, state.generator, path);
-    state.siteTable = std::move(contents.siteTable);
-    state.settings = std::move(contents.settings);
+StoreContents loadDataFile(const QString& path, Generator& gen) {
+    return parseDataFile(readDataFile(path), gen, path);
 }
 
-void saveDataFile(AppState& state, const QString& path) {
+void saveDataFile(const QString& path, Generator& gen, const SiteTable& table,
+                  const Settings& settings) {
     const bool existed = QFileInfo::exists(path);
     QByteArray bytes;
     try {
-        bytes = serializeDataFile(state.siteTable, state.settings, state.generator);
+        bytes = serializeDataFile(table, settings, gen);
     } catch (const SaveError& e) {
         throw SaveError(e.number(), path, e.reason(), existed);
     }

@@ -2,21 +2,16 @@
 // (docs/data-file.md).
 #pragma once
 
-#include "AppState.h"
 #include "Error.h"
+#include "Generator.h"
 #include "Reason.h"
+#include "StoreContents.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringView>
 
 namespace sirano {
-
-// What a load yields: the entries and the three settings.
-struct StoreContents {
-    SiteTable siteTable;
-    Settings settings;
-};
 
 // A data file that cannot be read: names the file, the line (and value position) and the reason.
 // message() is English; the tray program words its own from the parts.
@@ -68,13 +63,14 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
 // Throws SaveError (9) for settings outside the header's widths (login flag 0-9, minutes 0-999).
 QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen);
 
-// Reads path into state (siteTable and settings); state is untouched on failure.
-// Throws LoadError (also for a file that cannot be opened, and for anything but a regular file).
-void loadDataFile(AppState& state, const QString& path);
-// Atomic save of state to path (see writeFileAtomically in SafeFile.h); the file ends up with
-// mode 0600, also when it had another. Throws SaveError (75, or 9 for settings that do not fit)
-// naming the file and the reason, with the system's error; any failed write, sync or rename leaves
-// the old file byte for byte.
-void saveDataFile(AppState& state, const QString& path);
+// Reads path. Throws LoadError (also for a file that cannot be opened, and for anything but a
+// regular file).
+StoreContents loadDataFile(const QString& path, Generator& gen);
+// Atomic save of the table and settings to path (see writeFileAtomically in SafeFile.h); the file
+// ends up with mode 0600, also when it had another. Throws SaveError (75, or 9 for settings that do
+// not fit) naming the file and the reason, with the system's error; any failed write, sync or
+// rename leaves the old file byte for byte.
+void saveDataFile(const QString& path, Generator& gen, const SiteTable& table,
+                  const Settings& settings);
 
 }  // namespace sirano

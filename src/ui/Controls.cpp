@@ -66,7 +66,7 @@ void setMasked(QLineEdit* box, bool masked) {
                              Qt::ImhNoAutoUppercase);
 }
 
-bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+bool saveSiranoOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                         QWidget* parent) {
     const auto report = [&](const QString& detail) {
         messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
@@ -76,7 +76,7 @@ bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBo
                       QMessageBox::Ok);
     };
     try {
-        hooks.saveSirano();
+        actions.saveSirano();
         return true;
     } catch (const SaveError& e) {
         const QString file = e.file().isEmpty() ? state.dataFilePath : e.file();

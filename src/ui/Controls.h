@@ -2,8 +2,8 @@
 // password boxes masked with "*", and the report of a save that failed.
 #pragma once
 
-#include "store/AppState.h"
-#include "store/MainWindowHooks.h"
+#include "app/AppActions.h"
+#include "app/AppState.h"
 #include "ui/MessageBox.h"
 
 #include <QFont>
@@ -42,9 +42,9 @@ bool pressFocusedButtonOnEnter(QWidget* window, const QKeyEvent* event);
 // Masked boxes show "*" (not the style's bullet); every such box keeps the input method off.
 void setMasked(QLineEdit* box, bool masked);
 
-// Runs hooks.saveSirano(). When it fails, tells the user which file could not be written and
+// Runs actions.saveSirano(). When it fails, tells the user which file could not be written and
 // why; the state in memory stays as it is and the program goes on. Returns whether it saved.
-bool saveSiranoOrReport(const AppState& state, MainWindowHooks& hooks, MessageBox& messages,
+bool saveSiranoOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                         QWidget* parent);
 
 }  // namespace sirano

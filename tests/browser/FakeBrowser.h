@@ -1,14 +1,15 @@
 // In-memory browser for the unit tests of the capture and the fills: windows with pages, forms and
 // elements, busy flags, failing members with error numbers, closed windows, a count of page round
-// trips and a record of what was opened. Also the recording log, hooks and clock those tests need.
+// trips and a record of what was opened. Also the recording log, actions and clock those tests
+// need.
 #pragma once
 
+#include "app/AppActions.h"
+#include "app/AppState.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/ObjectModel.h"
-#include "store/AppState.h"
 #include "store/DateTimeText.h"
-#include "store/MainWindowHooks.h"
 
 #include <QList>
 #include <QPair>
@@ -209,9 +210,9 @@ public:
     QList<QPair<int, int>> lines;  // (place code, number)
 };
 
-class RecordingHooks final : public MainWindowHooks {
+class RecordingActions final : public AppActions {
 public:
-    explicit RecordingHooks(AppState& state) : state_(state) {}
+    explicit RecordingActions(AppState& state) : state_(state) {}
     void saveSirano() override {
         calls.append(QStringLiteral("save"));
         if (saveFailure)
@@ -244,9 +245,9 @@ struct AutomationFixture {
     AppState state;
     FakeBrowser browser;
     RecordingErrorLog log;
-    RecordingHooks hooks{state};
+    RecordingActions actions{state};
     FixedClock clock;
-    Automation automation{state, browser, log, hooks};
+    Automation automation{state, browser, log, actions};
 
     AutomationFixture() { state.loggedIn = true; }
 

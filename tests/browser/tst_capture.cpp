@@ -35,7 +35,7 @@ private Q_SLOTS:
         QCOMPARE(f.browser.listings, 0);
         QCOMPARE(f.browser.pageRoundTrips(), 0);
         QCOMPARE(f.state.siteTable.siteCount(), 0);
-        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(f.actions.calls.isEmpty());
     }
 
     void windowEligibility_data() {
@@ -68,7 +68,7 @@ private Q_SLOTS:
         QCOMPARE(f.state.siteTable.siteCount(), captured ? 1 : 0);
         QCOMPARE(f.browser.pageRoundTrips(), roundTrips);
         // Saved and the menu rebuilt even when nothing was captured.
-        QCOMPARE(f.hooks.calls, QStringList({"save", "menu"}));
+        QCOMPARE(f.actions.calls, QStringList({"save", "menu"}));
         QVERIFY(f.log.lines.isEmpty());
     }
 
@@ -167,7 +167,7 @@ private Q_SLOTS:
         QCOMPARE(f.state.siteTable.at(2).title, "First");
         QCOMPARE(f.state.siteTable.at(3).title, "Second");
         QCOMPARE(f.state.siteTable.at(3).fieldCount(), 1);
-        QCOMPARE(f.hooks.calls, QStringList({"save", "menu"}));
+        QCOMPARE(f.actions.calls, QStringList({"save", "menu"}));
     }
 
     void fieldBound_data() {
@@ -195,7 +195,7 @@ private Q_SLOTS:
             QCOMPARE(f.state.siteTable.siteCount(), 1);
             QCOMPARE(f.state.siteTable.at(0).title, "First");
             QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
-            QVERIFY(f.hooks.calls.isEmpty());
+            QVERIFY(f.actions.calls.isEmpty());
             QCOMPARE(f.browser.window(2).roundTrips, 0);
         }
     }
@@ -216,7 +216,7 @@ private Q_SLOTS:
         f.automation.mnuMemoryClick();
         QCOMPARE(f.state.siteTable.siteCount(), siteCount + added);
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
-        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(f.actions.calls.isEmpty());
         if (added)
             QCOMPARE(f.state.siteTable.at(1000).title, "A");
     }
@@ -252,14 +252,14 @@ private Q_SLOTS:
         QFETCH(int, number);
         AutomationFixture f;
         f.browser.windowsFailure = windowsFailure;
-        f.hooks.saveFailure = saveFailure;
+        f.actions.saveFailure = saveFailure;
         f.browser.addWindow(kUrl, filledLoginForms());
         FakeWindow& w = f.browser.addWindow(kUrl, filledLoginForms());
         w.closed = closed;
         w.readFailure = readFailure;
         f.automation.mnuMemoryClick();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, number}}));
-        QCOMPARE(f.hooks.calls, calls);
+        QCOMPARE(f.actions.calls, calls);
     }
 };
 

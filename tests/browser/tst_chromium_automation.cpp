@@ -56,8 +56,8 @@ struct Program {
     AppState state;
     FixedClock clock;
     FileErrorLog log{data.path(), clock};
-    RecordingHooks hooks{state};
-    Automation automation{state, *browser, log, hooks};
+    RecordingActions actions{state};
+    Automation automation{state, *browser, log, actions};
 };
 
 QString valueOf(ChromiumHarness& harness, const QString& tab, const QString& name) {
@@ -104,7 +104,7 @@ private Q_SLOTS:
         p.automation.mnuMemoryClick();
 
         QVERIFY2(p.logLines().isEmpty(), qPrintable(p.logLines().join(u'\n')));
-        QCOMPARE(p.hooks.calls, (QStringList{QStringLiteral("save"), QStringLiteral("menu")}));
+        QCOMPARE(p.actions.calls, (QStringList{QStringLiteral("save"), QStringLiteral("menu")}));
         QCOMPARE(p.state.siteTable.siteCount(), 2);  // the blank tab is no web page
         QHash<QString, const SiteEntry*> byTitle;
         for (int i = 0; i < 2; ++i)
@@ -309,7 +309,7 @@ private Q_SLOTS:
         QCOMPARE(p.logLines().size(), 1);
         QVERIFY2(p.logLines()[0].endsWith(QStringLiteral(" Error:0003(1CE)")),
                  qPrintable(p.logLines()[0]));
-        QVERIFY(p.hooks.calls.isEmpty());  // nothing saved
+        QVERIFY(p.actions.calls.isEmpty());  // nothing saved
         QCOMPARE(p.state.siteTable.siteCount(), 1);
         harness_->killBrowser();
     }

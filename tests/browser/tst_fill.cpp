@@ -44,7 +44,7 @@ private Q_SLOTS:
         QVERIFY(a.openedInBackground.isEmpty());
         QVERIFY(f.browser.openedInNewBrowser.isEmpty());
         QVERIFY(f.log.lines.isEmpty());
-        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(f.actions.calls.isEmpty());
     }
 
     // When no text value was written, the first window (whatever it shows) opens the address.

@@ -65,19 +65,20 @@ int main(int argc, char** argv) {
     state.siteTable.append(std::move(bank));
     state.siteTable.append(
         sample(QStringLiteral("Webメール"), QStringLiteral("https://mail.example/"), {}));
-    test::FakeHooks hooks;
+    test::FakeActions actions;
     WidgetMessageBox messages;
 
     bool ok = true;
     {
-        PasswordSettingsDialog form3(state, hooks, messages);
+        PasswordSettingsDialog form3(state, actions, messages);
         form3.show();
         form3.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("secret"));
         form3.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->setText(QStringLiteral("newpass"));
         ok &= save(form3, folder.filePath(QStringLiteral("password-settings.png")));
     }
     {
-        SiteSettingsDialog form2(state, hooks, messages);
+        SiteEditorState editor;
+        SiteSettingsDialog form2(state, editor, actions, messages);
         form2.show();
         form2.findChild<QListWidget*>(QStringLiteral("List1"))->setCurrentRow(1);
         ok &= save(form2, folder.filePath(QStringLiteral("site-settings.png")));

@@ -4,6 +4,7 @@
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordSettingsDialog.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -20,11 +21,11 @@ using namespace sirano::test;
 namespace {
 
 // The main window's save and menu, writing the real file.
-class FileHooks final : public MainWindowHooks {
+class FileActions final : public AppActions {
 public:
-    explicit FileHooks(AppState& state) : state_(state) {}
+    explicit FileActions(AppState& state) : state_(state) {}
     int menus = 0;
-    void saveSirano() override { saveDataFile(state_, state_.dataFilePath); }
+    void saveSirano() override { saveStore(state_, state_.dataFilePath); }
     void menuSirano() override { ++menus; }
     void login() override {}
     void logout() override {}
@@ -36,7 +37,7 @@ private:
 // What a fresh start finds in the file.
 AppState restart(const QString& path) {
     AppState fresh;
-    loadDataFile(fresh, path);
+    loadStore(fresh, path);
     return fresh;
 }
 
@@ -74,14 +75,14 @@ void TestDialogsDataFile::init() {
     state_.siteTable.append(entry(QStringLiteral("Two"), {{0, 0, "text", "user", "u2"}}));
     state_.siteTable.append(entry(QStringLiteral("Three"), {{0, 0, "text", "user", "u3"},
                                                             {0, 2, "checkbox", "keep", "True"}}));
-    saveDataFile(state_, state_.dataFilePath);
+    saveStore(state_, state_.dataFilePath);
 }
 
 // Wrong current password, then new ones that differ, then right: only the last attempt counts.
 void TestDialogsDataFile::passwordChangeSurvivesRestart() {
-    FileHooks hooks(state_);
+    FileActions actions(state_);
     RecordingMessageBox messages;
-    PasswordSettingsDialog dialog(state_, hooks, messages);
+    PasswordSettingsDialog dialog(state_, actions, messages);
     dialog.show();
     auto* current = control<QLineEdit>(dialog, "Text1");
     typeText(current, QStringLiteral("OLD"));
@@ -105,21 +106,22 @@ void TestDialogsDataFile::passwordChangeSurvivesRestart() {
 }
 
 void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
-    FileHooks hooks(state_);
+    FileActions actions(state_);
     RecordingMessageBox messages;
+    SiteEditorState editor;
     {
-        SiteSettingsDialog dialog(state_, hooks, messages);
+        SiteSettingsDialog dialog(state_, editor, actions, messages);
         auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
         title->selectAll();
         typeText(title, QStringLiteral("壱"));
         click(dialog, "Command1");
     }
     {
-        SiteSettingsDialog dialog(state_, hooks, messages);
+        SiteSettingsDialog dialog(state_, editor, actions, messages);
         QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
         click(dialog, "Command3");
     }
-    QCOMPARE(hooks.menus, 2);
+    QCOMPARE(actions.menus, 2);
     const AppState fresh = restart(state_.dataFilePath);
     QCOMPARE(fresh.siteTable.siteCount(), 2);
     QCOMPARE(fresh.siteTable.at(0).title, QStringLiteral("壱"));
@@ -143,10 +145,11 @@ void TestDialogsDataFile::unwritableFileIsReported() {
     // A missing folder fails the save even for root, whom permissions do not stop.
     const QString blocked = dir_.filePath(QStringLiteral("gone/SIRANO.DAT"));
     state_.dataFilePath = blocked;
-    FileHooks hooks(state_);
+    FileActions actions(state_);
     RecordingMessageBox messages;
     if (siteSettings) {
-        SiteSettingsDialog dialog(state_, hooks, messages);
+        SiteEditorState editor;
+        SiteSettingsDialog dialog(state_, editor, actions, messages);
         dialog.show();
         auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
         title->selectAll();
@@ -154,9 +157,9 @@ void TestDialogsDataFile::unwritableFileIsReported() {
         click(dialog, "Command1");
         QVERIFY(!dialog.isVisible());
         QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
-        QCOMPARE(hooks.menus, 1);
+        QCOMPARE(actions.menus, 1);
     } else {
-        PasswordSettingsDialog dialog(state_, hooks, messages);
+        PasswordSettingsDialog dialog(state_, actions, messages);
         dialog.show();
         typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
         typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));

@@ -39,7 +39,8 @@ SiteEntry entry(const QString& title, const QString& url, const QString& keyword
 // Three entries; the third mixes a check box with text so that a move shows every column.
 struct Fixture {
     AppState state;
-    FakeHooks hooks;
+    SiteEditorState editor;
+    FakeActions actions;
     RecordingMessageBox messages;
 
     Fixture() {
@@ -149,7 +150,7 @@ private Q_SLOTS:
 
 void TestSiteSettings::window() {
     Fixture f;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     QCOMPARE(dialog.objectName(), QStringLiteral("Form2"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("SIRANO 設定"));
     QCOMPARE(dialog.size(), QSize(312, 206));
@@ -171,8 +172,8 @@ void TestSiteSettings::window() {
 
 void TestSiteSettings::loadShowsFirstEntryHidden() {
     Fixture f;
-    f.state.selectedSite = 2;  // left from an earlier opening
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.editor.selectedSite = 2;  // left from an earlier opening
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     const auto* combo = control<QComboBox>(dialog, "Combo1");
     QStringList items;
     for (int i = 0; i < combo->count(); ++i)
@@ -188,7 +189,7 @@ void TestSiteSettings::loadShowsFirstEntryHidden() {
     QVERIFY(control<QLineEdit>(dialog, "Text3")->text().isEmpty());
     QVERIFY(control<QLineEdit>(dialog, "Text4")->text().isEmpty());
     QVERIFY(masked(dialog));
-    QCOMPARE(f.state.selectedSite, 0);
+    QCOMPARE(f.editor.selectedSite, 0);
 }
 
 void TestSiteSettings::hiddenRowIsEightStars_data() {
@@ -202,19 +203,19 @@ void TestSiteSettings::hiddenRowIsEightStars() {
     QFETCH(QString, value);
     Fixture f;
     f.state.siteTable.at(0).field(0).fieldValue = value;
-    SiteSettingsDialog hidden(f.state, f.hooks, f.messages);
+    SiteSettingsDialog hidden(f.state, f.editor, f.actions, f.messages);
     QCOMPARE(control<QListWidget>(hidden, "List1")->item(0)->text(),
              QStringLiteral("user,********"));
-    f.state.asterisk = false;
-    SiteSettingsDialog shown(f.state, f.hooks, f.messages);
+    f.editor.asterisk = false;
+    SiteSettingsDialog shown(f.state, f.editor, f.actions, f.messages);
     QCOMPARE(control<QListWidget>(shown, "List1")->item(0)->text(),
              QStringLiteral("user,") + value);
 }
 
 void TestSiteSettings::comboSelectsEntry() {
     Fixture f;
-    f.state.asterisk = false;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.editor.asterisk = false;
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     auto* combo = control<QComboBox>(dialog, "Combo1");
     QTest::keyClick(combo, Qt::Key_Down);
     QTest::keyClick(combo, Qt::Key_Down);
@@ -222,12 +223,12 @@ void TestSiteSettings::comboSelectsEntry() {
     QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("https://g.example/in"));
     QCOMPARE(control<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("キー"));
     QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"keep,True", "名前,山田"}));
-    QCOMPARE(f.state.selectedSite, 2);
+    QCOMPARE(f.editor.selectedSite, 2);
 }
 
 void TestSiteSettings::rowShowsStoredNameAndValue() {
     Fixture f;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 1);
     // The boxes get the stored value even while hidden: only their mask hides it.
@@ -240,14 +241,14 @@ void TestSiteSettings::applyOneField() {
     Fixture f;
     const SiteTable before = f.state.siteTable;
     QString valueAtSave;
-    f.hooks.onSave = [&] { valueAtSave = f.state.siteTable.at(0).field(1).fieldValue; };
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.actions.onSave = [&] { valueAtSave = f.state.siteTable.at(0).field(1).fieldValue; };
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 1);
     replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("新しい値"));
     click(dialog, "Command1");
 
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     QCOMPARE(valueAtSave, QStringLiteral("新しい値"));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -262,7 +263,7 @@ void TestSiteSettings::applyOneField() {
 void TestSiteSettings::applyWithoutRowRenames() {
     Fixture f;
     const SiteTable before = f.state.siteTable;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     auto* combo = control<QComboBox>(dialog, "Combo1");
     QTest::keyClick(combo, Qt::Key_Down);
@@ -276,13 +277,13 @@ void TestSiteSettings::applyWithoutRowRenames() {
     QCOMPARE(beta.url, QStringLiteral("https://b.example/new"));
     QCOMPARE(beta.urlKeyword, QString());
     QCOMPARE(beta.fields(), before.at(1).fields());
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
 }
 
 // Typing the start of another entry's title must not complete to that title.
 void TestSiteSettings::typedTitleIsNotCompleted() {
     Fixture f;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Gam"));
     click(dialog, "Command1");
@@ -305,7 +306,7 @@ void TestSiteSettings::typedTitleKeepsTheEntry() {
     QFETCH(QString, command);
     Fixture f;
     const SiteTable before = f.state.siteTable;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -318,8 +319,8 @@ void TestSiteSettings::typedTitleKeepsTheEntry() {
     replaceText(url, QStringLiteral("https://a.example/new"));
     QTest::mouseClick(control<QPushButton>(dialog, command), Qt::LeftButton);
 
-    QCOMPARE(f.state.selectedSite, 0);
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.editor.selectedSite, 0);
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     if (command == QLatin1String("Command3")) {
         QCOMPARE(f.messages.asked.size(), 1);
         QCOMPARE(f.messages.asked.first().text, QStringLiteral("Alpha を削除しますか？"));
@@ -337,7 +338,7 @@ void TestSiteSettings::typedTitleKeepsTheEntry() {
 void TestSiteSettings::cancelDiscardsEdits() {
     Fixture f;
     const SiteTable before = f.state.siteTable;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 0);
     replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("X"));
@@ -346,7 +347,7 @@ void TestSiteSettings::cancelDiscardsEdits() {
     click(dialog, "Command2");
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
     for (int i = 0; i < 3; ++i)
         QCOMPARE(f.state.siteTable.at(i), before.at(i));
 }
@@ -355,10 +356,11 @@ void TestSiteSettings::cancelDiscardsEdits() {
 // writes the free slot SelectedSite names without making it an entry.
 void TestSiteSettings::emptyTable() {
     AppState state;
-    state.selectedSite = 4;
-    FakeHooks hooks;
+    SiteEditorState editor;
+    editor.selectedSite = 4;
+    FakeActions actions;
     RecordingMessageBox messages;
-    SiteSettingsDialog dialog(state, hooks, messages);
+    SiteSettingsDialog dialog(state, editor, actions, messages);
     dialog.show();
     QCOMPARE(control<QComboBox>(dialog, "Combo1")->count(), 0);
     QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
@@ -369,9 +371,9 @@ void TestSiteSettings::emptyTable() {
     QVERIFY(messages.asked.isEmpty());
     QVERIFY(dialog.isVisible());
     click(dialog, "Command4");
-    QVERIFY(!state.asterisk);
+    QVERIFY(!editor.asterisk);
     QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
-    QCOMPARE(state.selectedSite, 4);
+    QCOMPARE(editor.selectedSite, 4);
 
     typeText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("T"));
     typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("u"));
@@ -379,7 +381,7 @@ void TestSiteSettings::emptyTable() {
     QCOMPARE(state.siteTable.siteCount(), 0);
     QCOMPARE(state.siteTable.at(4).title, QStringLiteral("T"));
     QCOMPARE(state.siteTable.at(4).url, QStringLiteral("u"));
-    QCOMPARE(hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(actions.calls, (QStringList{"save", "menu"}));
     QVERIFY(!dialog.isVisible());
 }
 
@@ -401,7 +403,7 @@ void TestSiteSettings::deleteEntry() {
     Fixture f;
     const SiteTable before = f.state.siteTable;
     f.messages.answers = {answer};
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     for (int i = 0; i < site; ++i)
         QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
@@ -417,10 +419,10 @@ void TestSiteSettings::deleteEntry() {
 
     if (answer == QMessageBox::Cancel) {
         QVERIFY(dialog.isVisible());
-        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(f.actions.calls.isEmpty());
         return;
     }
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     QVERIFY(!dialog.isVisible());
     // Every later entry moved down whole, check boxes and window markers included.
     for (int k = site; k < 2; ++k) {
@@ -439,7 +441,7 @@ void TestSiteSettings::deleteEntry() {
 void TestSiteSettings::deleteQuestionInJapanese() {
     Fixture f;
     WidgetMessageBox boxes;
-    SiteSettingsDialog dialog(f.state, f.hooks, boxes);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, boxes);
     dialog.show();
     QStringList buttons;
     QTimer::singleShot(0, [&] {
@@ -454,7 +456,7 @@ void TestSiteSettings::deleteQuestionInJapanese() {
     buttons.sort();
     QCOMPARE(buttons, (QStringList{"OK", "ｷｬﾝｾﾙ"}));
     QCOMPARE(f.state.siteTable.siteCount(), 3);
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
     QVERIFY(dialog.isVisible());
 }
 
@@ -484,27 +486,27 @@ void TestSiteSettings::reveal() {
     QFETCH(bool, hiddenAfter);
     Fixture f;
     f.state.settings.masterPassword = master;
-    f.state.asterisk = hiddenBefore;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.editor.asterisk = hiddenBefore;
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     PromptAnswer prompt(typed);
     click(dialog, "Command4");
     QCoreApplication::processEvents();  // lets an unused answer run now, finding no prompt
 
     QTEST(prompt.shown, "prompted");
-    QCOMPARE(f.state.asterisk, hiddenAfter);
+    QCOMPARE(f.editor.asterisk, hiddenAfter);
     QCOMPARE(masked(dialog), hiddenAfter);
     const QStringList expectedRows = hiddenAfter ? QStringList{"user,********", "pw,********"}
                                                  : QStringList{"user,alice", "pw,s3cret"};
     QCOMPARE(rows(control<QListWidget>(dialog, "List1")), expectedRows);
-    QVERIFY(f.hooks.calls.isEmpty());  // neither logs in nor saves
+    QVERIFY(f.actions.calls.isEmpty());  // neither logs in nor saves
     QVERIFY(dialog.isVisible());
 }
 
 void TestSiteSettings::reopenAfterRevealMasksBoxes() {
     Fixture f;
-    f.state.asterisk = false;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.editor.asterisk = false;
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"user,alice", "pw,s3cret"}));
     QVERIFY(masked(dialog));
 }
@@ -523,15 +525,15 @@ void TestSiteSettings::revealKeepsTheRow() {
     QFETCH(bool, hiddenBefore);
     Fixture f;
     f.state.settings.masterPassword = master;
-    f.state.asterisk = hiddenBefore;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.editor.asterisk = hiddenBefore;
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 1);
     replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("changed"));
     PromptAnswer prompt(QStringLiteral("Pass"));
     click(dialog, "Command4");
     QCoreApplication::processEvents();
-    QCOMPARE(f.state.asterisk, !hiddenBefore);
+    QCOMPARE(f.editor.asterisk, !hiddenBefore);
 
     const QList<QListWidgetItem*> selected = control<QListWidget>(dialog, "List1")->selectedItems();
     QCOMPARE(selected.size(), 1);
@@ -540,20 +542,20 @@ void TestSiteSettings::revealKeepsTheRow() {
     QCOMPARE(control<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("changed"));
     click(dialog, "Command1");
     QCOMPARE(f.state.siteTable.at(0).field(1).fieldValue, QStringLiteral("changed"));
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
 }
 
 // A save that fails is reported with the file and the reason; the edit stays in memory and
 // the site menu still follows it.
 void TestSiteSettings::failedSaveIsReportedAndKept() {
     Fixture f;
-    f.hooks.failSave = true;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.actions.failSave = true;
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Renamed"));
     click(dialog, "Command1");
     QCOMPARE(f.state.siteTable.at(0).title, QStringLiteral("Renamed"));
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     QCOMPARE(f.messages.asked.size(), 1);
     const AskedBox& box = f.messages.asked.first();
     QCOMPARE(box.icon, QMessageBox::Critical);
@@ -566,7 +568,7 @@ void TestSiteSettings::failedSaveIsReportedAndKept() {
 // presses that button.
 void TestSiteSettings::enterInBoxesPressesNothing() {
     Fixture f;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -575,17 +577,17 @@ void TestSiteSettings::enterInBoxesPressesNothing() {
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_Return);
     }
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
     QVERIFY(dialog.isVisible());
     auto* apply = control<QPushButton>(dialog, "Command1");
     apply->setFocus();
     QTest::keyClick(apply, Qt::Key_Return);
-    QCOMPARE(f.hooks.calls, (QStringList{"save", "menu"}));
+    QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
 }
 
 void TestSiteSettings::tabOrder() {
     Fixture f;
-    SiteSettingsDialog dialog(f.state, f.hooks, f.messages);
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));

@@ -22,7 +22,7 @@ const QString kDoneTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更");
 
 struct Fixture {
     AppState state;
-    FakeHooks hooks;
+    FakeActions actions;
     RecordingMessageBox messages;
 
     explicit Fixture(const Settings& settings = {}) {
@@ -85,7 +85,7 @@ private Q_SLOTS:
 
 void TestPasswordSettings::window() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     QCOMPARE(dialog.objectName(), QStringLiteral("Form3"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
     QCOMPARE(dialog.size(), QSize(312, 206));
@@ -120,7 +120,7 @@ void TestPasswordSettings::formLoad() {
     QFETCH(int, minutes);
     Fixture f(
         {QStringLiteral("pw"), static_cast<int16_t>(autoLogin), static_cast<int16_t>(minutes)});
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     QTEST(control<QCheckBox>(dialog, "Check1")->isChecked(), "checked");
     QTEST(control<QLineEdit>(dialog, "Text3")->text(), "text3");
 }
@@ -139,7 +139,7 @@ void TestPasswordSettings::autoLoginKeepsItsMeaning_data() {
 void TestPasswordSettings::autoLoginKeepsItsMeaning() {
     QFETCH(int, stored);
     Fixture f({QStringLiteral("pw"), static_cast<int16_t>(stored), 5});
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
     typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("pw"));
@@ -201,8 +201,8 @@ void TestPasswordSettings::change() {
     const Settings before{master, 0, 0};
     Fixture f(before);
     Settings atSave;
-    f.hooks.onSave = [&] { atSave = f.state.settings; };
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.actions.onSave = [&] { atSave = f.state.settings; };
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text1"), current);
     typeText(control<QLineEdit>(dialog, "Text2(0)"), new0);
@@ -216,7 +216,7 @@ void TestPasswordSettings::change() {
         QCOMPARE(titles(f.messages), QStringList{refusal});
         QCOMPARE(f.messages.asked.first().icon, QMessageBox::Critical);
         QCOMPARE(f.state.settings, before);
-        QVERIFY(f.hooks.calls.isEmpty());
+        QVERIFY(f.actions.calls.isEmpty());
         QVERIFY(dialog.isVisible());
         return;
     }
@@ -224,7 +224,7 @@ void TestPasswordSettings::change() {
                             static_cast<int16_t>(storedMinutes)};
     QCOMPARE(f.state.settings, expected);
     QCOMPARE(atSave, expected);  // saved after every setting was taken
-    QCOMPARE(f.hooks.calls, QStringList{QStringLiteral("save")});
+    QCOMPARE(f.actions.calls, QStringList{QStringLiteral("save")});
     QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
@@ -233,7 +233,7 @@ void TestPasswordSettings::change() {
 // The wording of every box the dialog shows.
 void TestPasswordSettings::changeMessages() {
     Fixture f({QStringLiteral("pw"), 0, 0});
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     click(dialog, "Command1");  // empty current password: wrong
     typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
@@ -270,7 +270,7 @@ void TestPasswordSettings::changeMessages() {
 void TestPasswordSettings::cancelAfterFailedAttempt() {
     const Settings before{QStringLiteral("pw"), 1, 10};
     Fixture f(before);
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("PW"));
     typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
@@ -282,12 +282,12 @@ void TestPasswordSettings::cancelAfterFailedAttempt() {
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(f.state.settings, before);
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
 }
 
 void TestPasswordSettings::text3HoldsThreeCharacters() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     auto* text3 = control<QLineEdit>(dialog, "Text3");
     text3->clear();
     typeText(text3, QStringLiteral("1234"));
@@ -298,7 +298,7 @@ void TestPasswordSettings::text3HoldsThreeCharacters() {
 // presses it. Enter elsewhere in a box presses nothing.
 void TestPasswordSettings::enterMovesDownThenPresses() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -308,7 +308,7 @@ void TestPasswordSettings::enterMovesDownThenPresses() {
     text3->setFocus();
     QTest::keyClick(text3, Qt::Key_Return);
     QCOMPARE(dialog.focusWidget(), text3);
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
     control<QLineEdit>(dialog, "Text1")->setFocus();
 
     QStringList path;
@@ -320,12 +320,12 @@ void TestPasswordSettings::enterMovesDownThenPresses() {
     QVERIFY(f.messages.asked.isEmpty());
     QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
     QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
-    QCOMPARE(f.hooks.calls, QStringList{"save"});
+    QCOMPARE(f.actions.calls, QStringList{"save"});
 }
 
 void TestPasswordSettings::tabOrder() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -342,8 +342,8 @@ void TestPasswordSettings::tabOrder() {
 // success.
 void TestPasswordSettings::failedSaveIsReportedAndKept() {
     Fixture f;
-    f.hooks.failSave = true;
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    f.actions.failSave = true;
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
     typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
@@ -380,7 +380,7 @@ void TestPasswordSettings::passwordsThatCannotComeBack() {
     QFETCH(QString, refusal);
     const Settings before{QStringLiteral("old"), 1, 10};
     Fixture f(before);
-    PasswordSettingsDialog dialog(f.state, f.hooks, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
     control<QLineEdit>(dialog, "Text2(0)")->setText(password);  // as pasted
@@ -388,7 +388,7 @@ void TestPasswordSettings::passwordsThatCannotComeBack() {
     click(dialog, "Command1");
     if (refusal.isEmpty()) {
         QCOMPARE(f.state.settings.masterPassword, password);
-        QCOMPARE(f.hooks.calls, QStringList{QStringLiteral("save")});
+        QCOMPARE(f.actions.calls, QStringList{QStringLiteral("save")});
         return;
     }
     QCOMPARE(f.messages.asked.size(), 1);
@@ -397,7 +397,7 @@ void TestPasswordSettings::passwordsThatCannotComeBack() {
     QCOMPARE(box.icon, QMessageBox::Critical);
     QVERIFY2(box.text.contains(refusal), qPrintable(box.text));
     QCOMPARE(f.state.settings, before);
-    QVERIFY(f.hooks.calls.isEmpty());
+    QVERIFY(f.actions.calls.isEmpty());
     QVERIFY(dialog.isVisible());
 }
 

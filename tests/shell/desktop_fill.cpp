@@ -2,9 +2,10 @@
 // xdotool) with a real Chromium on the program's own profile and a loopback log-in page: the
 // automatic fill, the user's edits, reloads, the site menu, loading tabs, two tabs of one site,
 // the log-out from the menu and the automatic log-out. The pages are read through DevTools.
+#include "app/AppState.h"
 #include "browser/ChromiumHarness.h"
-#include "store/AppState.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -204,7 +205,7 @@ class TestDesktopFill : public QObject {
                        QStringLiteral("True")});
         state.siteTable.append(e);
         QDir().mkpath(dataFolder_ + QStringLiteral("/browser"));
-        saveDataFile(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
+        saveStore(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
         // The harness's Chromium stands in for the one the program would start on its profile.
         const QString port = dataFolder_ + QStringLiteral("/browser/DevToolsActivePort");
         QFile::remove(port);

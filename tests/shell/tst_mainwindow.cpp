@@ -3,6 +3,7 @@
 #include "RecordingMessageBox.h"
 #include "shell/MainWindow.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <sys/stat.h>
 #include <QProcess>
@@ -12,6 +13,7 @@
 #include <functional>
 
 using namespace sirano;
+using namespace sirano::test;
 using sirano::test::RecordingMessageBox;
 
 namespace {
@@ -116,7 +118,7 @@ QString writeDataFile(const QString& folder, const QStringList& titles, const Se
         s.siteTable.append(entry(t));
     s.settings = settings;
     const QString path = QDir(folder).filePath(QLatin1String(kDataFileName));
-    saveDataFile(s, path);
+    saveStore(s, path);
     return path;
 }
 
@@ -169,13 +171,13 @@ private Q_SLOTS:
     void startWithoutDataFile() {
         QTemporaryDir exe;
         Harness h;
-        h.state.asterisk = false;
+        h.window.editorState().asterisk = false;
         QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
 
         QCOMPARE(h.log, QStringList{"tray add in"} + kLoginSteps + QStringList{"site 0 -"});
         QVERIFY(h.state.loggedIn);
         QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
-        QVERIFY(h.state.asterisk);
+        QVERIFY(h.window.editorState().asterisk);
         QCOMPARE(h.state.dataFolder, dataHome_.filePath("sirano"));
         QCOMPARE(h.state.dataFilePath, dataHome_.filePath("sirano/SIRANO.DAT"));
         QVERIFY(!QFile::exists(h.state.dataFilePath));  // nothing is written at start
@@ -476,7 +478,7 @@ private Q_SLOTS:
         h.state.settings = Settings{"pw", 0, 3};
         h.window.saveSirano();
         AppState back;
-        loadDataFile(back, h.state.dataFilePath);
+        loadStore(back, h.state.dataFilePath);
         QCOMPARE(back.settings, h.state.settings);
         QCOMPARE(back.siteTable.at(0), h.state.siteTable.at(0));
     }

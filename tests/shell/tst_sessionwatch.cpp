@@ -6,6 +6,7 @@
 #include "shell/SessionWatch.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QApplication>
 #include <QDBusConnectionInterface>
@@ -359,7 +360,7 @@ private Q_SLOTS:
         AppState stored;
         stored.settings.masterPassword = password;
         stored.settings.autoLoginAtStart = 1;
-        saveDataFile(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
+        saveStore(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
         AppState state;
         RecordingMessageBox messages;
         FixedClock clock;

@@ -5,6 +5,7 @@
 #include "browser/FakeBrowser.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
+#include "support/StoreFiles.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -76,7 +77,7 @@ struct Program {
         e.setField(0, field(0, 0, "text", "user", "alice"));
         e.setField(1, field(0, 1, "password", "pw", "secret"));
         stored.siteTable.append(e);
-        saveDataFile(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
+        saveStore(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
 
         TrayServices services{
             messages,

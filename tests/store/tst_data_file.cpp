@@ -2,6 +2,7 @@
 #include "store/Codec.h"
 #include "store/DataFile.h"
 #include "store/StoreJson.h"
+#include "support/StoreFiles.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 using namespace sirano;
+using namespace sirano::test;
 
 Q_DECLARE_METATYPE(sirano::StoreContents)
 
@@ -312,11 +314,11 @@ private Q_SLOTS:
         const QString path = kStoreFixtures + QStringLiteral("bad/") + file;
         const QByteArray before = readAll(path);
 
-        AppState state;
+        TestStore state;
         state.settings.masterPassword = QStringLiteral("kept");
         state.siteTable.append(entry(QStringLiteral("kept"), QString(), QString(), {}));
         try {
-            loadDataFile(state, path);
+            loadStore(state, path);
             QFAIL("the damaged file loaded");
         } catch (const LoadError& e) {
             QCOMPARE(e.number(), number);
@@ -451,9 +453,9 @@ private Q_SLOTS:
         QFETCH(int, number);
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("folder")));
-        AppState state;
+        TestStore state;
         try {
-            loadDataFile(state, dir.filePath(relativePath));
+            loadStore(state, dir.filePath(relativePath));
             QFAIL("loaded");
         } catch (const LoadError& e) {
             QCOMPARE(e.number(), number);

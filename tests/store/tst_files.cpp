@@ -3,6 +3,7 @@
 #include "store/DataFile.h"
 #include "store/DataFolder.h"
 #include "store/SafeFile.h"
+#include "support/StoreFiles.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,12 +21,13 @@
 #include <cstring>
 
 using namespace sirano;
+using namespace sirano::test;
 
 namespace {
 
 // A table big enough that a save takes a while: 1001 entries of 20 fields.
-AppState bigState() {
-    AppState state;
+TestStore bigState() {
+    TestStore state;
     state.settings.masterPassword = QStringLiteral("big");
     for (int i = 0; i < kTableSlots; ++i) {
         SiteEntry e;
@@ -40,8 +42,8 @@ AppState bigState() {
     return state;
 }
 
-AppState smallState(const QString& title) {
-    AppState state;
+TestStore smallState(const QString& title) {
+    TestStore state;
     SiteEntry e;
     e.title = title;
     state.siteTable.append(e);
@@ -82,9 +84,9 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 // Child modes of this executable, for the tests that need a second process.
 int saveForever(const QString& path) {
-    AppState state = bigState();
+    TestStore state = bigState();
     for (;;)
-        saveDataFile(state, path);
+        saveStore(state, path);
 }
 
 // Saves an entry titled with titleLength "x" under a file size limit, SIGXFSZ ignored as a full
@@ -96,9 +98,9 @@ int saveLimited(const QString& path, int titleLength, rlim_t limit) {
     r.rlim_cur = limit;
     if (::setrlimit(RLIMIT_FSIZE, &r) != 0)
         return 2;
-    AppState state = smallState(QString(titleLength, u'x'));
+    TestStore state = smallState(QString(titleLength, u'x'));
     try {
-        saveDataFile(state, path);
+        saveStore(state, path);
         std::puts("saved");
         return 0;
     } catch (const SiranoError& e) {
@@ -141,10 +143,10 @@ private Q_SLOTS:
     void saveThenLoad() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState state = bigState();
-        saveDataFile(state, path);
-        AppState loaded;
-        loadDataFile(loaded, path);
+        TestStore state = bigState();
+        saveStore(state, path);
+        TestStore loaded;
+        loadStore(loaded, path);
         QCOMPARE(loaded.settings, state.settings);
         QCOMPARE(loaded.siteTable.siteCount(), state.siteTable.siteCount());
         for (int i = 0; i < state.siteTable.siteCount(); ++i)
@@ -171,17 +173,17 @@ private Q_SLOTS:
         QFETCH(int, umask);
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState state = smallState(QStringLiteral("a"));
+        TestStore state = smallState(QStringLiteral("a"));
         if (oldMode >= 0) {
-            saveDataFile(state, path);
+            saveStore(state, path);
             ::chmod(QFile::encodeName(path).constData(), static_cast<mode_t>(oldMode));
         }
         const mode_t oldMask = ::umask(static_cast<mode_t>(umask));
-        saveDataFile(state, path);
+        saveStore(state, path);
         ::umask(oldMask);
         QCOMPARE(modeOf(path), mode_t{0600});
-        AppState loaded;
-        loadDataFile(loaded, path);
+        TestStore loaded;
+        loadStore(loaded, path);
         QCOMPARE(loaded.siteTable.at(0).title, QStringLiteral("a"));
     }
 
@@ -189,30 +191,30 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString real = dir.filePath(QStringLiteral("elsewhere.dat"));
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState first = smallState(QStringLiteral("first"));
-        saveDataFile(first, real);
+        TestStore first = smallState(QStringLiteral("first"));
+        saveStore(first, real);
         QVERIFY(QFile::link(real, path));
-        AppState second = smallState(QStringLiteral("second"));
-        saveDataFile(second, path);
+        TestStore second = smallState(QStringLiteral("second"));
+        saveStore(second, path);
         QVERIFY(QFileInfo(path).isSymLink());
-        AppState loaded;
-        loadDataFile(loaded, real);
+        TestStore loaded;
+        loadStore(loaded, real);
         QCOMPARE(loaded.siteTable.at(0).title, QStringLiteral("second"));
     }
 
     void readOnlyFolderKeepsTheOldFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState old = smallState(QStringLiteral("old"));
-        saveDataFile(old, path);
+        TestStore old = smallState(QStringLiteral("old"));
+        saveStore(old, path);
         const QByteArray before = readAll(path);
         if (!makeReadOnly(dir.path())) {
             makeWritable(dir.path());
             QSKIP("this system cannot make a folder read-only for the test's user");
         }
-        AppState changed = smallState(QStringLiteral("new"));
+        TestStore changed = smallState(QStringLiteral("new"));
         try {
-            saveDataFile(changed, path);
+            saveStore(changed, path);
             makeWritable(dir.path());
             QFAIL("saved into a read-only folder");
         } catch (const SiranoError& e) {
@@ -241,10 +243,10 @@ private Q_SLOTS:
         QFETCH(int, limit);
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState old = smallState(QStringLiteral("old"));
-        saveDataFile(old, path);
+        TestStore old = smallState(QStringLiteral("old"));
+        saveStore(old, path);
         const QByteArray before = readAll(path);
-        AppState wanted = smallState(QString(titleLength, u'x'));
+        TestStore wanted = smallState(QString(titleLength, u'x'));
         const qsizetype size =
             serializeDataFile(wanted.siteTable, wanted.settings, wanted.generator).size();
 
@@ -258,8 +260,8 @@ private Q_SLOTS:
         QCOMPARE(filesIn(dir.path()), QStringList{QLatin1String(kDataFileName)});
         if (size <= limit) {
             QCOMPARE(child.exitCode(), 0);
-            AppState loaded;
-            loadDataFile(loaded, path);
+            TestStore loaded;
+            loadStore(loaded, path);
             QCOMPARE(loaded.siteTable.at(0).title.size(), titleLength);
             return;
         }
@@ -272,10 +274,10 @@ private Q_SLOTS:
 
     void missingFolderFails() {
         QTemporaryDir dir;
-        AppState state = smallState(QStringLiteral("a"));
+        TestStore state = smallState(QStringLiteral("a"));
         const QString path = dir.filePath(QStringLiteral("no/such/folder/SIRANO.DAT"));
         try {
-            saveDataFile(state, path);
+            saveStore(state, path);
             QFAIL("saved");
         } catch (const SiranoError& e) {
             QCOMPARE(e.number(), err::kPathFileAccess);
@@ -286,9 +288,9 @@ private Q_SLOTS:
     void killedSaveLeavesALoadableFile() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
-        AppState first = smallState(QStringLiteral("first"));
-        saveDataFile(first, path);
-        const AppState big = bigState();
+        TestStore first = smallState(QStringLiteral("first"));
+        saveStore(first, path);
+        const TestStore big = bigState();
 
         int killedWhileWriting = 0;
         for (int round = 0; round < 8; ++round) {
@@ -310,8 +312,8 @@ private Q_SLOTS:
             child.kill();
             QVERIFY(child.waitForFinished());
 
-            AppState loaded;
-            loadDataFile(loaded, path);  // throws if the kill left a broken file
+            TestStore loaded;
+            loadStore(loaded, path);  // throws if the kill left a broken file
             if (loaded.siteTable.siteCount() == big.siteTable.siteCount())
                 QVERIFY(loaded.siteTable.at(1000) == big.siteTable.at(1000));
             else
@@ -386,8 +388,8 @@ private Q_SLOTS:
         QElapsedTimer t;
         t.start();
         try {
-            AppState state;
-            loadDataFile(state, path);
+            TestStore state;
+            loadStore(state, path);
             QFAIL("loaded");
         } catch (const LoadError& e) {
             QCOMPARE(e.number(), err::kPathFileAccess);

@@ -1,11 +1,11 @@
-// The public procedures of the hidden main window that the dialogs and the browser work call.
+// The actions of the hidden main window that the dialogs and the browser work call back.
 #pragma once
 
 namespace sirano {
 
-class MainWindowHooks {
+class AppActions {
 public:
-    virtual ~MainWindowHooks() = default;
+    virtual ~AppActions() = default;
     // Writes the data file from the state. Throws SiranoError naming the file and the reason.
     virtual void saveSirano() = 0;
     // Rebuilds the site menu from the table.
