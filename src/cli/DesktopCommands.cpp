@@ -217,6 +217,9 @@ int browserCommand(const QStringList& args, const Io& io) {
     }
     ChromiumBrowser::Options options;
     options.profileFolder = QDir(folder).filePath(QLatin1String(kBrowserProfileName));
+    // Someone at a terminal or a launcher can wait for a first start on a busy machine longer
+    // than the tray's menu should.
+    options.launch.startTimeout = std::chrono::seconds(30);
     ChromiumBrowser browser(std::move(options));
     browser.openInNewBrowser(url);
     if (browser.lastStartedPid() > 0)
