@@ -126,8 +126,8 @@ void SiteSettingsDialog::command1Click() {
     entry.urlKeyword = text2_->text();
     const int r = selectedRow();
     if (r >= 0 && r < entry.fieldCount()) {
-        entry.field(r).fieldName = text3_->text();
-        entry.field(r).fieldValue = text4_->text();
+        entry.setFieldName(r, text3_->text());
+        entry.setFieldValue(r, text4_->text());
     }
     saveAndClose();
 }

@@ -143,7 +143,7 @@ uint32_t readBytes(const uint8_t* digits, int count) {
 }
 
 template <typename CharAt>
-QString unscramble(Generator& gen, qsizetype size, CharAt charAt) {
+void unscramble(Generator& gen, qsizetype size, CharAt charAt, QString& text) {
     if (size == 0)
         throw SiranoError(
             err::kInvalidArgument,
@@ -163,7 +163,7 @@ QString unscramble(Generator& gen, qsizetype size, CharAt charAt) {
 
     // Two digits at a time; a lead byte takes four, the escape eight. An odd last digit is dropped.
     const cp932::Table& t = cp932::table();
-    QString text(length / 2, Qt::Uninitialized);
+    text.resize(length / 2);
     char16_t* out = reinterpret_cast<char16_t*>(text.data());
     char16_t* const begin = out;
     const uint8_t* digits = code.data();
@@ -202,7 +202,6 @@ QString unscramble(Generator& gen, qsizetype size, CharAt charAt) {
         }
     }
     text.truncate(out - begin);
-    return text;
 }
 
 }  // namespace
@@ -223,12 +222,22 @@ void appendEncodedText(Generator& gen, QStringView text, std::string& out) {
 }
 
 QString decodeText(Generator& gen, const QString& stored) {
-    return unscramble(gen, stored.size(), [&](qsizetype i) { return stored[i].unicode(); });
+    QString text;
+    unscramble(
+        gen, stored.size(), [&](qsizetype i) { return stored[i].unicode(); }, text);
+    return text;
 }
 
 QString decodeTextBytes(Generator& gen, QByteArrayView stored) {
-    return unscramble(gen, stored.size(),
-                      [&](qsizetype i) { return char16_t{static_cast<uint8_t>(stored[i])}; });
+    QString text;
+    decodeTextBytes(gen, stored, text);
+    return text;
+}
+
+void decodeTextBytes(Generator& gen, QByteArrayView stored, QString& out) {
+    unscramble(
+        gen, stored.size(), [&](qsizetype i) { return char16_t{static_cast<uint8_t>(stored[i])}; },
+        out);
 }
 
 }  // namespace sirano

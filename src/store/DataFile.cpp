@@ -7,17 +7,19 @@
 #include "SafeFile.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace sirano {
 namespace {
@@ -95,6 +97,16 @@ public:
     QString text(const Value& v) const { return text(v.bytes); }
     QString text(QByteArrayView bytes) const {
         return utf8_ ? QString::fromUtf8(bytes) : cp932::decode(bytes);
+    }
+
+    // The same into out, reusing its room; plain ASCII (nearly every type and name) is copied as
+    // it is, since CP932 and UTF-8 both keep ASCII unchanged.
+    void textInto(const Value& v, QString& out) const {
+        const QByteArrayView b = v.bytes;
+        if (std::all_of(b.begin(), b.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
+            out = QLatin1StringView(b.data(), b.size());
+        else
+            out = text(b);
     }
 
     int16_t number(const Value& v, const What& what) const {
@@ -228,13 +240,17 @@ Settings settingsFromHeader(const QString& h, const Value& header, const Reader&
 }
 
 bool allFitCp932(const SiteTable& table) {
+    QString scratch;
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
         if (!cp932::fits(e.title) || !cp932::fits(e.url) || !cp932::fits(e.urlKeyword))
             return false;
-        for (const SiteField& f : e.fields()) {
-            if (!cp932::fits(f.fieldType) || !cp932::fits(f.fieldName))
-                return false;
+        for (int j = 0; j < e.fieldCount(); ++j) {
+            for (const auto t : {SiteEntry::Text::Type, SiteEntry::Text::Name}) {
+                e.copyFieldText(j, t, scratch);
+                if (!cp932::fits(scratch))
+                    return false;
+            }
         }
     }
     return true;
@@ -313,8 +329,7 @@ qsizetype estimatedSize(const SiteTable& table) {
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
         n += 20 + 3 * (e.title.size() + e.url.size() + e.urlKeyword.size());
-        for (const SiteField& f : e.fields())
-            n += 24 + 3 * (f.fieldType.size() + f.fieldName.size()) + 4 * f.fieldValue.size();
+        n += 24 * e.fieldCount() + 4 * e.fieldTextLength();
     }
     return n;
 }
@@ -340,26 +355,34 @@ SaveError::SaveError(int number, QString file, Reason reason, bool fileUnchanged
 
 namespace {
 
-// Types and names repeat across entries ("text", "password", "username"): one shared copy of each
-// keeps a full table's memory down. Keys are views into the file's bytes, alive for the parse.
-class SharedTexts {
+struct Unmap {
+    size_t size = 0;
+    void operator()(void* p) const { ::munmap(p, size); }
+};
+
+// The file's bytes, mapped rather than read: the parse touches only what it reads, so a file with
+// more entries than the table holds is refused at the first entry too many without the rest ever
+// being read, and the load keeps no copy of the file. SIRANO never cuts the file short under a
+// load (a save renames a new file over it), which a mapping would not survive.
+class FileBytes {
 public:
-    QString text(const Reader& reader, const Value& v) {
-        if (!v.unquoted.isNull())
-            return reader.text(v);  // its own copy: no view to key on
-        auto it = texts_.constFind(v.bytes);
-        if (it == texts_.cend())
-            it = texts_.insert(v.bytes, reader.text(v));
-        return *it;
+    explicit FileBytes(QByteArray read) : read_(std::move(read)) {}
+    FileBytes(void* map, size_t size) : map_(map, Unmap{size}) {}
+    QByteArray bytes() const {
+        if (!map_)
+            return read_;
+        return QByteArray::fromRawData(static_cast<const char*>(map_.get()),
+                                       static_cast<qsizetype>(map_.get_deleter().size));
     }
 
 private:
-    QHash<QByteArrayView, QString> texts_;
+    std::unique_ptr<void, Unmap> map_;
+    QByteArray read_;
 };
 
 // The whole file. Opened without blocking and checked to be a regular file before any read: a
 // named pipe or a device at the path would otherwise hang the load or never end it.
-QByteArray readDataFile(const QString& path) {
+FileBytes readDataFile(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
@@ -381,11 +404,19 @@ QByteArray readDataFile(const QString& path) {
                         Reason{Why::CannotRead, {}, systemError(errno)});
     if (!S_ISREG(st.st_mode))
         throw LoadError(err::kPathFileAccess, path, 0, 0, Reason{Why::NotRegularFile});
-    const QByteArray bytes = file.readAll();
+    if (st.st_size > 0) {
+        const auto size = static_cast<size_t>(st.st_size);
+        void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map != MAP_FAILED) {
+            ::madvise(map, size, MADV_SEQUENTIAL);
+            return FileBytes(map, size);
+        }
+    }
+    QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         throw LoadError(err::kPathFileAccess, path, 0, 0,
                         Reason{Why::CannotRead, {}, file.errorString()});
-    return bytes;
+    return FileBytes(std::move(bytes));
 }
 
 }  // namespace
@@ -424,7 +455,9 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
 
     StoreContents contents;
     SiteTable& table = contents.siteTable;
-    SharedTexts shared;
+    QString type;  // reused for every field: a full table has 101101 of them
+    QString name;
+    QString value;
     while (!reader.atEnd()) {
         const int i = table.siteCount();
         if (i >= kTableSlots)
@@ -446,20 +479,19 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
                                    kFieldColumns});
         e.url = reader.text(reader.next(entryWhat(WhatKind::Address)));
         e.urlKeyword = reader.text(reader.next(entryWhat(WhatKind::AddressKeyword)));
-        e.setFieldCount(fieldCount);
         for (int j = 0; j < fieldCount; ++j) {
-            SiteField& f = e.field(j);
             Value v = reader.next(fieldWhat(WhatKind::FormPosition, j));
-            f.formIndex = reader.number(v, fieldWhat(WhatKind::FormPosition, j));
+            const int16_t formIndex = reader.number(v, fieldWhat(WhatKind::FormPosition, j));
             v = reader.next(fieldWhat(WhatKind::ElementPosition, j));
-            f.elementIndex = reader.number(v, fieldWhat(WhatKind::ElementPosition, j));
-            f.fieldType = shared.text(reader, reader.next(fieldWhat(WhatKind::Type, j)));
-            f.fieldName = shared.text(reader, reader.next(fieldWhat(WhatKind::Name, j)));
+            const int16_t elementIndex = reader.number(v, fieldWhat(WhatKind::ElementPosition, j));
+            reader.textInto(reader.next(fieldWhat(WhatKind::Type, j)), type);
+            reader.textInto(reader.next(fieldWhat(WhatKind::Name, j)), name);
             v = reader.next(fieldWhat(WhatKind::StoredValue, j));
             if (v.bytes.isEmpty())
                 throw LoadError(err::kInvalidArgument, fileName, v.line, v.position,
                                 Reason{Why::EmptyStoredValue, fieldWhat(WhatKind::StoredValue, j)});
-            f.fieldValue = decodeTextBytes(gen, v.bytes);
+            decodeTextBytes(gen, v.bytes, value);
+            e.appendField(formIndex, elementIndex, type, name, value);
         }
         reader.next(entryWhat(WhatKind::ClosingIndex));
         table.append(std::move(e));
@@ -486,6 +518,7 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
     out.reserve(estimatedSize(table));
     out.stored(gen, h);
     out.lineEnd();
+    QString scratch;  // one field text at a time, its room reused
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
         out.text(e.title);
@@ -495,17 +528,20 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
         out.text(e.url);
         out.comma();
         out.text(e.urlKeyword);
-        for (const SiteField& f : e.fields()) {
+        for (int j = 0; j < e.fieldCount(); ++j) {
             out.comma();
-            out.number(f.formIndex);
+            out.number(e.formIndex(j));
             out.comma();
-            out.number(f.elementIndex);
+            out.number(e.elementIndex(j));
             out.comma();
-            out.text(f.fieldType);
+            e.copyFieldText(j, SiteEntry::Text::Type, scratch);
+            out.text(scratch);
             out.comma();
-            out.text(f.fieldName);
+            e.copyFieldText(j, SiteEntry::Text::Name, scratch);
+            out.text(scratch);
             out.comma();
-            out.stored(gen, f.fieldValue);
+            e.copyFieldText(j, SiteEntry::Text::Value, scratch);
+            out.stored(gen, scratch);
         }
         out.comma();
         out.number(i);
@@ -515,7 +551,7 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
 }
 
 StoreContents loadDataFile(const QString& path, Generator& gen) {
-    return parseDataFile(readDataFile(path), gen, path);
+    return parseDataFile(readDataFile(path).bytes(), gen, path);
 }
 
 void saveDataFile(const QString& path, Generator& gen, const SiteTable& table,

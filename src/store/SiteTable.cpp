@@ -3,6 +3,8 @@
 #include "Error.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 namespace sirano {
 namespace {
@@ -28,36 +30,215 @@ void FilledWindows::erase(int32_t hwnd) {
     std::erase(hwnds_, hwnd);
 }
 
-const SiteField& SiteEntry::field(int j) const {
-    if (j < 0 || j >= static_cast<int>(fields_.size()))
+namespace {
+
+bool fitsLatin1(QAnyStringView text) {
+    return text.visit([](auto view) {
+        if constexpr (std::is_same_v<decltype(view), QLatin1StringView>) {
+            return true;
+        } else if constexpr (std::is_same_v<decltype(view), QStringView>) {
+            return std::all_of(view.begin(), view.end(),
+                               [](QChar c) { return c.unicode() <= 0xFF; });
+        } else {
+            return fitsLatin1(view.toString());
+        }
+    });
+}
+
+}  // namespace
+
+void SiteEntry::checkColumn(int j) const {
+    if (j < 0 || j >= fieldCount())
         outOfRange("field", j);
-    return fields_[static_cast<size_t>(j)];
 }
 
-SiteField& SiteEntry::field(int j) {
-    return const_cast<SiteField&>(std::as_const(*this).field(j));
+std::pair<uint32_t, uint32_t> SiteEntry::span(int j, Text t) const {
+    const auto which = static_cast<size_t>(t);
+    const uint32_t end = records_[static_cast<size_t>(j)].ends[which];
+    const uint32_t begin =
+        which == 0 ? startOf(j) : records_[static_cast<size_t>(j)].ends[which - 1];
+    return {begin, end};
 }
 
-void SiteEntry::setField(int j, SiteField f) {
+void SiteEntry::copyFieldText(int j, Text t, QString& out) const {
+    checkColumn(j);
+    const auto [begin, end] = span(j, t);
+    const auto length = static_cast<qsizetype>(end - begin);
+    if (narrow_) {
+        out = QLatin1StringView(texts_.constData() + begin, length);
+    } else {
+        out.resize(length);
+        std::memcpy(out.data(), texts_.constData() + 2 * qsizetype{begin}, 2 * size_t(length));
+    }
+}
+
+QString SiteEntry::text(int j, Text t) const {
+    QString out;
+    copyFieldText(j, t, out);
+    return out;
+}
+
+const SiteField SiteEntry::field(int j) const {
+    checkColumn(j);
+    const Record& r = records_[static_cast<size_t>(j)];
+    return {r.formIndex, r.elementIndex, text(j, Text::Type), text(j, Text::Name),
+            text(j, Text::Value)};
+}
+
+std::vector<SiteField> SiteEntry::fields() const {
+    std::vector<SiteField> out;
+    out.reserve(records_.size());
+    for (int j = 0; j < fieldCount(); ++j)
+        out.push_back(field(j));
+    return out;
+}
+
+int16_t SiteEntry::formIndex(int j) const {
+    checkColumn(j);
+    return records_[static_cast<size_t>(j)].formIndex;
+}
+
+int16_t SiteEntry::elementIndex(int j) const {
+    checkColumn(j);
+    return records_[static_cast<size_t>(j)].elementIndex;
+}
+
+QString SiteEntry::fieldType(int j) const {
+    return text(j, Text::Type);
+}
+
+QString SiteEntry::fieldName(int j) const {
+    return text(j, Text::Name);
+}
+
+QString SiteEntry::fieldValue(int j) const {
+    return text(j, Text::Value);
+}
+
+bool SiteEntry::isCheckbox(int j) const {
+    return text(j, Text::Type).compare(QLatin1String("checkbox"), Qt::CaseInsensitive) == 0;
+}
+
+void SiteEntry::widen() {
+    QByteArray wide(2 * texts_.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < texts_.size(); ++i) {
+        const char16_t u = static_cast<uint8_t>(texts_[i]);
+        std::memcpy(wide.data() + 2 * i, &u, 2);
+    }
+    texts_ = std::move(wide);
+    narrow_ = false;
+}
+
+void SiteEntry::append(QAnyStringView text) {
+    text.visit([this](auto view) {
+        if constexpr (std::is_same_v<decltype(view), QLatin1StringView>) {
+            if (narrow_) {
+                texts_.append(view.data(), view.size());
+            } else {
+                for (char c : view) {
+                    const char16_t u = static_cast<uint8_t>(c);
+                    texts_.append(reinterpret_cast<const char*>(&u), 2);
+                }
+            }
+        } else if constexpr (std::is_same_v<decltype(view), QStringView>) {
+            if (narrow_) {
+                const qsizetype at = texts_.size();
+                texts_.resize(at + view.size());
+                char* out = texts_.data() + at;
+                for (QChar c : view)
+                    *out++ = static_cast<char>(c.unicode());
+            } else {
+                texts_.append(reinterpret_cast<const char*>(view.utf16()), 2 * view.size());
+            }
+        } else {
+            append(view.toString());
+        }
+    });
+}
+
+void SiteEntry::appendField(int16_t formIndex, int16_t elementIndex, QAnyStringView type,
+                            QAnyStringView name, QAnyStringView value) {
+    if (fieldCount() >= kFieldColumns)
+        outOfRange("field", fieldCount());
+    if (narrow_ && !(fitsLatin1(type) && fitsLatin1(name) && fitsLatin1(value)))
+        widen();
+    Record r{formIndex, elementIndex, {}};
+    const QAnyStringView texts[] = {type, name, value};
+    for (size_t t = 0; t < 3; ++t) {
+        append(texts[t]);
+        r.ends[t] = static_cast<uint32_t>(narrow_ ? texts_.size() : texts_.size() / 2);
+    }
+    records_.push_back(r);
+}
+
+void SiteEntry::setField(int j, const SiteField& f) {
     if (j < 0 || j >= kFieldColumns)
         outOfRange("field", j);
-    if (j >= static_cast<int>(fields_.size()))
-        fields_.resize(static_cast<size_t>(j) + 1);
-    fields_[static_cast<size_t>(j)] = std::move(f);
+    if (j >= fieldCount()) {
+        setFieldCount(j);
+        appendField(f.formIndex, f.elementIndex, f.fieldType, f.fieldName, f.fieldValue);
+        return;
+    }
+    // Rare (the settings dialog): the entry is written again from a copy.
+    std::vector<SiteField> all = fields();
+    all[static_cast<size_t>(j)] = f;
+    records_.clear();
+    texts_.clear();
+    narrow_ = true;
+    for (const SiteField& g : all)
+        appendField(g.formIndex, g.elementIndex, g.fieldType, g.fieldName, g.fieldValue);
+}
+
+void SiteEntry::setFieldName(int j, QStringView name) {
+    SiteField f = field(j);
+    f.fieldName = name.toString();
+    setField(j, f);
+}
+
+void SiteEntry::setFieldValue(int j, QStringView value) {
+    SiteField f = field(j);
+    f.fieldValue = value.toString();
+    setField(j, f);
 }
 
 void SiteEntry::setFieldCount(int n) {
     if (n < 0 || n > kFieldColumns)
         outOfRange("field count", n);
-    fields_.resize(static_cast<size_t>(n));
+    if (n < fieldCount()) {
+        records_.resize(static_cast<size_t>(n));
+        texts_.truncate(qsizetype{startOf(n)} * (narrow_ ? 1 : 2));
+    }
+    while (fieldCount() < n)
+        appendField(0, 0, {}, {}, {});
+}
+
+void SiteEntry::shrinkToFit() {
+    records_.shrink_to_fit();
+    texts_.squeeze();
 }
 
 void SiteEntry::clear() {
     title.clear();
     url.clear();
     urlKeyword.clear();
-    fields_.clear();
+    records_.clear();
+    texts_.clear();
+    narrow_ = true;
     filledHwnds.clear();
+}
+
+bool SiteEntry::operator==(const SiteEntry& o) const {
+    if (title != o.title || url != o.url || urlKeyword != o.urlKeyword ||
+        fieldCount() != o.fieldCount())
+        return false;
+    if (narrow_ != o.narrow_)
+        return fields() == o.fields();
+    return texts_ == o.texts_ && std::equal(records_.begin(), records_.end(), o.records_.begin(),
+                                            [](const Record& a, const Record& b) {
+                                                return a.formIndex == b.formIndex &&
+                                                       a.elementIndex == b.elementIndex &&
+                                                       a.ends == b.ends;
+                                            });
 }
 
 SiteTable::SiteTable() : slots_(kTableSlots) {}
@@ -81,6 +262,7 @@ const SiteEntry& SiteTable::at(int i) const {
 SiteEntry& SiteTable::append(SiteEntry e) {
     SiteEntry& slot = at(siteCount_);
     slot = std::move(e);
+    slot.shrinkToFit();
     ++siteCount_;
     return slot;
 }

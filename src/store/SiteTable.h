@@ -1,9 +1,14 @@
 // The table of memorised log-in pages: 1001 slots of which the first siteCount are entries.
 #pragma once
 
+#include <QAnyStringView>
+#include <QByteArray>
 #include <QString>
+#include <QStringView>
 #include <array>
 #include <cstdint>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 
 namespace sirano {
@@ -40,31 +45,79 @@ private:
     std::vector<int32_t> hwnds_;  // a handful at most: the tabs showing one site
 };
 
+// One memorised page. Its fields are kept packed (one record of positions per field and one block
+// of text per entry, one byte per character while every character fits in Latin-1): a full table
+// is 101101 fields, and a QString apiece made loading slow and memory large. So fields are handed
+// out as copies and changed through the setters.
 struct SiteEntry {
     QString title;
     QString url;
     QString urlKeyword;
     FilledWindows filledHwnds;
 
-    int16_t fieldCount() const { return static_cast<int16_t>(fields_.size()); }
-    // Column j (0..100); error 9 outside. Reading a column at or past fieldCount() is error 9 too.
-    const SiteField& field(int j) const;
-    SiteField& field(int j);
-    // Stores column j, growing the entry to j + 1 columns when needed; error 9 past column 100.
-    void setField(int j, SiteField f);
-    // Keeps the first n columns (0..101); error 9 outside.
+    int16_t fieldCount() const { return static_cast<int16_t>(records_.size()); }
+    // A copy of column j (0..fieldCount() - 1); error 9 outside. Const, so that assigning to one
+    // of its members cannot pass for a change of the entry.
+    const SiteField field(int j) const;
+    // Every field, copied out in column order.
+    std::vector<SiteField> fields() const;
+    // One text of column j; error 9 outside.
+    int16_t formIndex(int j) const;
+    int16_t elementIndex(int j) const;
+    QString fieldType(int j) const;
+    QString fieldName(int j) const;
+    QString fieldValue(int j) const;
+    bool isCheckbox(int j) const;
+    enum class Text { Type, Name, Value };
+    // One text of column j into out, reusing its room (for the writer of the data file).
+    void copyFieldText(int j, Text t, QString& out) const;
+    // The characters of every field's type, name and value together.
+    qsizetype fieldTextLength() const { return startOf(fieldCount()); }
+
+    // Stores column j, growing the entry to j + 1 columns when needed (new columns in between are
+    // empty fields); error 9 past column 100.
+    void setField(int j, const SiteField& f);
+    // Change one text of column j (0..fieldCount() - 1); error 9 outside.
+    void setFieldName(int j, QStringView name);
+    void setFieldValue(int j, QStringView value);
+    // Appends column fieldCount(); error 9 when the entry has 101 columns already.
+    void appendField(int16_t formIndex, int16_t elementIndex, QAnyStringView type,
+                     QAnyStringView name, QAnyStringView value);
+    // Keeps the first n columns (0..101), or adds empty ones up to n; error 9 outside.
     void setFieldCount(int n);
-    const std::vector<SiteField>& fields() const { return fields_; }
+    // Gives back the room kept for growth (the table does it for every entry it takes).
+    void shrinkToFit();
     // Empty title, address, keyword, no fields and no markers: a free slot.
     void clear();
 
-    bool operator==(const SiteEntry& o) const {
-        return title == o.title && url == o.url && urlKeyword == o.urlKeyword &&
-               fields_ == o.fields_;
-    }
+    // Markers are not compared.
+    bool operator==(const SiteEntry& o) const;
 
 private:
-    std::vector<SiteField> fields_;
+    struct Record {
+        int16_t formIndex = 0;
+        int16_t elementIndex = 0;
+        // Where the field's type, name and value end in texts_ (in characters); each starts where
+        // the one before it ends, the first type at the end of the previous field.
+        std::array<uint32_t, 3> ends{};
+    };
+
+    uint32_t startOf(int j) const {
+        return j == 0 ? 0 : records_[static_cast<size_t>(j) - 1].ends[2];
+    }
+    // Characters [begin, end) of one text of column j.
+    std::pair<uint32_t, uint32_t> span(int j, Text t) const;
+    QString text(int j, Text t) const;
+    // Replaces characters [from, to) of the block with the texts, shifting the later ends.
+    void splice(int j, uint32_t from, uint32_t to, std::initializer_list<QStringView> texts);
+    void append(QAnyStringView text);
+    void widen();
+    void checkColumn(int j) const;
+
+    std::vector<Record> records_;
+    // Latin-1 bytes while narrow_, else UTF-16 code units (two bytes each, in memory order).
+    QByteArray texts_;
+    bool narrow_ = true;
 };
 
 class SiteTable {

@@ -202,7 +202,7 @@ void TestSiteSettings::hiddenRowIsEightStars_data() {
 void TestSiteSettings::hiddenRowIsEightStars() {
     QFETCH(QString, value);
     Fixture f;
-    f.state.siteTable.at(0).field(0).fieldValue = value;
+    f.state.siteTable.at(0).setFieldValue(0, value);
     SiteSettingsDialog hidden(f.state, f.editor, f.actions, f.messages);
     QCOMPARE(control<QListWidget>(hidden, "List1")->item(0)->text(),
              QStringLiteral("user,********"));
@@ -253,7 +253,7 @@ void TestSiteSettings::applyOneField() {
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     SiteEntry expected = before.at(0);
-    expected.field(1).fieldValue = QStringLiteral("新しい値");
+    expected.setFieldValue(1, QStringLiteral("新しい値"));
     QCOMPARE(f.state.siteTable.at(0), expected);
     QCOMPARE(f.state.siteTable.at(1), before.at(1));
     QCOMPARE(f.state.siteTable.siteCount(), 3);
