@@ -5,21 +5,27 @@
 #include <exception>
 #include <limits>
 #include <optional>
+#include <vector>
 
 namespace sirano {
 namespace {
 
-// Runs one handler body under its error handler: any failure is logged with the place code and
-// ends the body. Nothing reaches the event loop.
+// Runs one handler body under its error handler: any failure is logged with the place code,
+// ends the body and is noted in the report (the first one). Nothing reaches the event loop.
 template <typename Body>
-void guarded(ErrorLog& log, int16_t placeCode, Body&& body) {
+void logFailures(ErrorLog& log, int16_t placeCode, AutomationReport& report, Body&& body) {
+    int number = 0;
     try {
         body();
+        return;
     } catch (const SiranoError& e) {
-        log.logError(placeCode, e.number());
+        number = e.number();
     } catch (const std::exception&) {
-        log.logError(placeCode, err::kInternalError);
+        number = err::kInternalError;
     }
+    log.logError(placeCode, number);
+    if (!report.error)
+        report.error = number;
 }
 
 int16_t position16(int position) {
@@ -68,19 +74,27 @@ void throwIfFailed(const WriteResult& result) {
 Automation::Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions)
     : state_(state), browser_(browser), errorLog_(errorLog), actions_(actions) {}
 
-void Automation::mnuMemoryClick() {
+AutomationReport Automation::mnuMemoryClick() {
+    AutomationReport report;
     if (!state_.loggedIn)
-        return;
-    guarded(errorLog_, place::kCapture, [&] {
+        return report;
+    logFailures(errorLog_, place::kCapture, report, [&] {
         SiteTable& table = state_.siteTable;
         const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
+        // Every read is sent before any answer is awaited; the answers are taken in window
+        // order, so a failure ends the capture exactly where reading one by one would.
+        std::vector<std::unique_ptr<PendingRead>> reads;
         for (const std::shared_ptr<BrowserWindow>& w : windows) {
             if (w->busy())
                 continue;
             // The address is tracked, so it is tested before the page is read.
             if (!w->locationUrl().startsWith(QLatin1String("http")))
                 continue;
-            const PageSnapshot page = w->readPage();
+            reads.push_back(w->startRead());
+        }
+        for (const std::unique_ptr<PendingRead>& read : reads) {
+            const PageSnapshot page = read->take();
+            ++report.windowsRead;
             if (page.forms.isEmpty())
                 continue;
 
@@ -111,16 +125,20 @@ void Automation::mnuMemoryClick() {
                     }
                 }
             }
-            if (n > 0)
+            if (n > 0) {
                 table.setSiteCount(s + 1);
+                ++report.sitesAdded;
+            }
         }
         actions_.saveSirano();
         actions_.menuSirano();
     });
+    return report;
 }
 
-void Automation::mnuIpClick(int16_t index) {
-    guarded(errorLog_, place::kOpenSite, [&] {
+AutomationReport Automation::mnuIpClick(int16_t index) {
+    AutomationReport report;
+    logFailures(errorLog_, place::kOpenSite, report, [&] {
         bool handled = false;
         if (index < 0 || index >= state_.siteTable.siteCount())
             throw SiranoError(err::kSubscriptOutOfRange,
@@ -134,32 +152,45 @@ void Automation::mnuIpClick(int16_t index) {
             std::any_of(edits.begin(), edits.end(), [](const FieldEdit& f) { return !f.checkbox; });
 
         const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
-        for (const std::shared_ptr<BrowserWindow>& w : windows) {
-            if (w->busy() || !urlMatches(w->locationUrl(), e.url))
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            BrowserWindow& w = *windows[i];
+            const QString location = w.locationUrl();
+            if (w.busy() || !urlMatches(location, e.url))
                 continue;
             // An entry without fields writes nothing anywhere: no need to ask the page.
             if (edits.isEmpty())
                 continue;
-            const WriteResult result = w->writeFields(edits);
+            const WriteResult result = w.writeFields(edits);
             if (!result.hadForms)
                 continue;
+            report.writes.append({static_cast<int>(i), location, result});
             throwIfFailed(result);
             handled = handled || writesText;
         }
 
         if (handled)
             return;
-        if (!windows.isEmpty())
+        if (!windows.isEmpty()) {
             windows.first()->openInBackground(e.url);
-        else
+            report.openedInBackground.append(e.url);
+        } else {
             browser_.openInNewBrowser(e.url);
+            report.openedInNewBrowser.append(e.url);
+        }
     });
+    return report;
 }
 
-void Automation::autoFillWindow(BrowserWindow& w) {
+AutomationReport Automation::autoFillWindow(BrowserWindow& w) {
+    AutomationReport report;
+    fillWindow(w, 0, report);
+    return report;
+}
+
+void Automation::fillWindow(BrowserWindow& w, int position, AutomationReport& report) {
     if (!state_.loggedIn)
         return;
-    guarded(errorLog_, place::kAutoFill, [&] {
+    logFailures(errorLog_, place::kAutoFill, report, [&] {
         if (w.busy())
             return;
         const QString location = w.locationUrl();
@@ -188,6 +219,7 @@ void Automation::autoFillWindow(BrowserWindow& w) {
         const WriteResult result = w.writeFields(edits);
         if (!result.hadForms)
             return;  // a page without forms: nothing written, no marker changes
+        report.writes.append({position, location, result});
         // Entries whose edits all went through are filled; the one that failed stays unmarked
         // and the ones after it were never reached.
         qsizetype done = 0;
@@ -201,10 +233,11 @@ void Automation::autoFillWindow(BrowserWindow& w) {
     });
 }
 
-void Automation::timer1Timer() {
+AutomationReport Automation::timer1Timer() {
+    AutomationReport report;
     if (!state_.loggedIn)
-        return;
-    guarded(errorLog_, place::kTimer, [&] {
+        return report;
+    logFailures(errorLog_, place::kTimer, report, [&] {
         SiteTable& table = state_.siteTable;
         const auto forgetWindow = [&table](int32_t hwnd) {
             for (int i = 0; i < table.siteCount(); ++i)
@@ -230,11 +263,12 @@ void Automation::timer1Timer() {
         }
         seenLoads_ = std::move(seen);
 
-        for (const std::shared_ptr<BrowserWindow>& w : windows) {
-            if (!w->busy())
-                autoFillWindow(*w);
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            if (!windows[i]->busy())
+                fillWindow(*windows[i], static_cast<int>(i), report);
         }
     });
+    return report;
 }
 
 }  // namespace sirano

@@ -10,18 +10,31 @@
 #include "app/AppState.h"
 
 #include <QHash>
+#include <QStringList>
 #include <cstdint>
+#include <optional>
 
 namespace sirano {
-
-namespace err {
-inline constexpr int kInternalError = 51;  // an unexpected failure that is not a SiranoError
-}  // namespace err
 
 // Page round trips: capture reads each eligible window once; the fill on request writes each
 // matching window once; the automatic fill writes a window once with the edits of every entry that
 // matches it, and not at all when no entry can fill it. Busy state, address, handle and load count
 // are tracked by the browser and cost no round trip.
+// What one run of the browser work did. The tray program has no use for it; sirano-cli prints it.
+struct AutomationReport {
+    struct Write {
+        int window;  // position in the list of windows
+        QString address;
+        WriteResult result;
+    };
+    int windowsRead = 0;
+    QList<Write> writes;  // every page written to, in order; a failed one last
+    QStringList openedInBackground;
+    QStringList openedInNewBrowser;
+    int sitesAdded = 0;
+    std::optional<int> error;  // the number logged when the run (or one window of a tick) failed
+};
+
 class Automation {
 public:
     Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions);
@@ -29,22 +42,24 @@ public:
     // Logged in: every idle window with an http(s) address and at least one form becomes a new
     // entry when it yields a field; then saveSirano() and menuSirano(). A failure (error 9 at the
     // table or field bound) ends the capture unsaved; entries completed before it stay counted.
-    void mnuMemoryClick();
+    AutomationReport mnuMemoryClick();
     // Fills entry index into every idle matching window with forms; opens its address in the
     // background (or in a new browser when there is no window) when no text value was written.
     // An index that names no entry in use is error 9. An empty address fills and opens nothing.
     // Markers are left alone.
-    void mnuIpClick(int16_t index);
+    AutomationReport mnuIpClick(int16_t index);
     // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
     // into this window, and adds the window to its markers.
-    void autoFillWindow(BrowserWindow& w);
+    AutomationReport autoFillWindow(BrowserWindow& w);
     // The browser half of the one-second tick. Logged in: a window that has started loading a page
     // since the last look leaves every entry's markers (so a reload is filled again however fast it
     // was); a busy window is skipped; every other window goes to autoFillWindow(). The automatic
     // log-out is not here: it must not depend on a browser.
-    void timer1Timer();
+    AutomationReport timer1Timer();
 
 private:
+    void fillWindow(BrowserWindow& w, int position, AutomationReport& report);
+
     AppState& state_;
     Browser& browser_;
     ErrorLog& errorLog_;

@@ -1,7 +1,7 @@
 // The browser as the capture and the fills see it: an ordered collection of windows, each with
 // tracked state (busy, address, handle) and two page round trips, one to read and one to write.
 // Implementations: ChromiumBrowser (Chromium over the DevTools protocol) and the in-memory fake of
-// the tests. Every failure is a SiranoError carrying one of the numbers below.
+// the tests. Every failure is a SiranoError carrying one of the numbers of store/Error.h.
 #pragma once
 
 #include "store/Error.h"
@@ -13,13 +13,6 @@
 #include <optional>
 
 namespace sirano {
-
-namespace err {
-inline constexpr int kObjectNotSet = 91;         // form or element position past the end; no forms
-inline constexpr int kCannotCreateObject = 429;  // no browser could be started
-inline constexpr int kNoSuchMember = 438;        // an element refuses the property
-inline constexpr int kObjectDisconnected = 462;  // window or browser gone, or no answer in time
-}  // namespace err
 
 struct ElementSnapshot {
     QString tagName;

@@ -28,96 +28,6 @@ const QString kCommonHelp = QStringLiteral(
     "                  one, else ~/.local/share/sirano/SIRANO.DAT\n"
     "  -h, --help      this help\n");
 
-QString describe(int number) {
-    switch (number) {
-        case err::kOverflow:
-            return QStringLiteral("a form or element position does not fit in 16 bits");
-        case err::kSubscriptOutOfRange:
-            return QStringLiteral("a limit was reached (1001 sites, 101 fields per site)");
-        case err::kObjectNotSet:
-            return QStringLiteral("a stored form or element position is past the end of the page");
-        case err::kCannotCreateObject:
-            return QStringLiteral("no browser could be started");
-        case err::kNoSuchMember:
-            return QStringLiteral("an element refused the value");
-        case err::kObjectDisconnected:
-            return QStringLiteral("the tab or the browser went away, or did not answer in time");
-        default:
-            return QStringLiteral("unexpected failure");
-    }
-}
-
-// What the browser work did, gathered on the way for the report.
-struct Trace {
-    struct Write {
-        int window;
-        QString address;
-        WriteResult result;
-    };
-    QList<Write> writes;
-    QStringList openedInBackground;
-    QStringList openedInNewBrowser;
-};
-
-class TracedWindow final : public BrowserWindow {
-public:
-    TracedWindow(std::shared_ptr<BrowserWindow> inner, int order, Trace& trace)
-        : inner_(std::move(inner)), order_(order), trace_(trace) {}
-    bool busy() const override { return inner_->busy(); }
-    QString locationUrl() const override { return inner_->locationUrl(); }
-    int32_t hwnd() const override { return inner_->hwnd(); }
-    quint64 loadsStarted() const override { return inner_->loadsStarted(); }
-    PageSnapshot readPage() override { return inner_->readPage(); }
-    WriteResult writeFields(const QList<FieldEdit>& edits) override {
-        WriteResult result = inner_->writeFields(edits);
-        trace_.writes.append({order_, inner_->locationUrl(), result});
-        return result;
-    }
-    void openInBackground(const QString& url) override {
-        inner_->openInBackground(url);
-        trace_.openedInBackground.append(url);
-    }
-
-private:
-    std::shared_ptr<BrowserWindow> inner_;
-    int order_;
-    Trace& trace_;
-};
-
-class TracedBrowser final : public Browser {
-public:
-    explicit TracedBrowser(Browser& inner) : inner_(inner) {}
-    QList<std::shared_ptr<BrowserWindow>> windows() override {
-        QList<std::shared_ptr<BrowserWindow>> traced;
-        const QList<std::shared_ptr<BrowserWindow>> all = inner_.windows();
-        for (qsizetype i = 0; i < all.size(); ++i)
-            traced.append(std::make_shared<TracedWindow>(all[i], static_cast<int>(i), trace));
-        return traced;
-    }
-    void openInNewBrowser(const QString& url) override {
-        inner_.openInNewBrowser(url);
-        trace.openedInNewBrowser.append(url);
-    }
-    Trace trace;
-
-private:
-    Browser& inner_;
-};
-
-// Keeps the numbers for the terminal and still appends them to error.log when it exists.
-class ReportingErrorLog final : public ErrorLog {
-public:
-    ReportingErrorLog(const QString& folder, const Clock& clock) : file_(folder, clock) {}
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        numbers.append(errNumber);
-        file_.logError(placeCode, errNumber);
-    }
-    QList<int> numbers;
-
-private:
-    FileErrorLog file_;
-};
-
 // Saves the data file for the capture; the tray's menu and log-in do not exist here.
 class CliActions final : public AppActions {
 public:
@@ -204,11 +114,11 @@ void logIn(AppState& state, const QString& dataFile, const Io& io, bool mayBeNew
     state.generator.reseedFromClock();
 }
 
-[[noreturn]] void failed(const QString& what, const ReportingErrorLog& log, const QString& detail) {
-    const int number = log.numbers.constFirst();
-    throw CliError(exitcode::kFailure, QStringLiteral("%1 failed: %2 (error %3).")
-                                           .arg(what, detail.isEmpty() ? describe(number) : detail)
-                                           .arg(number));
+[[noreturn]] void failed(const QString& what, int number, const QString& detail) {
+    throw CliError(exitcode::kFailure,
+                   QStringLiteral("%1 failed: %2 (error %3).")
+                       .arg(what, detail.isEmpty() ? errorDescription(number) : detail)
+                       .arg(number));
 }
 
 int windowsCommand(const QStringList& args, const Io& io) {
@@ -248,14 +158,13 @@ int captureCommand(const QStringList& args, const Io& io) {
     AppState state;
     logIn(state, cl.dataFile, io, true);
     const std::unique_ptr<Browser> browser = connect(cl);
-    TracedBrowser traced(*browser);
     const SystemClock clock;
-    ReportingErrorLog log(state.dataFolder, clock);
+    FileErrorLog log(state.dataFolder, clock);
     CliActions actions(state, cl.dataFile);
     const int before = state.siteTable.siteCount();
-    Automation(state, traced, log, actions).mnuMemoryClick();
-    if (!log.numbers.isEmpty())
-        failed(QStringLiteral("The capture"), log, actions.saveFailure);
+    const AutomationReport report = Automation(state, *browser, log, actions).mnuMemoryClick();
+    if (report.error)
+        failed(QStringLiteral("The capture"), *report.error, actions.saveFailure);
 
     const int after = state.siteTable.siteCount();
     for (int i = before; i < after; ++i) {
@@ -297,13 +206,13 @@ int fillCommand(const QStringList& args, const Io& io) {
                 .arg(cl.dataFile, counted(state.siteTable.siteCount(), QStringLiteral("site"))));
 
     const std::unique_ptr<Browser> browser = connect(cl);
-    TracedBrowser traced(*browser);
     const SystemClock clock;
-    ReportingErrorLog log(state.dataFolder, clock);
+    FileErrorLog log(state.dataFolder, clock);
     CliActions actions(state, cl.dataFile);
-    Automation(state, traced, log, actions).mnuIpClick(static_cast<int16_t>(index));
+    const AutomationReport report =
+        Automation(state, *browser, log, actions).mnuIpClick(static_cast<int16_t>(index));
 
-    for (const Trace::Write& w : traced.trace.writes) {
+    for (const AutomationReport::Write& w : report.writes) {
         if (w.result.failure)
             io.out << QStringLiteral("stopped in window %1 (%2) after %3\n")
                           .arg(w.window)
@@ -311,12 +220,12 @@ int fillCommand(const QStringList& args, const Io& io) {
         else if (w.result.hadForms)
             io.out << QStringLiteral("filled window %1 (%2)\n").arg(w.window).arg(w.address);
     }
-    for (const QString& url : traced.trace.openedInBackground)
+    for (const QString& url : report.openedInBackground)
         io.out << QStringLiteral("opened %1 in a background tab\n").arg(url);
-    for (const QString& url : traced.trace.openedInNewBrowser)
+    for (const QString& url : report.openedInNewBrowser)
         io.out << QStringLiteral("opened %1 in a new browser window\n").arg(url);
-    if (!log.numbers.isEmpty())
-        failed(QStringLiteral("The fill"), log, {});
+    if (report.error)
+        failed(QStringLiteral("The fill"), *report.error, {});
     return exitcode::kOk;
 }
 

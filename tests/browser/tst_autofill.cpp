@@ -332,13 +332,16 @@ private Q_SLOTS:
         f.browser.windowsFailure = 462;
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        f.automation.timer1Timer();
+        AutomationReport report = f.automation.timer1Timer();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{1, 462}}));
+        QCOMPARE(report.error, std::optional<int>(462));
         QCOMPARE(w.roundTrips, 0);
 
         f.browser.windowsFailure = 0;  // the next tick starts afresh
-        f.automation.timer1Timer();
+        report = f.automation.timer1Timer();
         QCOMPARE(w.element(0, 0).value, "alice");
+        QCOMPARE(report.writes.size(), 1);
+        QVERIFY(!report.error);
     }
 };
 

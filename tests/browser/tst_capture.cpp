@@ -159,7 +159,7 @@ private Q_SLOTS:
         f.browser.addWindow(kUrl, filledLoginForms(), "First");
         f.browser.addWindow("http://other.example/", formsWithFields(1), "Second");
         const SiteEntry before = f.state.siteTable.at(0);
-        f.automation.mnuMemoryClick();
+        const AutomationReport report = f.automation.mnuMemoryClick();
 
         QCOMPARE(f.state.siteTable.siteCount(), 4);
         QCOMPARE(f.state.siteTable.at(0), before);

@@ -30,7 +30,13 @@ private Q_SLOTS:
         FakeWindow& a = f.browser.addWindow(kUrl + "?from=menu", loginForms());
         FakeWindow& other = f.browser.addWindow("https://other.example/", loginForms());
         FakeWindow& b = f.browser.addWindow("HTTPS://SITE.EXAMPLE/LOGIN", loginForms());
-        f.automation.mnuIpClick(0);
+        const AutomationReport report = f.automation.mnuIpClick(0);
+        QCOMPARE(report.writes.size(), 2);
+        QCOMPARE(report.writes[0].window, 0);
+        QCOMPARE(report.writes[1].window, 2);
+        QCOMPARE(report.writes[1].address, "HTTPS://SITE.EXAMPLE/LOGIN");
+        QCOMPARE(report.writes[1].result.applied, 3);
+        QVERIFY(report.openedInBackground.isEmpty() && !report.error);
 
         QVERIFY(filled(a));
         QVERIFY(filled(b));
@@ -93,12 +99,15 @@ private Q_SLOTS:
     void noWindowStartsABrowser() {
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
-        f.automation.mnuIpClick(0);
+        AutomationReport report = f.automation.mnuIpClick(0);
         QCOMPARE(f.browser.openedInNewBrowser, QStringList{kUrl});
+        QCOMPARE(report.openedInNewBrowser, QStringList{kUrl});
 
         f.browser.startFailure = err::kCannotCreateObject;
-        f.automation.mnuIpClick(0);
+        report = f.automation.mnuIpClick(0);
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, 429}}));
+        QVERIFY(report.openedInNewBrowser.isEmpty());
+        QCOMPARE(report.error, std::optional<int>(429));
     }
 
     void checkboxRules_data() {
@@ -190,9 +199,10 @@ private Q_SLOTS:
         second.closed = closed;
         if (failAt >= 0)
             second.element(0, failAt).writeFailure = number;
-        f.automation.mnuIpClick(0);
+        const AutomationReport report = f.automation.mnuIpClick(0);
 
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, number}}));
+        QCOMPARE(report.error, std::optional<int>(number));
         QCOMPARE(filled(first), firstFilled);
         QCOMPARE(first.element(0, 0).value, "alice");  // written before any failure
         QCOMPARE(second.element(0, 0).value, secondUser);
