@@ -49,6 +49,14 @@ struct WriteResult {
     std::optional<SiranoError> failure;  // the first failure; later edits were not tried
 };
 
+// A page read sent and not yet answered (BrowserWindow::startRead()).
+class PendingRead {
+public:
+    virtual ~PendingRead() = default;
+    // Waits for the answer: the snapshot, or the SiranoError that readPage() would throw.
+    virtual PageSnapshot take() = 0;
+};
+
 class BrowserWindow {
 public:
     virtual ~BrowserWindow() = default;
@@ -63,6 +71,9 @@ public:
 
     // One round trip each. Throw SiranoError when the window is gone or does not answer.
     virtual PageSnapshot readPage() = 0;
+    // The same read, sent now and answered by take(), so that several windows can be read at once.
+    // Never throws: a failure comes out of take(). By default the read happens in take().
+    virtual std::unique_ptr<PendingRead> startRead();
     // Writes in order, stopping at the first failure; edits before it stay written.
     // Writes nothing when the document has no forms (hadForms false).
     virtual WriteResult writeFields(const QList<FieldEdit>& edits) = 0;
@@ -80,5 +91,17 @@ public:
     // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
     virtual void openInNewBrowser(const QString& url) = 0;
 };
+
+inline std::unique_ptr<PendingRead> BrowserWindow::startRead() {
+    class Later final : public PendingRead {
+    public:
+        explicit Later(BrowserWindow& w) : w_(w) {}
+        PageSnapshot take() override { return w_.readPage(); }
+
+    private:
+        BrowserWindow& w_;
+    };
+    return std::make_unique<Later>(*this);
+}
 
 }  // namespace sirano

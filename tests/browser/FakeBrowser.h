@@ -16,6 +16,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <optional>
 
 namespace sirano::test {
 
@@ -91,6 +92,34 @@ public:
         return page;
     }
 
+    // Sent at once: the round trip counts now and the page answers as it is now; the answer is
+    // handed over by take(). Both moments go to the browser's record of reads.
+    std::unique_ptr<PendingRead> startRead() override {
+        class Sent final : public PendingRead {
+        public:
+            explicit Sent(FakeWindow& w) : w_(w) {
+                w_.note(QStringLiteral("send ") + w_.title);
+                try {
+                    page_ = w_.readPage();
+                } catch (const SiranoError& e) {
+                    failure_ = e;
+                }
+            }
+            PageSnapshot take() override {
+                w_.note(QStringLiteral("take ") + w_.title);
+                if (failure_)
+                    throw *failure_;
+                return page_;
+            }
+
+        private:
+            FakeWindow& w_;
+            PageSnapshot page_;
+            std::optional<SiranoError> failure_;
+        };
+        return std::make_unique<Sent>(*this);
+    }
+
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
         ++roundTrips;
         failIfUnreachable();
@@ -146,7 +175,14 @@ public:
     QList<QList<FieldEdit>> writeCalls;
     QStringList openedInBackground;
 
+    // Where sent and taken reads are recorded ("send <title>", "take <title>"), if anywhere.
+    std::shared_ptr<QStringList> reads;
+
 private:
+    void note(const QString& what) {
+        if (reads)
+            reads->append(what);
+    }
     void failIfUnreachable() const {
         if (closed)
             throw SiranoError(err::kObjectDisconnected, QStringLiteral("window gone"));
@@ -159,6 +195,7 @@ public:
     FakeWindow& addWindow(const QString& location, QList<FakeForm> forms = {},
                           const QString& title = QStringLiteral("Page")) {
         auto w = std::make_shared<FakeWindow>(nextHwnd_++, location, std::move(forms), title);
+        w->reads = reads;
         windows_.append(w);
         return *w;
     }
@@ -191,6 +228,8 @@ public:
         return n;
     }
 
+    // Every window's sent and taken reads, in the order they happened.
+    const std::shared_ptr<QStringList> reads = std::make_shared<QStringList>();
     int windowsFailure = 0;  // non-zero: windows() fails with this number
     int startFailure = 0;    // non-zero: openInNewBrowser() fails with this number
     int listings = 0;

@@ -162,6 +162,9 @@ private Q_SLOTS:
         const AutomationReport report = f.automation.mnuMemoryClick();
 
         QCOMPARE(f.state.siteTable.siteCount(), 4);
+        QCOMPARE(report.windowsRead, 4);  // about:blank is not read
+        QCOMPARE(report.sitesAdded, 3);
+        QVERIFY(!report.error);
         QCOMPARE(f.state.siteTable.at(0), before);
         QCOMPARE(f.state.siteTable.at(1).title, "First");
         QCOMPARE(f.state.siteTable.at(2).title, "First");
@@ -196,7 +199,55 @@ private Q_SLOTS:
             QCOMPARE(f.state.siteTable.at(0).title, "First");
             QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
             QVERIFY(f.actions.calls.isEmpty());
-            QCOMPARE(f.browser.window(2).roundTrips, 0);
+            // Its read went out with the others; its answer was never taken.
+            QCOMPARE(*f.browser.reads, QStringList({"send First", "send Big", "send Third",
+                                                    "take First", "take Big"}));
+        }
+    }
+
+    // All reads go out before the first answer is awaited, the answers are taken in window order,
+    // and a failing window ends the capture where reading one window after the other would: the
+    // entries before it stay, nothing after it is used, nothing is saved.
+    void readsAtOnceEndWhereOneByOneWould_data() {
+        QTest::addColumn<int>("failing");  // the window whose read fails; -1: none
+        QTest::addColumn<int>("number");
+        QTest::newRow("none") << -1 << 0;
+        QTest::newRow("first, closed") << 0 << 462;
+        QTest::newRow("third, no forms collection") << 2 << 91;
+        QTest::newRow("last, closed") << 3 << 462;
+    }
+    void readsAtOnceEndWhereOneByOneWould() {
+        QFETCH(int, failing);
+        QFETCH(int, number);
+        AutomationFixture f;
+        const QStringList titles{"A", "B", "C", "D"};
+        for (const QString& title : titles)
+            f.browser.addWindow(kUrl, filledLoginForms(), title);
+        f.browser.addWindow(kUrl, filledLoginForms(), "busy").isBusy = true;
+        if (failing == 0 || failing == 3)
+            f.browser.window(failing).closed = true;
+        else if (failing >= 0)
+            f.browser.window(failing).readFailure = number;
+        f.automation.mnuMemoryClick();
+
+        const int taken = failing < 0 ? 4 : failing + 1;
+        QStringList expected;
+        for (const QString& title : titles)
+            expected << "send " + title;
+        for (int i = 0; i < taken; ++i)
+            expected << "take " + titles[i];
+        QCOMPARE(*f.browser.reads, expected);
+        QCOMPARE(f.browser.pageRoundTrips(), 4);  // the busy window is not read
+        const int kept = failing < 0 ? 4 : failing;
+        QCOMPARE(f.state.siteTable.siteCount(), kept);
+        for (int i = 0; i < kept; ++i)
+            QCOMPARE(f.state.siteTable.at(i).title, titles[i]);
+        if (failing < 0) {
+            QVERIFY(f.log.lines.isEmpty());
+            QCOMPARE(f.actions.calls, QStringList({"save", "menu"}));
+        } else {
+            QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, number}}));
+            QVERIFY(f.actions.calls.isEmpty());
         }
     }
 

@@ -174,6 +174,81 @@ private Q_SLOTS:
         QCOMPARE(f[4].value, QStringLiteral("two\nlines"));
     }
 
+    // Reads sent to several tabs at once come back to each tab's own taker, one round trip
+    // each, the same as reading them one after the other.
+    void readsSentAtOnceAnswerEachTab() {
+        const QStringList urls{harness_->url(QStringLiteral("login1.html?a")),
+                               harness_->url(QStringLiteral("login2.html")),
+                               harness_->url(QStringLiteral("login1.html?b"))};
+        for (const QString& url : urls)
+            harness_->openTab(url);
+        auto browser = connect();
+        QList<WindowPtr> windows;
+        for (const QString& url : urls)
+            windows << waitForWindow(*browser, url);
+        QVERIFY(!windows.contains(nullptr));
+        harness_->evaluate(harness_->findTab(urls[2]),
+                           QStringLiteral("document.forms[0].elements[0].value = 'bea'"));
+        QList<PageSnapshot> oneByOne;
+        for (const WindowPtr& w : windows)
+            oneByOne << w->readPage();
+
+        const auto before = browser->traffic();
+        std::vector<std::unique_ptr<PendingRead>> reads;
+        for (const WindowPtr& w : windows)
+            reads.push_back(w->startRead());
+        for (size_t i = 0; i < reads.size(); ++i) {
+            const PageSnapshot page = reads[i]->take();
+            QCOMPARE(page.url, urls[static_cast<qsizetype>(i)]);
+            QCOMPARE(page.title, oneByOne[static_cast<qsizetype>(i)].title);
+            QCOMPARE(page.forms.size(), oneByOne[static_cast<qsizetype>(i)].forms.size());
+            QCOMPARE(page.forms[0].elements[0].value,
+                     oneByOne[static_cast<qsizetype>(i)].forms[0].elements[0].value);
+        }
+        QCOMPARE(oneByOne[2].forms[0].elements[0].value, QStringLiteral("bea"));
+        QCOMPARE(browser->traffic().waited, before.waited + 3);
+        QCOMPARE(browser->traffic().commands, before.commands + 3);
+    }
+
+    // A read sent to a tab that is gone fails when taken, not when sent.
+    void readOfAClosedTabFailsWhenTaken() {
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        const QString tab = harness_->openTab(url);
+        auto browser = connect();
+        const WindowPtr w = waitForWindow(*browser, url);
+        QVERIFY(w);
+        harness_->closeTab(tab);
+        QVERIFY(ChromiumHarness::waitFor([&] { return !urlsOf(*browser).contains(url); }));
+        std::unique_ptr<PendingRead> read = w->startRead();
+        QVERIFY_THROWS_EXCEPTION(SiranoError, read->take());
+    }
+
+    // Writes call the function kept in the page's isolated world; a new document brings a new
+    // world, and the writes go on there.
+    void writesGoOnAcrossNewDocuments() {
+        const QString url = harness_->url(QStringLiteral("login1.html"));
+        const QString tab = harness_->openTab(url);
+        auto browser = connect();
+        for (int round = 0; round < 3; ++round) {
+            const WindowPtr w = waitForWindow(*browser, url);
+            QVERIFY(w);
+            const QString value = QStringLiteral("round %1").arg(round);
+            const WriteResult result = w->writeFields({text(0, 0, value)});
+            QVERIFY(!result.failure);
+            QCOMPARE(result.applied, 1);
+            QCOMPARE(harness_->evaluate(tab, QStringLiteral("document.forms[0].elements[0].value"))
+                         .toString(),
+                     value);
+            // Once more at once: by then the function is surely kept in the world.
+            QCOMPARE(w->writeFields({text(0, 1, value)}).applied, 1);
+            QCOMPARE(harness_->evaluate(tab, QStringLiteral("document.forms[0].elements[1].value"))
+                         .toString(),
+                     value);
+            harness_->navigate(tab, url);
+            QVERIFY(ChromiumHarness::waitFor([&] { return harness_->loaded(tab); }));
+        }
+    }
+
     void windowOrderIsStableAcrossActivationAndNavigation() {
         const QString a = harness_->url(QStringLiteral("login1.html?a"));
         const QString b = harness_->url(QStringLiteral("login1.html?b"));

@@ -5,6 +5,7 @@
 #include "browser/Matching.h"
 
 #include <QJsonArray>
+#include <QJsonDocument>
 #include <thread>
 
 namespace sirano {
@@ -27,8 +28,18 @@ SiranoError disconnected(const QString& why) {
 // Chromium's answers when the world's document is gone.
 bool isStaleContext(const QString& message) {
     return message.contains(QLatin1String("uniqueContextId not found")) ||
-           message.contains(QLatin1String("Cannot find context"));
+           message.contains(QLatin1String("Cannot find context")) ||
+           message.contains(QLatin1String("Could not find object with given id"));
 }
+
+// A text as a JSON string, quotes included.
+QByteArray jsonString(const QString& text) {
+    const QByteArray array = QJsonDocument(QJsonArray{text}).toJson(QJsonDocument::Compact);
+    return array.mid(1, array.size() - 2);
+}
+
+// Calls the write function kept in the page's world, which it is called on.
+const char kCallWriter[] = "function (edits, observedUrl) { return this(edits, observedUrl); }";
 
 }  // namespace
 
@@ -43,12 +54,24 @@ struct ChromiumBrowser::Core {
     void openAddress(const QString& url, bool replaceStartPage);
     CdpReply pageCall(const std::shared_ptr<TrackedPage>& page, const QString& method,
                       const QJsonObject& params);
+    // A page call already sent: its answer, or SiranoError 462 when none came.
+    CdpReply answerOf(PendingCall& call);
+    std::shared_ptr<PendingCall> startPageCall(const std::shared_ptr<TrackedPage>& page,
+                                               const QString& method, const QByteArray& params);
     QJsonObject evaluateInWorld(const std::shared_ptr<TrackedPage>& page, const QString& method,
                                 QJsonObject params);
+    // The edits as JSON, encoded once for all the windows a fill writes the same list to.
+    const QByteArray& encodedEdits(const QList<FieldEdit>& edits);
+    WriteResult write(const std::shared_ptr<TrackedPage>& page, const QList<FieldEdit>& edits,
+                      const QString& observedUrl);
     void browserCall(const QString& method, const QJsonObject& params);
 
     const Options options;
     PageTracker tracker;
+    const QByteArray writeFunction = jsonString(pagescripts::writeFunction());
+    const QByteArray callWriter = jsonString(QString::fromLatin1(kCallWriter));
+    QList<FieldEdit> lastEdits;  // shares its data with the caller's list while it is the same
+    QByteArray lastEditsJson;
     SteadyClock::time_point retryAfter{};
 };
 
@@ -67,12 +90,9 @@ public:
     int32_t hwnd() const override { return page_->hwnd; }
     quint64 loadsStarted() const override { return core_->tracker.loadsStarted(*page_); }
 
-    PageSnapshot readPage() override {
-        const QJsonObject value = core_->evaluateInWorld(
-            page_, QStringLiteral("Runtime.evaluate"),
-            QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()}});
-        return pagescripts::decodeSnapshot(value);
-    }
+    PageSnapshot readPage() override { return startRead()->take(); }
+
+    std::unique_ptr<PendingRead> startRead() override;
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
         // The origin the caller saw (and matched) is the only one that may receive the values:
@@ -80,14 +100,7 @@ public:
         const QString observed = observedUrl_.startsWith(QLatin1String("http"), Qt::CaseInsensitive)
                                      ? observedUrl_
                                      : QString();
-        const QJsonArray arguments{
-            QJsonObject{{QStringLiteral("value"), pagescripts::encodeEdits(edits)}},
-            QJsonObject{{QStringLiteral("value"), observed}}};
-        const QJsonObject value = core_->evaluateInWorld(
-            page_, QStringLiteral("Runtime.callFunctionOn"),
-            QJsonObject{{QStringLiteral("functionDeclaration"), pagescripts::writeFunction()},
-                        {QStringLiteral("arguments"), arguments}});
-        return pagescripts::decodeWriteResult(value);
+        return core_->write(page_, edits, observed);
     }
 
     void openInBackground(const QString& url) override {
@@ -102,6 +115,75 @@ private:
     std::shared_ptr<TrackedPage> page_;
     mutable QString observedUrl_;
 };
+
+QJsonObject readParams(const QString& world) {
+    return QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()},
+                       {QStringLiteral("returnByValue"), true},
+                       {QStringLiteral("silent"), true},
+                       {QStringLiteral("uniqueContextId"), world}};
+}
+
+// The value the page script returned; SiranoError 438 when it threw.
+QJsonObject scriptValue(const CdpReply& reply) {
+    const QJsonObject exception = reply.result.value(QLatin1String("exceptionDetails")).toObject();
+    if (!exception.isEmpty()) {
+        const QString text = exception.value(QLatin1String("exception"))
+                                 .toObject()
+                                 .value(QLatin1String("description"))
+                                 .toString();
+        throw SiranoError(
+            err::kNoSuchMember,
+            QStringLiteral("The page refused the call: %1")
+                .arg(text.isEmpty() ? exception.value(QLatin1String("text")).toString() : text));
+    }
+    return reply.result.value(QLatin1String("result"))
+        .toObject()
+        .value(QLatin1String("value"))
+        .toObject();
+}
+
+class ChromiumRead final : public PendingRead {
+public:
+    ChromiumRead(std::shared_ptr<ChromiumBrowser::Core> core, std::shared_ptr<TrackedPage> page)
+        : core_(std::move(core)), page_(std::move(page)) {
+        try {
+            world_ = core_->tracker.world(page_, core_->options.callTimeout);
+            call_ = core_->startPageCall(
+                page_, QStringLiteral("Runtime.evaluate"),
+                QJsonDocument(readParams(world_)).toJson(QJsonDocument::Compact));
+        } catch (const SiranoError& e) {
+            failure_ = e;
+        }
+    }
+
+    PageSnapshot take() override {
+        if (failure_)
+            throw *failure_;
+        const CdpReply reply = core_->answerOf(*call_);
+        if (reply.status == CdpReply::Status::Error) {
+            if (!isStaleContext(reply.message))
+                throw disconnected(
+                    QStringLiteral("The browser refused the call: %1").arg(reply.message));
+            // The document changed under the world: once more, one by one, in a new one.
+            core_->tracker.forgetWorld(*page_, world_);
+            return pagescripts::decodeSnapshot(core_->evaluateInWorld(
+                page_, QStringLiteral("Runtime.evaluate"),
+                QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()}}));
+        }
+        return pagescripts::decodeSnapshot(scriptValue(reply));
+    }
+
+private:
+    std::shared_ptr<ChromiumBrowser::Core> core_;
+    std::shared_ptr<TrackedPage> page_;
+    QString world_;
+    std::shared_ptr<PendingCall> call_;
+    std::optional<SiranoError> failure_;
+};
+
+std::unique_ptr<PendingRead> ChromiumWindow::startRead() {
+    return std::make_unique<ChromiumRead>(core_, page_);
+}
 
 }  // namespace
 
@@ -188,6 +270,71 @@ CdpReply ChromiumBrowser::Core::pageCall(const std::shared_ptr<TrackedPage>& pag
     }
 }
 
+std::shared_ptr<PendingCall> ChromiumBrowser::Core::startPageCall(
+    const std::shared_ptr<TrackedPage>& page, const QString& method, const QByteArray& params) {
+    return tracker.connection().startEncoded(method, params, tracker.sessionOf(*page),
+                                             [page](bool stalled) {
+                                                 if (stalled)
+                                                     ++page->stalled;
+                                                 else
+                                                     --page->stalled;
+                                             });
+}
+
+CdpReply ChromiumBrowser::Core::answerOf(PendingCall& call) {
+    CdpReply reply = call.wait(options.callTimeout);
+    switch (reply.status) {
+        case CdpReply::Status::Timeout:
+            throw disconnected(
+                QStringLiteral("The page did not answer in time (%1).").arg(reply.message));
+        case CdpReply::Status::Closed:
+            throw disconnected(reply.message);
+        default:
+            return reply;
+    }
+}
+
+const QByteArray& ChromiumBrowser::Core::encodedEdits(const QList<FieldEdit>& edits) {
+    if (edits.isEmpty() || edits.constData() != lastEdits.constData() ||
+        edits.size() != lastEdits.size()) {
+        lastEdits = edits;
+        lastEditsJson =
+            QJsonDocument(pagescripts::encodeEdits(edits)).toJson(QJsonDocument::Compact);
+    }
+    return lastEditsJson;
+}
+
+// One Runtime.callFunctionOn: on the write function kept in the page's world when there is one
+// (the call then carries only the edits), else with the whole function.
+WriteResult ChromiumBrowser::Core::write(const std::shared_ptr<TrackedPage>& page,
+                                         const QList<FieldEdit>& edits,
+                                         const QString& observedUrl) {
+    const QByteArray arguments =
+        "[{\"value\":" + encodedEdits(edits) + "},{\"value\":" + jsonString(observedUrl) + "}]";
+    for (int attempt = 0;; ++attempt) {
+        const QString world = tracker.world(page, options.callTimeout);
+        const QString writer = tracker.writerOf(*page, world);
+        const QByteArray target = writer.isEmpty() ? "\"functionDeclaration\":" + writeFunction +
+                                                         ",\"uniqueContextId\":" + jsonString(world)
+                                                   : "\"functionDeclaration\":" + callWriter +
+                                                         ",\"objectId\":" + jsonString(writer);
+        const QByteArray params = '{' + target + ",\"arguments\":" + arguments +
+                                  ",\"returnByValue\":true,\"silent\":true}";
+        const CdpReply reply =
+            answerOf(*startPageCall(page, QStringLiteral("Runtime.callFunctionOn"), params));
+        if (reply.status == CdpReply::Status::Error) {
+            if (attempt == 0 && isStaleContext(reply.message)) {
+                // The document changed under the world: make a new one and go again.
+                tracker.forgetWorld(*page, world);
+                continue;
+            }
+            throw disconnected(
+                QStringLiteral("The browser refused the call: %1").arg(reply.message));
+        }
+        return pagescripts::decodeWriteResult(scriptValue(reply));
+    }
+}
+
 QJsonObject ChromiumBrowser::Core::evaluateInWorld(const std::shared_ptr<TrackedPage>& page,
                                                    const QString& method, QJsonObject params) {
     params.insert(QStringLiteral("returnByValue"), true);
@@ -205,23 +352,7 @@ QJsonObject ChromiumBrowser::Core::evaluateInWorld(const std::shared_ptr<Tracked
             throw disconnected(
                 QStringLiteral("The browser refused the call: %1").arg(reply.message));
         }
-        const QJsonObject exception =
-            reply.result.value(QLatin1String("exceptionDetails")).toObject();
-        if (!exception.isEmpty()) {
-            const QString text = exception.value(QLatin1String("exception"))
-                                     .toObject()
-                                     .value(QLatin1String("description"))
-                                     .toString();
-            throw SiranoError(
-                err::kNoSuchMember,
-                QStringLiteral("The page refused the call: %1")
-                    .arg(text.isEmpty() ? exception.value(QLatin1String("text")).toString()
-                                        : text));
-        }
-        return reply.result.value(QLatin1String("result"))
-            .toObject()
-            .value(QLatin1String("value"))
-            .toObject();
+        return scriptValue(reply);
     }
 }
 

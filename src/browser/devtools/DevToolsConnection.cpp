@@ -184,7 +184,19 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
 
 void DevToolsConnection::send(const QString& method, const QJsonObject& params,
                               const QString& sessionId, ReplyHandler handler) {
-    auto task = [this, method, params, sessionId, handler = std::move(handler)]() mutable {
+    sendText(method, QJsonDocument(params).toJson(QJsonDocument::Compact), sessionId,
+             std::move(handler));
+}
+
+void DevToolsConnection::sendEncoded(const QString& method, const QByteArray& params,
+                                     const QString& sessionId, ReplyHandler handler) {
+    sendText(method, params, sessionId, std::move(handler));
+}
+
+void DevToolsConnection::sendText(const QString& method, QByteArray params,
+                                  const QString& sessionId, ReplyHandler handler) {
+    auto task = [this, method, params = std::move(params), sessionId,
+                 handler = std::move(handler)]() mutable {
         Worker& w = *worker_;
         if (!w.socket || !w.socketOpen) {
             // Answer later, never from inside the sender's own frame: it may hold its locks.
@@ -194,15 +206,18 @@ void DevToolsConnection::send(const QString& method, const QJsonObject& params,
             return;
         }
         const qint64 id = w.nextId++;
-        QJsonObject message{{QStringLiteral("id"), id},
-                            {QStringLiteral("method"), method},
-                            {QStringLiteral("params"), params}};
-        if (!sessionId.isEmpty())
-            message.insert(QStringLiteral("sessionId"), sessionId);
+        // The envelope around params already in JSON: method and session id are plain
+        // identifiers of the protocol, but are escaped all the same.
+        const QJsonObject envelope = sessionId.isEmpty()
+                                         ? QJsonObject{{QStringLiteral("method"), method}}
+                                         : QJsonObject{{QStringLiteral("method"), method},
+                                                       {QStringLiteral("sessionId"), sessionId}};
+        QByteArray message = QJsonDocument(envelope).toJson(QJsonDocument::Compact);
+        message.chop(1);  // the closing brace
+        message += ",\"id\":" + QByteArray::number(id) + ",\"params\":" + params + '}';
         w.pending.emplace(id, Worker::Pending{sessionId, std::move(handler)});
         ++commandsSent_;
-        w.socket->sendTextMessage(
-            QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact)));
+        w.socket->sendTextMessage(QString::fromUtf8(message));
     };
     if (inWorkerThread())
         task();
@@ -210,47 +225,79 @@ void DevToolsConnection::send(const QString& method, const QJsonObject& params,
         post(std::move(task));
 }
 
+class DevToolsConnection::Call final : public PendingCall {
+public:
+    Call(QString method, StallHook hook) : method_(std::move(method)), hook_(std::move(hook)) {}
+
+    // The connection's handler for the answer (worker thread).
+    void answered(const CdpReply& reply) {
+        std::lock_guard lock(m_);
+        if (abandoned_) {
+            if (hook_)
+                hook_(false);
+            return;
+        }
+        reply_ = reply;
+        done_ = true;
+        cv_.notify_all();
+    }
+
+    CdpReply wait(std::chrono::milliseconds timeout) override {
+        std::unique_lock lock(m_);
+        if (abandoned_)
+            return timedOut_;
+        if (!cv_.wait_for(lock, timeout, [&] { return done_; })) {
+            abandoned_ = true;
+            if (hook_)
+                hook_(true);
+            timedOut_ = CdpReply{CdpReply::Status::Timeout,
+                                 {},
+                                 QStringLiteral("%1 got no answer within %2 ms")
+                                     .arg(method_)
+                                     .arg(static_cast<qint64>(timeout.count()))};
+            return timedOut_;
+        }
+        return reply_;
+    }
+
+private:
+    const QString method_;
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    bool abandoned_ = false;
+    CdpReply reply_;
+    CdpReply timedOut_;
+    StallHook hook_;
+};
+
+std::shared_ptr<PendingCall> DevToolsConnection::start(const QString& method,
+                                                       const QJsonObject& params,
+                                                       const QString& sessionId,
+                                                       StallHook stallHook) {
+    return startEncoded(method, QJsonDocument(params).toJson(QJsonDocument::Compact), sessionId,
+                        std::move(stallHook));
+}
+
+std::shared_ptr<PendingCall> DevToolsConnection::startEncoded(const QString& method,
+                                                              const QByteArray& params,
+                                                              const QString& sessionId,
+                                                              StallHook stallHook) {
+    auto call = std::make_shared<Call>(method, std::move(stallHook));
+    if (inWorkerThread()) {
+        call->answered(
+            CdpReply{CdpReply::Status::Closed, {}, QStringLiteral("call from the worker")});
+        return call;
+    }
+    ++callsWaited_;
+    sendText(method, params, sessionId, [call](const CdpReply& reply) { call->answered(reply); });
+    return call;
+}
+
 CdpReply DevToolsConnection::call(const QString& method, const QJsonObject& params,
                                   const QString& sessionId, std::chrono::milliseconds timeout,
                                   StallHook stallHook) {
-    if (inWorkerThread())
-        return CdpReply{CdpReply::Status::Closed, {}, QStringLiteral("call from the worker")};
-
-    struct State {
-        std::mutex m;
-        std::condition_variable cv;
-        bool done = false;
-        bool abandoned = false;
-        CdpReply reply;
-        StallHook hook;
-    };
-    auto state = std::make_shared<State>();
-    state->hook = std::move(stallHook);
-    ++callsWaited_;
-    send(method, params, sessionId, [state](const CdpReply& reply) {
-        std::lock_guard lock(state->m);
-        if (state->abandoned) {
-            if (state->hook)
-                state->hook(false);
-            return;
-        }
-        state->reply = reply;
-        state->done = true;
-        state->cv.notify_all();
-    });
-
-    std::unique_lock lock(state->m);
-    if (!state->cv.wait_for(lock, timeout, [&] { return state->done; })) {
-        state->abandoned = true;
-        if (state->hook)
-            state->hook(true);
-        return CdpReply{CdpReply::Status::Timeout,
-                        {},
-                        QStringLiteral("%1 got no answer within %2 ms")
-                            .arg(method)
-                            .arg(static_cast<qint64>(timeout.count()))};
-    }
-    return state->reply;
+    return start(method, params, sessionId, std::move(stallHook))->wait(timeout);
 }
 
 void DevToolsConnection::failSession(const QString& sessionId, const QString& why) {

@@ -34,6 +34,14 @@ struct CdpReply {
     bool ok() const { return status == Status::Ok; }
 };
 
+// A command sent by DevToolsConnection::start(), whose answer is awaited later.
+class PendingCall {
+public:
+    virtual ~PendingCall() = default;
+    // Waits at most timeout for the answer (or the failure); a second wait gives the same reply.
+    virtual CdpReply wait(std::chrono::milliseconds timeout) = 0;
+};
+
 class DevToolsConnection {
 public:
     // method, params, sessionId (empty for the browser itself). Runs on the worker thread.
@@ -57,9 +65,19 @@ public:
     // Sends a command; the handler runs on the worker thread with the answer or the failure.
     void send(const QString& method, const QJsonObject& params, const QString& sessionId,
               ReplyHandler handler);
+    // The same with params already written as JSON text (an object): a write sends the same
+    // edits to many pages, encoded once.
+    void sendEncoded(const QString& method, const QByteArray& params, const QString& sessionId,
+                     ReplyHandler handler);
     // Sends a command and waits for its answer. Not from the worker thread.
     CdpReply call(const QString& method, const QJsonObject& params, const QString& sessionId,
                   std::chrono::milliseconds timeout, StallHook stallHook = {});
+    // Sends a command now and leaves the waiting to the caller, so that several commands can be
+    // under way at once. The stall hook and the count of calls waited for are as for call().
+    std::shared_ptr<PendingCall> start(const QString& method, const QJsonObject& params,
+                                       const QString& sessionId, StallHook stallHook = {});
+    std::shared_ptr<PendingCall> startEncoded(const QString& method, const QByteArray& params,
+                                              const QString& sessionId, StallHook stallHook = {});
 
     // Fails every pending command of the session at once (worker thread only): its target
     // went away and will never answer.
@@ -73,6 +91,10 @@ public:
 
 private:
     struct Worker;
+    class Call;
+
+    void sendText(const QString& method, QByteArray params, const QString& sessionId,
+                  ReplyHandler handler);
 
     void post(std::function<void()> task);
 

@@ -1,5 +1,6 @@
 #include "PageTracker.h"
 
+#include "PageScripts.h"
 #include "browser/ObjectModel.h"
 
 #include <limits>
@@ -77,6 +78,11 @@ QString PageTracker::sessionOf(const TrackedPage& page) const {
     if (page.gone || page.sessionId.isEmpty())
         throw SiranoError(err::kObjectDisconnected, QStringLiteral("The window was closed."));
     return page.sessionId;
+}
+
+QString PageTracker::writerOf(const TrackedPage& page, const QString& world) const {
+    std::lock_guard lock(mutex_);
+    return page.writerWorld == world ? page.writer : QString();
 }
 
 void PageTracker::forgetWorld(TrackedPage& page, const QString& world) {
@@ -361,6 +367,7 @@ void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
 
 void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
                             quint64 document, qint64 contextId) {
+    QString made;
     {
         std::lock_guard lock(mutex_);
         page->worldPending = false;
@@ -368,10 +375,38 @@ void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QStr
         const QString unique = page->contexts.value(contextId);
         page->contexts.clear();
         if (contextId >= 0 && !unique.isEmpty() && page->sessionId == session &&
-            page->documents == document)
+            page->documents == document) {
             page->world = unique;
+            made = unique;
+        }
     }
     changed_.notify_all();
+    if (!made.isEmpty())
+        createWriter(page, session, made);
+}
+
+// The function lives in the isolated world, out of the page's reach, for as long as the world;
+// until it is there (or if it cannot be made), writes send the whole function.
+void PageTracker::createWriter(const std::shared_ptr<TrackedPage>& page, const QString& session,
+                               const QString& world) {
+    const QJsonObject params{
+        {QStringLiteral("expression"), QStringLiteral("(%1)").arg(pagescripts::writeFunction())},
+        {QStringLiteral("uniqueContextId"), world},
+        {QStringLiteral("silent"), true}};
+    conn_->send(QStringLiteral("Runtime.evaluate"), params, session,
+                [this, page, world](const CdpReply& reply) {
+                    const QString id = reply.result.value(QLatin1String("result"))
+                                           .toObject()
+                                           .value(QLatin1String("objectId"))
+                                           .toString();
+                    if (!reply.ok() || id.isEmpty())
+                        return;
+                    std::lock_guard lock(mutex_);
+                    if (page->world == world) {
+                        page->writer = id;
+                        page->writerWorld = world;
+                    }
+                });
 }
 
 QString PageTracker::world(const std::shared_ptr<TrackedPage>& page,
