@@ -1,6 +1,8 @@
 // The browser work on a real headless Chromium with 20 tabs of 50 inputs each: the time and the
 // protocol round trips of a capture, a fill on request and two kinds of tick, then the program's
-// own CPU while it ticks once a second over idle tabs.
+// own CPU while it ticks once a second over idle tabs. The peer client (peer.py) does the same
+// reads and writes on the same tabs in the same run, one after the other and pipelined; the
+// ratios are to it.
 //
 //   browser_bench [--idle-seconds N]   (default 30)
 #include "browser/Automation.h"
@@ -10,10 +12,13 @@
 #include <sys/resource.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 using namespace sirano;
@@ -81,6 +86,34 @@ void report(const char* what, const Figure& f) {
                 static_cast<unsigned long long>(f.commands));
 }
 
+// The peer's median of its evaluations alone (its connection and attaches not counted).
+double peerMs(const QString& profile, const QString& op, bool pipelined) {
+    QStringList args{QStringLiteral(PEER_PY),     op,
+                     QStringLiteral("--profile"), profile,
+                     QStringLiteral("--match"),   QStringLiteral("fifty.html"),
+                     QStringLiteral("--repeat"),  QString::number(4 * kRuns)};
+    if (pipelined)
+        args << QStringLiteral("--pipelined");
+    QProcess peer;
+    peer.start(QStringLiteral("python3"), args);
+    peer.waitForFinished(60000);
+    const QString out = QString::fromUtf8(peer.readAllStandardOutput());
+    const auto m = QRegularExpression(QStringLiteral("median ([0-9.]+) ms")).match(out);
+    if (!m.hasMatch()) {
+        std::fprintf(stderr, "browser_bench: the peer failed: %s%s\n", qPrintable(out),
+                     peer.readAllStandardError().constData());
+        return 0;
+    }
+    return m.captured(1).toDouble();
+}
+
+void compare(const char* what, double ours, double peerOneByOne, double peerPipelined) {
+    std::printf(
+        "%-44s %8.2f ms   peer %6.2f ms one by one (ratio %.2f), %6.2f ms pipelined "
+        "(ratio %.2f)\n",
+        what, ours, peerOneByOne, ours / peerOneByOne, peerPipelined, ours / peerPipelined);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,8 +160,12 @@ int main(int argc, char** argv) {
     QuietActions actions;
     Automation automation{state, browser, log, actions};
 
-    std::printf("browser_bench: %d tabs of 50 inputs, headless Chromium, median of %d runs\n",
-                kTabs, kRuns);
+    double load[1] = {0};
+    getloadavg(load, 1);
+    std::printf(
+        "browser_bench: %d tabs of 50 inputs, headless Chromium, median of %d runs, "
+        "load average %.2f\n",
+        kTabs, kRuns, load[0]);
     const Figure capture = measure(
         browser, [&] { state.siteTable = SiteTable(); }, [&] { automation.mnuMemoryClick(); });
     report("capture of all tabs", capture);
@@ -142,20 +179,30 @@ int main(int argc, char** argv) {
     all.url = harness.url(QStringLiteral("fifty.html"));
     state.siteTable.append(all);
     const int16_t allIndex = static_cast<int16_t>(state.siteTable.siteCount() - 1);
-    report("fill on request (matches all tabs)",
-           measure(
-               browser, [] {}, [&] { automation.mnuIpClick(allIndex); }));
+    const Figure fill = measure(
+        browser, [] {}, [&] { automation.mnuIpClick(allIndex); });
+    report("fill on request (matches all tabs)", fill);
     state.siteTable.remove(allIndex);  // from here on each entry matches its own tab only
 
     auto clearMarkers = [&] {
         for (int i = 0; i < state.siteTable.siteCount(); ++i)
             state.siteTable.at(i).filledHwnds.clear();
     };
-    report("tick, every tab matching",
-           measure(browser, clearMarkers, [&] { automation.timer1Timer(); }));
+    const Figure tick = measure(browser, clearMarkers, [&] { automation.timer1Timer(); });
+    report("tick, every tab matching", tick);
     report("tick, every tab already filled",
            measure(
                browser, [] {}, [&] { automation.timer1Timer(); }));
+
+    const QString profile = harness.profileFolder();
+    const double peerRead = peerMs(profile, QStringLiteral("read"), false);
+    const double peerReadPipelined = peerMs(profile, QStringLiteral("read"), true);
+    const double peerWrite = peerMs(profile, QStringLiteral("write"), false);
+    const double peerWritePipelined = peerMs(profile, QStringLiteral("write"), true);
+    std::printf("in process, side by side with the peer:\n");
+    compare("capture of all tabs", capture.medianMs, peerRead, peerReadPipelined);
+    compare("fill on request (matches all tabs)", fill.medianMs, peerWrite, peerWritePipelined);
+    compare("tick, every tab matching", tick.medianMs, peerWrite, peerWritePipelined);
 
     // The program's own CPU while it ticks once a second over idle tabs, as the tray does.
     QTimer timer;

@@ -2,7 +2,8 @@
 //   - the time from process start to the tray icon being added (SIRANO_TRAY_MARK);
 //   - the time until the program falls idle (data file loaded, site menu built);
 //   - its resident memory (VmRSS) once idle.
-// Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values.
+// Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values;
+// and first the bare Qt tray program beside it (bare_tray) as the yardstick.
 #include "app/AppState.h"
 #include "store/DataFile.h"
 #include "support/StoreFiles.h"
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <optional>
 #include <vector>
 
@@ -73,7 +75,7 @@ struct Run {
     long rss = 0;
 };
 
-std::optional<Run> runOnce(const QString& display, const QString& home) {
+std::optional<Run> runOnce(const QString& program, const QString& display, const QString& home) {
     const QString mark = QDir(home).filePath(QStringLiteral("mark"));
     QFile::remove(mark);
     QFile::remove(QDir(home).filePath(QStringLiteral("share/sirano/sirano.lock")));
@@ -89,7 +91,7 @@ std::optional<Run> runOnce(const QString& display, const QString& home) {
     app.setProcessEnvironment(env);
     app.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     const auto t0 = Clock::now();
-    app.start(QStringLiteral(SIRANO_EXE), {});
+    app.start(program, {});
     if (!app.waitForStarted())
         return std::nullopt;
 
@@ -131,21 +133,32 @@ std::optional<Run> runOnce(const QString& display, const QString& home) {
     return run;
 }
 
+double loadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
 template <typename T>
 T median(std::vector<T> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
 
-bool report(const char* what, const QString& display, const QString& home) {
+struct Medians {
+    double iconMs = 0;
+    double rssMiB = 0;
+};
+
+std::optional<Medians> report(const char* what, const QString& program, const QString& display,
+                              const QString& home) {
     std::vector<double> icon, idle;
     std::vector<long> rss;
-    runOnce(display, home);  // warms the file cache
+    runOnce(program, display, home);  // warms the file cache
     for (int i = 0; i < kRuns; ++i) {
-        const auto run = runOnce(display, home);
+        const auto run = runOnce(program, display, home);
         if (!run) {
             std::printf("%s: the program did not show its icon\n", what);
-            return false;
+            return std::nullopt;
         }
         icon.push_back(run->iconMs);
         idle.push_back(run->idleMs);
@@ -156,7 +169,14 @@ bool report(const char* what, const QString& display, const QString& home) {
         "%6.1f ms | RSS idle: median %5.1f MiB, max %5.1f MiB\n",
         what, median(icon), *std::max_element(icon.begin(), icon.end()), median(idle),
         median(rss) / 1024.0, *std::max_element(rss.begin(), rss.end()) / 1024.0);
-    return true;
+    return Medians{median(icon), median(rss) / 1024.0};
+}
+
+void ratio(const char* what, const std::optional<Medians>& ours,
+           const std::optional<Medians>& bare) {
+    if (ours && bare)
+        std::printf("%-22s start to tray icon %.2f x the bare Qt tray program, RSS %+.1f MiB\n",
+                    what, ours->iconMs / bare->iconMs, ours->rssMiB - bare->rssMiB);
 }
 
 }  // namespace
@@ -189,13 +209,19 @@ int main(int argc, char* argv[]) {
 
     QTemporaryDir home;
     QDir(home.path()).mkpath(QStringLiteral("share/sirano"));
-    bool ok = report("no data file", display, home.path());
+    std::printf("load average %.2f\n", loadAverage());
+    const auto bare =
+        report("bare Qt tray program", QStringLiteral(BARE_EXE), display, home.path());
+    const auto empty = report("no data file", QStringLiteral(SIRANO_EXE), display, home.path());
+    ratio("no data file", empty, bare);
 
     const QString data = QDir(home.path()).filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
     writeFullTable(data);
     std::printf("full table: %d entries x %d fields, data file %.1f MiB\n", kTableSlots,
                 kFieldColumns, QFileInfo(data).size() / 1048576.0);
-    ok = report("full table", display, home.path()) && ok;
+    const auto full = report("full table", QStringLiteral(SIRANO_EXE), display, home.path());
+    ratio("full table", full, bare);
+    const bool ok = bare && empty && full;
 
     tray.terminate();
     tray.waitForFinished();

@@ -1,14 +1,19 @@
 // Loads and saves a full table (1001 entries x 101 fields, 20-character values) and prints the
-// median times next to reading and writing the same number of bytes raw.
+// median times next to reading and writing the same number of bytes raw; then the first load in
+// a fresh process (this program started again with --load-once) and the resident memory it adds.
 #include "store/DataFile.h"
 #include "support/StoreFiles.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -75,9 +80,34 @@ QByteArray readRaw(const QString& path) {
     return f.readAll();
 }
 
+long rssKiB() {
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+// In the fresh process: the time of one load and the resident memory it leaves.
+int loadOnce(const QString& path) {
+    const long before = rssKiB();
+    const auto start = std::chrono::steady_clock::now();
+    TestStore loaded;
+    loadStore(loaded, path);
+    const double ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    std::printf("%.3f %ld\n", ms, rssKiB() - before);
+    return loaded.siteTable.siteCount() == kTableSlots ? 0 : 1;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--load-once") == 0)
+        return loadOnce(QString::fromLocal8Bit(argv[2]));
+    const QString self = QString::fromLocal8Bit(argv[0]);
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("SIRANO.DAT"));
     const QString rawPath = dir.filePath(QStringLiteral("raw.bin"));
@@ -105,5 +135,28 @@ int main() {
     std::printf("  load  %8.2f ms   raw read  %8.2f ms   ratio %.2f\n", load, rawRead,
                 load / rawRead);
     std::printf("  of which: serialize %.2f ms, parse %.2f ms\n", serialize, parse);
+
+    std::vector<double> fresh;
+    std::vector<long> added;
+    for (int i = 0; i < kRuns; ++i) {
+        QProcess p;
+        p.start(self, {QStringLiteral("--load-once"), path});
+        p.waitForFinished(60000);
+        const QList<QByteArray> out = p.readAllStandardOutput().trimmed().split(' ');
+        if (p.exitCode() != 0 || out.size() != 2) {
+            std::printf("  the fresh process failed\n");
+            return 1;
+        }
+        fresh.push_back(out[0].toDouble());
+        added.push_back(out[1].toLong());
+    }
+    std::sort(fresh.begin(), fresh.end());
+    std::sort(added.begin(), added.end());
+    double loadAverage[1] = {0};
+    getloadavg(loadAverage, 1);
+    std::printf(
+        "  first load in a fresh process: median %.2f ms (min %.2f); resident memory it "
+        "adds: median %.1f MiB (load average %.2f)\n",
+        fresh[fresh.size() / 2], fresh.front(), added[added.size() / 2] / 1024.0, loadAverage[0]);
     return 0;
 }
