@@ -4,12 +4,14 @@
 // need.
 #pragma once
 
-#include "app/AppActions.h"
 #include "app/AppState.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/ObjectModel.h"
 #include "store/DateTimeText.h"
+#include "support/Entries.h"
+#include "support/FixedClock.h"
+#include "support/RecordingActions.h"
 
 #include <QList>
 #include <QPair>
@@ -249,36 +251,6 @@ public:
     QList<QPair<int, int>> lines;  // (place code, number)
 };
 
-class RecordingActions final : public AppActions {
-public:
-    explicit RecordingActions(AppState& state) : state_(state) {}
-    void saveSirano() override {
-        calls.append(QStringLiteral("save"));
-        if (saveFailure)
-            throw SiranoError(saveFailure, QStringLiteral("cannot save"));
-    }
-    void menuSirano() override { calls.append(QStringLiteral("menu")); }
-    void login() override {
-        calls.append(QStringLiteral("login"));
-        state_.loggedIn = true;
-    }
-    void logout() override {
-        calls.append(QStringLiteral("logout"));
-        state_.loggedIn = false;
-    }
-    QStringList calls;
-    int saveFailure = 0;
-
-private:
-    AppState& state_;
-};
-
-class FixedClock final : public Clock {
-public:
-    QDateTime now() const override { return at; }
-    QDateTime at = QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56));
-};
-
 // One logged-in state with a fake browser and everything the automation needs.
 struct AutomationFixture {
     AppState state;
@@ -302,11 +274,6 @@ struct AutomationFixture {
         return state.siteTable.append(e);
     }
 };
-
-inline SiteField field(int form, int element, const QString& type, const QString& name,
-                       const QString& value) {
-    return {static_cast<int16_t>(form), static_cast<int16_t>(element), type, name, value};
-}
 
 // The page of the fill tests: user name, password and a "keep me logged in" box, all empty.
 inline QList<FakeForm> loginForms() {

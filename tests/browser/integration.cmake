@@ -6,13 +6,13 @@ target_include_directories(sirano_chromium_harness PUBLIC ${PROJECT_SOURCE_DIR}/
 target_compile_definitions(sirano_chromium_harness PUBLIC
     SIRANO_FIXTURES="${PROJECT_SOURCE_DIR}/tests/fixtures")
 
-sirano_add_test(NAME tst_chromium_browser
+sirano_add_test(NAME browser_chromium
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_browser.cpp
     LIBS sirano_devtools sirano_chromium_harness
     LABELS browser)
 
 # The capture and the fills of the tray program, end to end on the same browser.
-sirano_add_test(NAME tst_chromium_automation
+sirano_add_test(NAME browser_chromium_automation
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_automation.cpp
     LIBS sirano_devtools sirano_chromium_harness
     LABELS browser)

@@ -1,5 +1,5 @@
 // sirano-cli windows, capture and fill: the refusals that come before any browser is reached.
-#include "CliRunner.h"
+#include "support/CliRunner.h"
 #include "store/DataFolder.h"
 
 #include <QFile>

@@ -1,5 +1,5 @@
 // sirano-cli as a user runs it: commands, exit codes, password handling, import checks.
-#include "CliRunner.h"
+#include "support/CliRunner.h"
 #include "store/DataFolder.h"
 
 #include <sys/resource.h>

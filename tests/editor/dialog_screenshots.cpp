@@ -2,7 +2,7 @@
 // the current one). Run under X, for example:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/editor/sirano_dialog_screenshots
 //   docs/screenshots
-#include "DialogTestKit.h"
+#include "support/DialogTestKit.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordSettingsDialog.h"
 
@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     state.siteTable.append(std::move(bank));
     state.siteTable.append(
         sample(QStringLiteral("Webメール"), QStringLiteral("https://mail.example/"), {}));
-    test::FakeActions actions;
+    test::RecordingActions actions;
     WidgetMessageBox messages;
 
     bool ok = true;

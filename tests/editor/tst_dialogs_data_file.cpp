@@ -1,9 +1,9 @@
 // The two dialogs over a real data file: what they change is what the next start reads.
-#include "DialogTestKit.h"
-#include "RecordingMessageBox.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordSettingsDialog.h"
 #include "store/DataFile.h"
+#include "support/DialogTestKit.h"
+#include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
 
 #include <QCheckBox>
@@ -19,20 +19,6 @@ using namespace sirano;
 using namespace sirano::test;
 
 namespace {
-
-// The main window's save and menu, writing the real file.
-class FileActions final : public AppActions {
-public:
-    explicit FileActions(AppState& state) : state_(state) {}
-    int menus = 0;
-    void saveSirano() override { saveStore(state_, state_.dataFilePath); }
-    void menuSirano() override { ++menus; }
-    void login() override {}
-    void logout() override {}
-
-private:
-    AppState& state_;
-};
 
 // What a fresh start finds in the file.
 AppState restart(const QString& path) {
@@ -80,7 +66,8 @@ void TestDialogsDataFile::init() {
 
 // Wrong current password, then new ones that differ, then right: only the last attempt counts.
 void TestDialogsDataFile::passwordChangeSurvivesRestart() {
-    FileActions actions(state_);
+    RecordingActions actions(state_);
+    actions.writeFile = true;
     RecordingMessageBox messages;
     PasswordSettingsDialog dialog(state_, actions, messages);
     dialog.show();
@@ -106,7 +93,8 @@ void TestDialogsDataFile::passwordChangeSurvivesRestart() {
 }
 
 void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
-    FileActions actions(state_);
+    RecordingActions actions(state_);
+    actions.writeFile = true;
     RecordingMessageBox messages;
     SiteEditorState editor;
     {
@@ -121,7 +109,7 @@ void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
         QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
         click(dialog, "Command3");
     }
-    QCOMPARE(actions.menus, 2);
+    QCOMPARE(actions.calls.count(QStringLiteral("menu")), 2);
     const AppState fresh = restart(state_.dataFilePath);
     QCOMPARE(fresh.siteTable.siteCount(), 2);
     QCOMPARE(fresh.siteTable.at(0).title, QStringLiteral("壱"));
@@ -145,7 +133,8 @@ void TestDialogsDataFile::unwritableFileIsReported() {
     // A missing folder fails the save even for root, whom permissions do not stop.
     const QString blocked = dir_.filePath(QStringLiteral("gone/SIRANO.DAT"));
     state_.dataFilePath = blocked;
-    FileActions actions(state_);
+    RecordingActions actions(state_);
+    actions.writeFile = true;
     RecordingMessageBox messages;
     if (siteSettings) {
         SiteEditorState editor;
@@ -157,7 +146,7 @@ void TestDialogsDataFile::unwritableFileIsReported() {
         click(dialog, "Command1");
         QVERIFY(!dialog.isVisible());
         QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
-        QCOMPARE(actions.menus, 1);
+        QCOMPARE(actions.calls.count(QStringLiteral("menu")), 1);
     } else {
         PasswordSettingsDialog dialog(state_, actions, messages);
         dialog.show();

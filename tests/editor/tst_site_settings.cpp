@@ -1,6 +1,6 @@
 // The site settings dialog, driven through its controls.
-#include "DialogTestKit.h"
-#include "RecordingMessageBox.h"
+#include "support/DialogTestKit.h"
+#include "support/RecordingMessageBox.h"
 #include "editor/SiteSettingsDialog.h"
 
 #include <QComboBox>
@@ -40,7 +40,7 @@ SiteEntry entry(const QString& title, const QString& url, const QString& keyword
 struct Fixture {
     AppState state;
     SiteEditorState editor;
-    FakeActions actions;
+    RecordingActions actions;
     RecordingMessageBox messages;
 
     Fixture() {
@@ -358,7 +358,7 @@ void TestSiteSettings::emptyTable() {
     AppState state;
     SiteEditorState editor;
     editor.selectedSite = 4;
-    FakeActions actions;
+    RecordingActions actions;
     RecordingMessageBox messages;
     SiteSettingsDialog dialog(state, editor, actions, messages);
     dialog.show();
@@ -549,7 +549,7 @@ void TestSiteSettings::revealKeepsTheRow() {
 // the site menu still follows it.
 void TestSiteSettings::failedSaveIsReportedAndKept() {
     Fixture f;
-    f.actions.failSave = true;
+    f.actions.saveFailure = err::kPathFileAccess;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Renamed"));

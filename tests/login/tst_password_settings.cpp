@@ -1,6 +1,6 @@
 // The password and log-in settings dialog, driven through its controls.
-#include "DialogTestKit.h"
-#include "RecordingMessageBox.h"
+#include "support/DialogTestKit.h"
+#include "support/RecordingMessageBox.h"
 #include "login/PasswordSettingsDialog.h"
 
 #include <QCheckBox>
@@ -22,7 +22,7 @@ const QString kDoneTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更");
 
 struct Fixture {
     AppState state;
-    FakeActions actions;
+    RecordingActions actions;
     RecordingMessageBox messages;
 
     explicit Fixture(const Settings& settings = {}) {
@@ -342,7 +342,7 @@ void TestPasswordSettings::tabOrder() {
 // success.
 void TestPasswordSettings::failedSaveIsReportedAndKept() {
     Fixture f;
-    f.actions.failSave = true;
+    f.actions.saveFailure = err::kPathFileAccess;
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));

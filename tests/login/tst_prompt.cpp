@@ -1,6 +1,7 @@
 // The password prompt Form4 as a real widget: its layout, and OK, Enter and cancel in both modes.
-#include "RecordingMessageBox.h"
 #include "login/PasswordPrompt.h"
+#include "support/RecordingActions.h"
+#include "support/RecordingMessageBox.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -9,23 +10,10 @@
 #include <QtTest>
 
 using namespace sirano;
+using sirano::test::RecordingActions;
 using sirano::test::RecordingMessageBox;
 
 namespace {
-
-class CountingActions final : public AppActions {
-public:
-    AppState& state;
-    int logins = 0;
-    explicit CountingActions(AppState& s) : state(s) {}
-    void saveSirano() override { QFAIL("the prompt saves nothing"); }
-    void menuSirano() override { QFAIL("the prompt rebuilds no menu"); }
-    void login() override {
-        ++logins;
-        state.loggedIn = true;
-    }
-    void logout() override { QFAIL("the prompt never logs out"); }
-};
 
 // QTest::keyClicks aborts on text beyond Latin-1.
 void type(QWidget* w, const QString& text) {
@@ -37,7 +25,7 @@ void type(QWidget* w, const QString& text) {
 
 struct Prompt {
     AppState state;
-    CountingActions actions{state};
+    RecordingActions actions{state};
     RecordingMessageBox boxes;
     PasswordPrompt dialog;
     QLineEdit* text1;
@@ -139,7 +127,7 @@ private Q_SLOTS:
             QVERIFY(p.boxes.asked.isEmpty());
             QVERIFY(!p.dialog.isVisible());
             QCOMPARE(p.dialog.result(), int(QDialog::Accepted));
-            QCOMPARE(p.actions.logins, mode == 0 ? 1 : 0);
+            QCOMPARE(p.actions.calls, mode == 0 ? QStringList{"login"} : QStringList{});
         } else {
             QCOMPARE(p.boxes.asked.size(), 1);
             const auto& box = p.boxes.asked.first();
@@ -149,7 +137,7 @@ private Q_SLOTS:
             QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QVERIFY(p.dialog.isVisible());
             QCOMPARE(p.text1->text(), typed);
-            QCOMPARE(p.actions.logins, 0);
+            QVERIFY(p.actions.calls.isEmpty());
         }
         QCOMPARE(p.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
     }
@@ -163,7 +151,7 @@ private Q_SLOTS:
         p.text1->clear();
         type(p.text1, QStringLiteral("pw"));
         p.command1->click();
-        QCOMPARE(p.actions.logins, 1);
+        QCOMPARE(p.actions.calls, QStringList{"login"});
         QVERIFY(!p.dialog.isVisible());
     }
 
@@ -195,7 +183,8 @@ private Q_SLOTS:
         QCOMPARE(p.dialog.isVisible(), result == -1);
         if (result != -1)
             QCOMPARE(p.dialog.result(), result);
-        QCOMPARE(p.actions.logins, result == QDialog::Accepted ? 1 : 0);
+        QCOMPARE(p.actions.calls.count(QStringLiteral("login")),
+                 result == QDialog::Accepted ? 1 : 0);
     }
 
     void cancel_data() {
@@ -216,7 +205,7 @@ private Q_SLOTS:
             p.command2->click();
         QVERIFY(!p.dialog.isVisible());
         QCOMPARE(p.dialog.result(), int(QDialog::Rejected));
-        QCOMPARE(p.actions.logins, 0);
+        QVERIFY(p.actions.calls.isEmpty());
         QVERIFY(p.boxes.asked.isEmpty());
     }
 };

@@ -1,8 +1,9 @@
 // The hidden main window's logic on fakes of the tray icon, the menus and the modal windows:
 // start-up decisions, log-in and log-out, the site menu rebuild, mouse messages and the commands.
-#include "RecordingMessageBox.h"
 #include "shell/MainWindow.h"
 #include "store/DataFile.h"
+#include "support/FixedClock.h"
+#include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
 
 #include <sys/stat.h>
@@ -79,11 +80,6 @@ public:
     void showSiteSettings() override { log << "site settings"; }
     void showPasswordSettings() override { log << "password settings"; }
     void quit(int status) override { log << QStringLiteral("quit %1").arg(status); }
-};
-
-class FixedClock final : public Clock {
-public:
-    QDateTime now() const override { return QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56)); }
 };
 
 const QStringList kLoginSteps = {"caption LogInOut ﾛｸﾞｱｳﾄ", "icon in", "enable Open",
@@ -182,6 +178,28 @@ private Q_SLOTS:
         QCOMPARE(h.state.dataFilePath, dataHome_.filePath("sirano/SIRANO.DAT"));
         QVERIFY(!QFile::exists(h.state.dataFilePath));  // nothing is written at start
         QVERIFY(h.boxes.asked.isEmpty());
+    }
+
+    // ﾛｸﾞｱｳﾄ keeps the log-in time; every log-in starts it again; log-in and log-out run all
+    // their steps in either state.
+    void logInAndOutTimes() {
+        QTemporaryDir exe;
+        Harness h;
+        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        h.log.clear();
+        h.clock.advance(90);
+        h.window.mnuLogInOutClick();
+        QVERIFY(!h.state.loggedIn);
+        QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
+        QCOMPARE(h.log, kLogoutSteps);
+
+        h.log.clear();
+        h.window.logout();
+        h.window.mnuLogInOutClick();  // no master password: logged in at once
+        h.clock.at = QDateTime(QDate(2008, 6, 16), QTime(0, 0));
+        h.window.login();
+        QCOMPARE(h.log, kLogoutSteps + kLoginSteps + kLoginSteps);
+        QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/16"));
     }
 
     void startWithDataFile_data() {

@@ -1,7 +1,7 @@
 // Log-out on a locked screen and before sleep: SessionWatch and the tray program on two private
 // dbus-daemons, given to the process as its session and its system bus, with stand-ins that own
 // the screen saver's and logind's names and emit their signals.
-#include "RecordingMessageBox.h"
+#include "support/RecordingMessageBox.h"
 #include "browser/FakeBrowser.h"
 #include "shell/SessionWatch.h"
 #include "shell/TrayApp.h"

@@ -1,7 +1,7 @@
 // The tray program as it is put together, on fakes of the browser, the error log, the clock and
 // the message boxes: a site chosen from the real site menu, the real one-second timer with the
 // automatic log-out and the automatic fill, and nothing of it while logged out.
-#include "RecordingMessageBox.h"
+#include "support/RecordingMessageBox.h"
 #include "browser/FakeBrowser.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"

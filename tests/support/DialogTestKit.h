@@ -1,40 +1,17 @@
-// What the dialog tests share: a recording main window, typing, clicking and finding controls.
+// What the dialog tests share: typing, clicking and finding controls (and the recording main
+// window's actions).
 #pragma once
 
-#include "app/AppActions.h"
-#include "store/Error.h"
+#include "RecordingActions.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QKeyEvent>
 #include <QStringList>
 #include <QWidget>
-#include <functional>
 #include <stdexcept>
 
 namespace sirano::test {
-
-// Records the main window's procedures in the order they were called; a save can be made to fail
-// or to look at the state it would write.
-class FakeActions final : public AppActions {
-public:
-    QStringList calls;
-    bool failSave = false;
-    std::function<void()> onSave;
-
-    void saveSirano() override {
-        calls << QStringLiteral("save");
-        if (onSave)
-            onSave();
-        if (failSave)
-            throw SiranoError(
-                err::kPathFileAccess,
-                QStringLiteral("Cannot write /readonly/SIRANO.DAT: Permission denied"));
-    }
-    void menuSirano() override { calls << QStringLiteral("menu"); }
-    void login() override { calls << QStringLiteral("login"); }
-    void logout() override { calls << QStringLiteral("logout"); }
-};
 
 // The named control; a missing one fails loudly instead of crashing the test.
 template <typename W>
