@@ -8,6 +8,7 @@
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "shell/TrayApp.h"
+#include "support/Lent.h"
 
 #include <sys/resource.h>
 #include <QApplication>
@@ -50,17 +51,6 @@ public:
         ++count;
     }
     int count = 0;
-};
-
-class LentLog final : public ErrorLog {
-public:
-    explicit LentLog(ErrorLog& l) : l_(l) {}
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        l_.logError(placeCode, errNumber);
-    }
-
-private:
-    ErrorLog& l_;
 };
 
 QAction* commandAction(const char* name) {

@@ -1,7 +1,8 @@
 // The site settings dialog, driven through its controls.
-#include "support/DialogTestKit.h"
-#include "support/RecordingMessageBox.h"
 #include "editor/SiteSettingsDialog.h"
+#include "support/DialogTestKit.h"
+#include "support/Entries.h"
+#include "support/RecordingMessageBox.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -26,12 +27,7 @@ SiteField checkbox(int16_t element, const QString& name, bool ticked) {
 
 SiteEntry entry(const QString& title, const QString& url, const QString& keyword,
                 const std::vector<SiteField>& fields, int32_t hwnd) {
-    SiteEntry e;
-    e.title = title;
-    e.url = url;
-    e.urlKeyword = keyword;
-    for (size_t j = 0; j < fields.size(); ++j)
-        e.setField(static_cast<int>(j), fields[j]);
+    SiteEntry e = test::entry(title, url, keyword, fields);
     e.filledHwnds.insert(hwnd);
     return e;
 }

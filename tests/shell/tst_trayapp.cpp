@@ -1,10 +1,11 @@
 // The tray program as it is put together, on fakes of the browser, the error log, the clock and
 // the message boxes: a site chosen from the real site menu, the real one-second timer with the
 // automatic log-out and the automatic fill, and nothing of it while logged out.
-#include "support/RecordingMessageBox.h"
 #include "browser/FakeBrowser.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
+#include "support/Lent.h"
+#include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
 
 #include <QApplication>
@@ -19,28 +20,6 @@ namespace {
 
 const QString kUrl = QStringLiteral("https://site.example/login");
 constexpr int kTicks = 4000;  // enough for a few ticks of the real timer, even on a loaded machine
-
-// The program owns its browser and log; these lend it the test's.
-class LentBrowser final : public Browser {
-public:
-    explicit LentBrowser(Browser& b) : b_(b) {}
-    QList<std::shared_ptr<BrowserWindow>> windows() override { return b_.windows(); }
-    void openInNewBrowser(const QString& url) override { b_.openInNewBrowser(url); }
-
-private:
-    Browser& b_;
-};
-
-class LentLog final : public ErrorLog {
-public:
-    explicit LentLog(ErrorLog& l) : l_(l) {}
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        l_.logError(placeCode, errNumber);
-    }
-
-private:
-    ErrorLog& l_;
-};
 
 QMenu* menuNamed(const QString& name) {
     for (QWidget* w : QApplication::topLevelWidgets()) {

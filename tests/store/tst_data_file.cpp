@@ -2,6 +2,7 @@
 #include "store/Codec.h"
 #include "store/DataFile.h"
 #include "store/StoreJson.h"
+#include "support/Entries.h"
 #include "support/StoreFiles.h"
 
 #include <QCryptographicHash>
@@ -29,22 +30,6 @@ QByteArray readAll(const QString& path) {
 
 StoreContents fromJsonFile(const QString& path) {
     return storeFromJson(QJsonDocument::fromJson(readAll(path)).object());
-}
-
-SiteField field(int form, int element, const QString& type, const QString& name,
-                const QString& value) {
-    return SiteField{static_cast<int16_t>(form), static_cast<int16_t>(element), type, name, value};
-}
-
-SiteEntry entry(const QString& title, const QString& url, const QString& keyword,
-                const std::vector<SiteField>& fields) {
-    SiteEntry e;
-    e.title = title;
-    e.url = url;
-    e.urlKeyword = keyword;
-    for (size_t j = 0; j < fields.size(); ++j)
-        e.setField(static_cast<int>(j), fields[j]);
-    return e;
 }
 
 StoreContents contents(const QString& password, int login, int minutes,

@@ -12,14 +12,17 @@ inline SiteField field(int form, int element, const QString& type, const QString
     return {static_cast<int16_t>(form), static_cast<int16_t>(element), type, name, value};
 }
 
-inline SiteEntry entry(const QString& title, const QString& url, const QString& keyword = {},
-                       const QList<SiteField>& fields = {}) {
+// Fields: any container of SiteField, in column order.
+template <typename Fields = QList<SiteField>>
+SiteEntry entry(const QString& title, const QString& url, const QString& keyword = {},
+                const Fields& fields = {}) {
     SiteEntry e;
     e.title = title;
     e.url = url;
     e.urlKeyword = keyword;
-    for (qsizetype j = 0; j < fields.size(); ++j)
-        e.setField(static_cast<int>(j), fields[j]);
+    int j = 0;
+    for (const SiteField& f : fields)
+        e.setField(j++, f);
     return e;
 }
 
