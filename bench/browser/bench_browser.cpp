@@ -27,7 +27,7 @@ using namespace sirano::test;
 namespace {
 
 constexpr int kTabs = 20;
-constexpr int kRuns = 5;
+constexpr int kRuns = 11;
 
 class CountingLog final : public ErrorLog {
 public:
