@@ -192,6 +192,7 @@ private Q_SLOTS:
         QList<PageSnapshot> oneByOne;
         for (const WindowPtr& w : windows)
             oneByOne << w->readPage();
+        QVERIFY(ChromiumHarness::waitQuiet([&] { return browser->traffic().commands; }));
 
         const auto before = browser->traffic();
         std::vector<std::unique_ptr<PendingRead>> reads;
@@ -544,6 +545,8 @@ private Q_SLOTS:
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
         w->readPage();  // the page's isolated world exists from here on
+        // The first write in a world also keeps the write function there, in the background.
+        w->writeFields({text(0, 0, QStringLiteral("first"))});
         // What the connection does by itself on first sight of each page is done.
         QVERIFY(ChromiumHarness::waitQuiet([&] { return browser->traffic().commands; }));
 

@@ -305,7 +305,8 @@ const QByteArray& ChromiumBrowser::Core::encodedEdits(const QList<FieldEdit>& ed
 }
 
 // One Runtime.callFunctionOn: on the write function kept in the page's world when there is one
-// (the call then carries only the edits), else with the whole function.
+// (the call then carries only the edits), else with the whole function, after which the world
+// gets one.
 WriteResult ChromiumBrowser::Core::write(const std::shared_ptr<TrackedPage>& page,
                                          const QList<FieldEdit>& edits,
                                          const QString& observedUrl) {
@@ -331,6 +332,8 @@ WriteResult ChromiumBrowser::Core::write(const std::shared_ptr<TrackedPage>& pag
             throw disconnected(
                 QStringLiteral("The browser refused the call: %1").arg(reply.message));
         }
+        if (writer.isEmpty())
+            tracker.requestWriter(page, world);
         return pagescripts::decodeWriteResult(scriptValue(reply));
     }
 }

@@ -367,7 +367,6 @@ void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
 
 void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
                             quint64 document, qint64 contextId) {
-    QString made;
     {
         std::lock_guard lock(mutex_);
         page->worldPending = false;
@@ -375,20 +374,25 @@ void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QStr
         const QString unique = page->contexts.value(contextId);
         page->contexts.clear();
         if (contextId >= 0 && !unique.isEmpty() && page->sessionId == session &&
-            page->documents == document) {
+            page->documents == document)
             page->world = unique;
-            made = unique;
-        }
     }
     changed_.notify_all();
-    if (!made.isEmpty())
-        createWriter(page, session, made);
 }
 
-// The function lives in the isolated world, out of the page's reach, for as long as the world;
-// until it is there (or if it cannot be made), writes send the whole function.
-void PageTracker::createWriter(const std::shared_ptr<TrackedPage>& page, const QString& session,
-                               const QString& world) {
+// The function lives in the isolated world, out of the page's reach, for as long as the world.
+// Made on the first write, not with the world: most pages are never written, and a short-lived
+// sirano-cli writes each page once.
+void PageTracker::requestWriter(const std::shared_ptr<TrackedPage>& page, const QString& world) {
+    QString session;
+    {
+        std::lock_guard lock(mutex_);
+        if (page->world != world || page->writerWorld == world || page->sessionId.isEmpty())
+            return;  // gone, made, or under way
+        page->writerWorld = world;
+        page->writer.clear();
+        session = page->sessionId;
+    }
     const QJsonObject params{
         {QStringLiteral("expression"), QStringLiteral("(%1)").arg(pagescripts::writeFunction())},
         {QStringLiteral("uniqueContextId"), world},
@@ -402,10 +406,8 @@ void PageTracker::createWriter(const std::shared_ptr<TrackedPage>& page, const Q
                     if (!reply.ok() || id.isEmpty())
                         return;
                     std::lock_guard lock(mutex_);
-                    if (page->world == world) {
+                    if (page->writerWorld == world)
                         page->writer = id;
-                        page->writerWorld = world;
-                    }
                 });
 }
 

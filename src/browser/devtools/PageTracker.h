@@ -36,7 +36,7 @@ struct TrackedPage {
     quint64 loadsStarted = 0;  // main-frame loads begun since first sight
     quint64 documents = 0;     // main-frame documents committed
     QString world;             // unique id of our isolated world in the current document
-    QString writer;            // object id of the write function made in writerWorld
+    QString writer;  // object id of the write function made in writerWorld; empty: under way
     QString writerWorld;
     bool worldPending = false;
     bool worldOverdue = false;  // a caller gave up waiting for the world
@@ -77,6 +77,9 @@ public:
     QString world(const std::shared_ptr<TrackedPage>& page, std::chrono::milliseconds timeout);
     // The object id of the write function kept in world, or empty when it is not made (yet).
     QString writerOf(const TrackedPage& page, const QString& world) const;
+    // Makes the write function in world in the background (once), so that later writes there
+    // only call it.
+    void requestWriter(const std::shared_ptr<TrackedPage>& page, const QString& world);
     // The world's document went away (Chromium said so): a new one is made on the next call.
     void forgetWorld(TrackedPage& page, const QString& world);
 
@@ -97,9 +100,6 @@ private:
     void createWorld(const std::shared_ptr<TrackedPage>& page);
     void worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
                    quint64 document, qint64 contextId);
-    // Makes the write function in the page's new world, so that writes only call it.
-    void createWriter(const std::shared_ptr<TrackedPage>& page, const QString& session,
-                      const QString& world);
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
