@@ -1,8 +1,11 @@
-// sirano-cli windows, capture and fill: the refusals that come before any browser is reached.
-#include "support/CliRunner.h"
+// sirano-cli windows, capture and fill: the refusals that come before any browser is reached, and
+// a browser that does not start.
 #include "store/DataFolder.h"
+#include "support/CliRunner.h"
 
+#include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -90,6 +93,33 @@ private Q_SLOTS:
         const Result r = run({"capture", "--data", data_}, "secret\n");
         QCOMPARE(r.exitCode, 3);
         QVERIFY2(r.err.contains("SIRANO is running"), r.err.constData());
+    }
+
+    // A browser that ends at once, as one with no display does: the fill says so and fails,
+    // instead of reporting an address opened.
+    void fillWithoutAStartingBrowserFails() {
+        const QString bin = dir_.filePath(QStringLiteral("bin"));
+        QVERIFY(QDir().mkpath(bin));
+        QFile stand(bin + QStringLiteral("/chromium"));
+        QVERIFY(stand.open(QIODevice::WriteOnly));
+        stand.write("#!/bin/sh\nexit 0\n");
+        stand.close();
+        stand.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin"));
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg")));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(SIRANO_CLI_PATH), {"fill", "0", "--data", data_});
+        QVERIFY(p.waitForStarted());
+        p.write("secret\n");
+        p.closeWriteChannel();
+        QVERIFY(p.waitForFinished(60000));
+        const QString err = QString::fromUtf8(p.readAllStandardError());
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY2(err.contains(QStringLiteral("no browser could be started (error 429)")),
+                 qPrintable(err));
+        QVERIFY(!p.readAllStandardOutput().contains("opened"));
     }
 };
 
