@@ -6,7 +6,9 @@
 #include "login/PasswordSettingsDialog.h"
 #include "store/Error.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
 #include <QDir>
 
 namespace sirano {
@@ -45,7 +47,7 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
     // Without a master password a log-in needs no prompt, so a log-out would protect nothing.
     connect(&sessionWatch_, &SessionWatch::locked, this, [this] {
         if (state_.loggedIn && !state_.settings.masterPassword.isEmpty())
-            window_.logout();
+            logoutUnattended();
     });
 
     // Ticks from creation on; until log-in they find nothing to do.
@@ -133,7 +135,7 @@ void TrayApp::tick() {
         return;
     try {
         if (autoLogoutDue(state_, services_.clock.now()))
-            window_.logout();
+            logoutUnattended();
     } catch (const SiranoError& e) {
         if (errorLog_)
             errorLog_->logError(place::kTimer, e.number());
@@ -141,6 +143,19 @@ void TrayApp::tick() {
     }
     if (automation_)
         automation_->timer1Timer();
+}
+
+// A log-out nobody asked for at that moment (the set minutes passed, the screen locked) also
+// closes the windows that show or change stored data: a dialog left open, its values perhaps
+// revealed, would otherwise keep serving whoever comes to the screen. What was typed there and
+// not yet stored is dropped, as "ｷｬﾝｾﾙ" would drop it; a question box answers no.
+void TrayApp::logoutUnattended() {
+    window_.logout();
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
+            dialog->reject();
+    }
 }
 
 // A failure in a command ends the program with its message, as an unhandled error would; the

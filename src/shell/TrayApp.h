@@ -59,6 +59,7 @@ private:
     void command(CommandItem item);
     void site(int index);
     void tick();
+    void logoutUnattended();
     template <typename F>
     void orQuit(F&& f);
 

@@ -9,8 +9,10 @@
 #include "support/StoreFiles.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QMenu>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest>
 
 using namespace sirano;
@@ -188,6 +190,31 @@ private Q_SLOTS:
         QTest::qWait(2500);
         QCOMPARE(p.browser.listings, listings);
         QCOMPARE(tab.element(0, 0).value, "");
+    }
+
+    // The set minutes pass while the site settings dialog is open: the log-out closes it, so
+    // that no stored value stays on the screen of a logged-out program.
+    void automaticLogoutClosesTheDialogs() {
+        Program p(5);
+        QVERIFY(p.started());
+        QString open;
+        bool closedByLogout = true;
+        QTimer::singleShot(300, [&] {
+            if (QWidget* w = QApplication::activeModalWidget())
+                open = w->objectName();
+            p.clock.advance(6 * 60);
+        });
+        QTimer::singleShot(4 * kTicks, [&] {  // never left open, whatever happens
+            if (QWidget* w = QApplication::activeModalWidget()) {
+                closedByLogout = false;
+                qobject_cast<QDialog*>(w)->reject();
+            }
+        });
+        command("mnuOpen")->trigger();  // returns when the dialog has closed
+        QCOMPARE(open, QStringLiteral("Form2"));
+        QVERIFY(closedByLogout);
+        QVERIFY(!p.state.loggedIn);
+        QVERIFY(!QApplication::activeModalWidget());
     }
 
     // Logged out from the command menu: neither the timer nor a site item fills anything; after
