@@ -129,17 +129,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "browser_bench: %s\n", qPrintable(why));
         return 1;
     }
-    QStringList tabs;
-    for (int i = 0; i < kTabs; ++i)
-        tabs << harness.openTab(
-            harness.url(QStringLiteral("fifty.html?tab=%1").arg(i, 2, 10, QLatin1Char('0'))));
-    for (const QString& tab : tabs) {
-        if (!ChromiumHarness::waitFor([&] { return harness.loaded(tab); }, 20000)) {
-            std::fprintf(stderr, "browser_bench: a tab did not load\n");
-            return 1;
-        }
+    if (!harness.openFiftyInputTabs(kTabs)) {
+        std::fprintf(stderr, "browser_bench: a tab did not load\n");
+        return 1;
     }
-    harness.closeTab(harness.findTab(QStringLiteral("about:blank")));
 
     ChromiumBrowser::Options options;
     options.profileFolder = harness.profileFolder();

@@ -161,6 +161,18 @@ QString ChromiumHarness::openTab(const QString& url) {
         .toString();
 }
 
+bool ChromiumHarness::openFiftyInputTabs(int n) {
+    QStringList tabs;
+    for (int i = 0; i < n; ++i)
+        tabs << openTab(url(QStringLiteral("fifty.html?tab=%1").arg(i, 2, 10, QLatin1Char('0'))));
+    for (const QString& tab : tabs) {
+        if (!waitFor([&] { return loaded(tab); }, 20000))
+            return false;
+    }
+    closeTab(findTab(QStringLiteral("about:blank")));
+    return true;
+}
+
 QString ChromiumHarness::findTab(const QString& url) {
     const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
                                    .value(QLatin1String("targetInfos"))

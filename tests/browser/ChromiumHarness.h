@@ -37,6 +37,9 @@ public:
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
 
     QString openTab(const QString& url);  // the new tab's target id
+    // The benchmarks' pages: n tabs of fifty.html (?tab=00, 01, ...), each loaded, and no blank
+    // tab beside them. False when one did not load in time.
+    bool openFiftyInputTabs(int n);
     QString findTab(const QString& url);  // the target id of a tab showing url, or empty
     void closeTab(const QString& targetId);
     void activateTab(const QString& targetId);

@@ -41,6 +41,29 @@ QByteArray jsonString(const QString& text) {
 // Calls the write function kept in the page's world, which it is called on.
 const char kCallWriter[] = "function (edits, observedUrl) { return this(edits, observedUrl); }";
 
+// A page that leaves a call unanswered counts as busy until the answer comes after all.
+DevToolsConnection::StallHook stallCounter(const std::shared_ptr<TrackedPage>& page) {
+    return [page](bool stalled) {
+        if (stalled)
+            ++page->stalled;
+        else
+            --page->stalled;
+    };
+}
+
+// The answer of a page call, or the failure a timeout or a closed page is.
+CdpReply answered(CdpReply reply) {
+    switch (reply.status) {
+        case CdpReply::Status::Timeout:
+            throw disconnected(
+                QStringLiteral("The page did not answer in time (%1).").arg(reply.message));
+        case CdpReply::Status::Closed:
+            throw disconnected(reply.message);
+        default:
+            return reply;
+    }
+}
+
 }  // namespace
 
 struct ChromiumBrowser::Core {
@@ -252,46 +275,18 @@ bool ChromiumBrowser::Core::ensureConnected() {
 CdpReply ChromiumBrowser::Core::pageCall(const std::shared_ptr<TrackedPage>& page,
                                          const QString& method, const QJsonObject& params) {
     const QString session = tracker.sessionOf(*page);
-    CdpReply reply = tracker.connection().call(method, params, session, options.callTimeout,
-                                               [page](bool stalled) {
-                                                   if (stalled)
-                                                       ++page->stalled;
-                                                   else
-                                                       --page->stalled;
-                                               });
-    switch (reply.status) {
-        case CdpReply::Status::Timeout:
-            throw disconnected(
-                QStringLiteral("The page did not answer in time (%1).").arg(reply.message));
-        case CdpReply::Status::Closed:
-            throw disconnected(reply.message);
-        default:
-            return reply;
-    }
+    return answered(tracker.connection().call(method, params, session, options.callTimeout,
+                                              stallCounter(page)));
 }
 
 std::shared_ptr<PendingCall> ChromiumBrowser::Core::startPageCall(
     const std::shared_ptr<TrackedPage>& page, const QString& method, const QByteArray& params) {
     return tracker.connection().startEncoded(method, params, tracker.sessionOf(*page),
-                                             [page](bool stalled) {
-                                                 if (stalled)
-                                                     ++page->stalled;
-                                                 else
-                                                     --page->stalled;
-                                             });
+                                             stallCounter(page));
 }
 
 CdpReply ChromiumBrowser::Core::answerOf(PendingCall& call) {
-    CdpReply reply = call.wait(options.callTimeout);
-    switch (reply.status) {
-        case CdpReply::Status::Timeout:
-            throw disconnected(
-                QStringLiteral("The page did not answer in time (%1).").arg(reply.message));
-        case CdpReply::Status::Closed:
-            throw disconnected(reply.message);
-        default:
-            return reply;
-    }
+    return answered(call.wait(options.callTimeout));
 }
 
 const QByteArray& ChromiumBrowser::Core::encodedEdits(const QList<FieldEdit>& edits) {
