@@ -1,6 +1,5 @@
 #include "Automation.h"
 
-#include <QUrl>
 #include <algorithm>
 #include <exception>
 #include <limits>
@@ -263,10 +262,9 @@ AutomationReport Automation::timer1Timer() {
         }
         seenLoads_ = std::move(seen);
 
-        for (qsizetype i = 0; i < windows.size(); ++i) {
-            if (!windows[i]->busy())
-                fillWindow(*windows[i], static_cast<int>(i), report);
-        }
+        // A busy window is skipped there; the others go on.
+        for (qsizetype i = 0; i < windows.size(); ++i)
+            fillWindow(*windows[i], static_cast<int>(i), report);
     });
     return report;
 }

@@ -86,15 +86,15 @@ bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
     const qsizetype scheme = schemePrefix(storedUrl);
     if (scheme == 0)
         return shortenedMatches(locationUrl, storedUrl);
-    const std::optional<Origin> stored = httpOrigin(storedUrl);
-    if (stored) {
-        return locationUrl.contains(storedUrl, Qt::CaseInsensitive) &&
-               httpOrigin(locationUrl) == stored;
-    }
     const QString name = storedUrl.first(scheme).toLower();
-    if (name == QLatin1String("http://") || name == QLatin1String("https://"))
-        return false;  // no host to hold on to ("https://" alone would match every page)
-    return locationUrl.startsWith(storedUrl, Qt::CaseInsensitive);
+    if (name != QLatin1String("http://") && name != QLatin1String("https://"))
+        return locationUrl.startsWith(storedUrl, Qt::CaseInsensitive);
+    // The tick asks this for every entry and tab: the cheap test goes before the two parses.
+    if (!locationUrl.contains(storedUrl, Qt::CaseInsensitive))
+        return false;
+    // Without a host ("https://" alone) it would match every page.
+    const std::optional<Origin> stored = httpOrigin(storedUrl);
+    return stored && httpOrigin(locationUrl) == stored;
 }
 
 QString openableAddress(const QString& storedUrl) {

@@ -5,6 +5,7 @@
 #include "browser/ErrorLog.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/ChromiumLauncher.h"
+#include "store/Reason.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -13,12 +14,6 @@ namespace sirano::cli {
 namespace {
 
 const QString kBrowserOption = QStringLiteral("browser");
-
-// "1 site", "2 sites"; the same for other nouns with a plain plural.
-QString counted(qsizetype count, const QString& noun) {
-    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
-                                                    count == 1 ? QString() : QStringLiteral("s"));
-}
 
 const QString kCommonHelp = QStringLiteral(
     "  --browser PORT  the Chromium whose remote debugging listens on this loopback port;\n"
@@ -173,7 +168,7 @@ int captureCommand(const QStringList& args, const Io& io) {
                << e.fieldCount() << u'\n';
     }
     io.err << QStringLiteral("captured %1 into %2\n")
-                  .arg(counted(after - before, QStringLiteral("site")), cl.dataFile);
+                  .arg(englishCount(after - before, u"site"), cl.dataFile);
     return exitcode::kOk;
 }
 
@@ -199,11 +194,10 @@ int fillCommand(const QStringList& args, const Io& io) {
     AppState state;
     logIn(state, cl.dataFile, io);
     if (index >= state.siteTable.siteCount())
-        throw CliError(
-            exitcode::kFailure,
-            QStringLiteral("There is no site %1: %2 holds %3.")
-                .arg(index)
-                .arg(cl.dataFile, counted(state.siteTable.siteCount(), QStringLiteral("site"))));
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("There is no site %1: %2 holds %3.")
+                           .arg(index)
+                           .arg(cl.dataFile, englishCount(state.siteTable.siteCount(), u"site")));
 
     const std::unique_ptr<Browser> browser = connect(cl);
     const SystemClock clock;
@@ -216,7 +210,7 @@ int fillCommand(const QStringList& args, const Io& io) {
         if (w.result.failure)
             io.out << QStringLiteral("stopped in window %1 (%2) after %3\n")
                           .arg(w.window)
-                          .arg(w.address, counted(w.result.applied, QStringLiteral("field")));
+                          .arg(w.address, englishCount(w.result.applied, u"field"));
         else if (w.result.hadForms)
             io.out << QStringLiteral("filled window %1 (%2)\n").arg(w.window).arg(w.address);
     }

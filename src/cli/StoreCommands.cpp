@@ -1,5 +1,6 @@
 // check, list, export and import: the data file from a terminal.
 #include "Commands.h"
+#include "store/Reason.h"
 #include "store/SafeFile.h"
 #include "store/StoreJson.h"
 
@@ -14,12 +15,6 @@ namespace {
 const QString kJsonOption = QStringLiteral("json");
 const QString kForceOption = QStringLiteral("force");
 const QString kOutputOption = QStringLiteral("output");
-
-// "1 site", "2 sites"; the same for other nouns with a plain plural.
-QString counted(qsizetype count, const QString& noun) {
-    return QStringLiteral("%1 %2%3").arg(count).arg(noun,
-                                                    count == 1 ? QString() : QStringLiteral("s"));
-}
 
 // One field of a tab-separated line: backslash, tab and line ends escaped, so one entry stays
 // one line.
@@ -75,8 +70,7 @@ int check(const QStringList& args, const Io& io) {
     const QString path = dataFilePath(parser);
     const StoreContents contents = loadStore(path);
     warnIfOthersCanRead(path, io);
-    io.out << QStringLiteral("ok: %1\n")
-                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")));
+    io.out << QStringLiteral("ok: %1\n").arg(englishCount(contents.siteTable.siteCount(), u"site"));
     return exitcode::kOk;
 }
 
@@ -178,7 +172,7 @@ int exportStore(const QStringList& args, const Io& io) {
     const QString output = parser.value(kOutputOption);
     writeExport(output, path, json, parser.isSet(kForceOption));
     io.out << QStringLiteral("exported %1 to %2\n")
-                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")), output);
+                  .arg(englishCount(contents.siteTable.siteCount(), u"site"), output);
     return exitcode::kOk;
 }
 
@@ -271,7 +265,7 @@ int importStore(const QStringList& args, const Io& io) {
 
     saveStore(contents, path);
     io.out << QStringLiteral("imported %1 into %2\n")
-                  .arg(counted(contents.siteTable.siteCount(), QStringLiteral("site")), path);
+                  .arg(englishCount(contents.siteTable.siteCount(), u"site"), path);
     return exitcode::kOk;
 }
 

@@ -5,6 +5,7 @@
 #include "app/AppState.h"
 #include "browser/ChromiumHarness.h"
 #include "store/DataFile.h"
+#include "support/Entries.h"
 #include "support/StoreFiles.h"
 
 #include <QDir>
@@ -194,16 +195,11 @@ class TestDesktopFill : public QObject {
         AppState state;
         state.settings.autoLoginAtStart = 1;
         state.settings.autoLogoutMinutes = autoLogoutMinutes;
-        SiteEntry e;
-        e.title = QStringLiteral("Sign in");
-        e.url = page_;
-        e.setField(0,
-                   {0, 0, QStringLiteral("text"), QStringLiteral("user"), QStringLiteral("carol")});
-        e.setField(
-            1, {0, 1, QStringLiteral("password"), QStringLiteral("pass"), QStringLiteral("pw 1")});
-        e.setField(2, {0, 2, QStringLiteral("checkbox"), QStringLiteral("remember"),
-                       QStringLiteral("True")});
-        state.siteTable.append(e);
+        state.siteTable.append(
+            entry(QStringLiteral("Sign in"), page_, {},
+                  QList<SiteField>{field(0, 0, "text", "user", "carol"),
+                                   field(0, 1, "password", "pass", "pw 1"),
+                                   field(0, 2, "checkbox", "remember", "True")}));
         QDir().mkpath(dataFolder_ + QStringLiteral("/browser"));
         saveStore(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
         // The harness's Chromium stands in for the one the program would start on its profile.

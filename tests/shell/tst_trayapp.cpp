@@ -52,12 +52,9 @@ struct Program {
         AppState stored;
         stored.settings.autoLoginAtStart = 1;
         stored.settings.autoLogoutMinutes = autoLogoutMinutes;
-        SiteEntry e;
-        e.title = QStringLiteral("Site");
-        e.url = kUrl;
-        e.setField(0, field(0, 0, "text", "user", "alice"));
-        e.setField(1, field(0, 1, "password", "pw", "secret"));
-        stored.siteTable.append(e);
+        stored.siteTable.append(entry("Site", kUrl, {},
+                                      QList<SiteField>{field(0, 0, "text", "user", "alice"),
+                                                       field(0, 1, "password", "pw", "secret")}));
         saveStore(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
 
         TrayServices services{
