@@ -151,21 +151,42 @@ AutomationReport Automation::mnuIpClick(int16_t index) {
             std::any_of(edits.begin(), edits.end(), [](const FieldEdit& f) { return !f.checkbox; });
 
         const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
-        for (qsizetype i = 0; i < windows.size(); ++i) {
+        // Every write is sent before any answer is awaited, and the answers are taken in window
+        // order. A window that fails does not keep the values from the others, which have them
+        // by then; its failure ends the fill once all are reported.
+        struct Sent {
+            int window;
+            QString location;
+            std::unique_ptr<PendingWrite> write;
+        };
+        std::vector<Sent> sent;
+        // An entry without fields writes nothing anywhere: no need to ask the pages.
+        for (qsizetype i = 0; i < windows.size() && !edits.isEmpty(); ++i) {
             BrowserWindow& w = *windows[i];
-            const QString location = w.locationUrl();
+            QString location = w.locationUrl();
             if (w.busy() || !urlMatches(location, e.url))
                 continue;
-            // An entry without fields writes nothing anywhere: no need to ask the page.
-            if (edits.isEmpty())
+            sent.push_back({static_cast<int>(i), std::move(location), w.startWrite(edits)});
+        }
+        std::optional<SiranoError> failure;
+        for (Sent& s : sent) {
+            WriteResult result;
+            try {
+                result = s.write->take();
+            } catch (const SiranoError& error) {
+                failure = failure.value_or(error);
                 continue;
-            const WriteResult result = w.writeFields(edits);
+            }
             if (!result.hadForms)
                 continue;
-            report.writes.append({static_cast<int>(i), location, result});
-            throwIfFailed(result);
-            handled = handled || writesText;
+            report.writes.append({s.window, s.location, result});
+            if (result.failure)
+                failure = failure.value_or(*result.failure);
+            else
+                handled = handled || writesText;
         }
+        if (failure)
+            throw *failure;
 
         if (handled)
             return;
@@ -182,54 +203,55 @@ AutomationReport Automation::mnuIpClick(int16_t index) {
 
 AutomationReport Automation::autoFillWindow(BrowserWindow& w) {
     AutomationReport report;
-    fillWindow(w, 0, report);
+    if (!state_.loggedIn)
+        return report;
+    std::optional<SentFill> fill;
+    logFailures(errorLog_, place::kAutoFill, report, [&] { fill = startFill(w, 0); });
+    if (fill)
+        logFailures(errorLog_, place::kAutoFill, report, [&] { finishFill(*fill, report); });
     return report;
 }
 
-void Automation::fillWindow(BrowserWindow& w, int position, AutomationReport& report) {
-    if (!state_.loggedIn)
-        return;
-    logFailures(errorLog_, place::kAutoFill, report, [&] {
-        if (w.busy())
-            return;
-        const QString location = w.locationUrl();
-        const int32_t hwnd = w.hwnd();
-        SiteTable& table = state_.siteTable;
+std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int position) {
+    if (w.busy())
+        return std::nullopt;
+    SentFill fill;
+    fill.position = position;
+    fill.location = w.locationUrl();
+    fill.hwnd = w.hwnd();
+    const SiteTable& table = state_.siteTable;
+    // The entries that would fill this window, each with its share of one batched write.
+    QList<FieldEdit> edits;
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        if (e.filledHwnds.contains(fill.hwnd) || !urlMatches(fill.location, e.url) ||
+            !keywordMatches(fill.location, e.urlKeyword))
+            continue;
+        const QList<FieldEdit> own = editsOf(e, true);
+        fill.shares.append({i, own.size()});
+        edits.append(own);
+    }
+    if (fill.shares.isEmpty())
+        return std::nullopt;
+    fill.write = w.startWrite(edits);
+    return fill;
+}
 
-        // The entries that would fill this window, each with its share of one batched write.
-        struct EntryEdits {
-            int entry;
-            qsizetype edits;
-        };
-        QList<EntryEdits> shares;
-        QList<FieldEdit> edits;
-        for (int i = 0; i < table.siteCount(); ++i) {
-            const SiteEntry& e = table.at(i);
-            if (e.filledHwnds.contains(hwnd) || !urlMatches(location, e.url) ||
-                !keywordMatches(location, e.urlKeyword))
-                continue;
-            const QList<FieldEdit> own = editsOf(e, true);
-            shares.append({i, own.size()});
-            edits.append(own);
-        }
-        if (shares.isEmpty())
-            return;
-
-        const WriteResult result = w.writeFields(edits);
-        if (!result.hadForms)
-            return;  // a page without forms: nothing written, no marker changes
-        report.writes.append({position, location, result});
-        // Entries whose edits all went through are filled; the one that failed stays unmarked
-        // and the ones after it were never reached.
-        qsizetype done = 0;
-        for (const EntryEdits& share : shares) {
-            if (done + share.edits > result.applied)
-                break;
-            done += share.edits;
-            table.at(share.entry).filledHwnds.insert(hwnd);
-        }
-        throwIfFailed(result);
-    });
+void Automation::finishFill(SentFill& fill, AutomationReport& report) {
+    const WriteResult result = fill.write->take();
+    if (!result.hadForms)
+        return;  // a page without forms: nothing written, no marker changes
+    report.writes.append({fill.position, fill.location, result});
+    // Entries whose edits all went through are filled; the one that failed stays unmarked and
+    // the ones after it were never reached.
+    qsizetype done = 0;
+    for (const SentFill::Share& share : fill.shares) {
+        if (done + share.edits > result.applied)
+            break;
+        done += share.edits;
+        state_.siteTable.at(share.entry).filledHwnds.insert(fill.hwnd);
+    }
+    throwIfFailed(result);
 }
 
 AutomationReport Automation::timer1Timer() {
@@ -262,9 +284,17 @@ AutomationReport Automation::timer1Timer() {
         }
         seenLoads_ = std::move(seen);
 
-        // A busy window is skipped there; the others go on.
-        for (qsizetype i = 0; i < windows.size(); ++i)
-            fillWindow(*windows[i], static_cast<int>(i), report);
+        // A busy window is skipped; the others go on. Every window's write is sent before any
+        // answer is awaited; the answers are taken in window order. Each window fails alone.
+        std::vector<SentFill> fills;
+        for (qsizetype i = 0; i < windows.size(); ++i) {
+            logFailures(errorLog_, place::kAutoFill, report, [&] {
+                if (std::optional<SentFill> fill = startFill(*windows[i], static_cast<int>(i)))
+                    fills.push_back(std::move(*fill));
+            });
+        }
+        for (SentFill& fill : fills)
+            logFailures(errorLog_, place::kAutoFill, report, [&] { finishFill(fill, report); });
     });
     return report;
 }

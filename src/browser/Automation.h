@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QStringList>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 namespace sirano {
@@ -28,7 +29,7 @@ struct AutomationReport {
         WriteResult result;
     };
     int windowsRead = 0;
-    QList<Write> writes;  // every page written to, in order; a failed one last
+    QList<Write> writes;  // every page written to, in window order
     QStringList openedInBackground;
     QStringList openedInNewBrowser;
     int sitesAdded = 0;
@@ -46,6 +47,7 @@ public:
     // Fills entry index into every idle matching window with forms; opens its address in the
     // background (or in a new browser when there is no window) when no text value was written.
     // An index that names no entry in use is error 9. An empty address fills and opens nothing.
+    // A window that fails is logged once all are written, and nothing is opened then.
     // Markers are left alone.
     AutomationReport mnuIpClick(int16_t index);
     // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
@@ -58,7 +60,22 @@ public:
     AutomationReport timer1Timer();
 
 private:
-    void fillWindow(BrowserWindow& w, int position, AutomationReport& report);
+    // An automatic fill of one window, sent and not yet answered.
+    struct SentFill {
+        struct Share {
+            int entry;
+            qsizetype edits;  // this entry's part of the batched write
+        };
+        int position = 0;
+        QString location;
+        int32_t hwnd = 0;
+        QList<Share> shares;
+        std::unique_ptr<PendingWrite> write;
+    };
+    // Nothing to write (busy, or no entry left to fill into it): nothing sent.
+    std::optional<SentFill> startFill(BrowserWindow& w, int position);
+    // Takes the answer and marks the entries whose edits all went through.
+    void finishFill(SentFill& fill, AutomationReport& report);
 
     AppState& state_;
     Browser& browser_;

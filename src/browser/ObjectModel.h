@@ -57,6 +57,14 @@ public:
     virtual PageSnapshot take() = 0;
 };
 
+// A write sent and not yet answered (BrowserWindow::startWrite()).
+class PendingWrite {
+public:
+    virtual ~PendingWrite() = default;
+    // Waits for the answer: what writeFields() would return, or the SiranoError it would throw.
+    virtual WriteResult take() = 0;
+};
+
 class BrowserWindow {
 public:
     virtual ~BrowserWindow() = default;
@@ -77,6 +85,9 @@ public:
     // Writes in order, stopping at the first failure; edits before it stay written.
     // Writes nothing when the document has no forms (hadForms false).
     virtual WriteResult writeFields(const QList<FieldEdit>& edits) = 0;
+    // The same write, sent now and answered by take(). Never throws: a failure comes out of
+    // take(). By default the write happens in take().
+    virtual std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits);
     // Opens url in a new background tab of this window's browser.
     virtual void openInBackground(const QString& url) = 0;
 };
@@ -102,6 +113,19 @@ inline std::unique_ptr<PendingRead> BrowserWindow::startRead() {
         BrowserWindow& w_;
     };
     return std::make_unique<Later>(*this);
+}
+
+inline std::unique_ptr<PendingWrite> BrowserWindow::startWrite(const QList<FieldEdit>& edits) {
+    class Later final : public PendingWrite {
+    public:
+        Later(BrowserWindow& w, QList<FieldEdit> edits) : w_(w), edits_(std::move(edits)) {}
+        WriteResult take() override { return w_.writeFields(edits_); }
+
+    private:
+        BrowserWindow& w_;
+        const QList<FieldEdit> edits_;
+    };
+    return std::make_unique<Later>(*this, edits);
 }
 
 }  // namespace sirano

@@ -95,7 +95,7 @@ public:
     }
 
     // Sent at once: the round trip counts now and the page answers as it is now; the answer is
-    // handed over by take(). Both moments go to the browser's record of reads.
+    // handed over by take(). Both moments go to the browser's record of page calls.
     std::unique_ptr<PendingRead> startRead() override {
         class Sent final : public PendingRead {
         public:
@@ -120,6 +120,33 @@ public:
             std::optional<SiranoError> failure_;
         };
         return std::make_unique<Sent>(*this);
+    }
+
+    // Sent at once, as a read is: written now, answered by take().
+    std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) override {
+        class Sent final : public PendingWrite {
+        public:
+            Sent(FakeWindow& w, const QList<FieldEdit>& edits) : w_(w) {
+                w_.note(QStringLiteral("send write ") + w_.title);
+                try {
+                    result_ = w_.writeFields(edits);
+                } catch (const SiranoError& e) {
+                    failure_ = e;
+                }
+            }
+            WriteResult take() override {
+                w_.note(QStringLiteral("take write ") + w_.title);
+                if (failure_)
+                    throw *failure_;
+                return result_;
+            }
+
+        private:
+            FakeWindow& w_;
+            WriteResult result_;
+            std::optional<SiranoError> failure_;
+        };
+        return std::make_unique<Sent>(*this, edits);
     }
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
@@ -177,13 +204,14 @@ public:
     QList<QList<FieldEdit>> writeCalls;
     QStringList openedInBackground;
 
-    // Where sent and taken reads are recorded ("send <title>", "take <title>"), if anywhere.
-    std::shared_ptr<QStringList> reads;
+    // Where sent and taken page calls are recorded ("send <title>", "take <title>" for reads,
+    // "send write <title>", "take write <title>"), if anywhere.
+    std::shared_ptr<QStringList> pageCalls;
 
 private:
     void note(const QString& what) {
-        if (reads)
-            reads->append(what);
+        if (pageCalls)
+            pageCalls->append(what);
     }
     void failIfUnreachable() const {
         if (closed)
@@ -197,7 +225,7 @@ public:
     FakeWindow& addWindow(const QString& location, QList<FakeForm> forms = {},
                           const QString& title = QStringLiteral("Page")) {
         auto w = std::make_shared<FakeWindow>(nextHwnd_++, location, std::move(forms), title);
-        w->reads = reads;
+        w->pageCalls = pageCalls;
         windows_.append(w);
         return *w;
     }
@@ -230,8 +258,8 @@ public:
         return n;
     }
 
-    // Every window's sent and taken reads, in the order they happened.
-    const std::shared_ptr<QStringList> reads = std::make_shared<QStringList>();
+    // Every window's sent and taken page calls, in the order they happened.
+    const std::shared_ptr<QStringList> pageCalls = std::make_shared<QStringList>();
     int windowsFailure = 0;  // non-zero: windows() fails with this number
     int startFailure = 0;    // non-zero: openInNewBrowser() fails with this number
     int listings = 0;

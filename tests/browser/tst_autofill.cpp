@@ -128,6 +128,27 @@ private Q_SLOTS:
     }
 
     // A window that goes away leaves every marker; its number is never seen again.
+    // Every window's write goes out before the first answer is awaited; the answers are taken in
+    // window order, and a window that fails (here a closed one) costs the others nothing.
+    void writesGoOutAtOnce() {
+        AutomationFixture f;
+        f.addEntry(kUrl, loginFields());
+        FakeWindow& a = f.browser.addWindow(kUrl, loginForms(), QStringLiteral("A"));
+        FakeWindow& b = f.browser.addWindow(kUrl, loginForms(), QStringLiteral("B"));
+        FakeWindow& c = f.browser.addWindow(kUrl, loginForms(), QStringLiteral("C"));
+        b.closed = true;
+        const AutomationReport report = f.automation.timer1Timer();
+        QCOMPARE(*f.browser.pageCalls,
+                 QStringList({"send write A", "send write B", "send write C", "take write A",
+                              "take write B", "take write C"}));
+        QVERIFY(filled(f, 0, a));
+        QVERIFY(!filled(f, 0, b));
+        QVERIFY(filled(f, 0, c));
+        QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{0, 462}}));
+        QCOMPARE(report.writes.size(), 2);
+        QCOMPARE(report.writes.last().window, 2);
+    }
+
     void closedWindowLeavesTheMarkers() {
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());

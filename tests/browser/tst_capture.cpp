@@ -200,8 +200,8 @@ private Q_SLOTS:
             QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
             QVERIFY(f.actions.calls.isEmpty());
             // Its read went out with the others; its answer was never taken.
-            QCOMPARE(*f.browser.reads, QStringList({"send First", "send Big", "send Third",
-                                                    "take First", "take Big"}));
+            QCOMPARE(*f.browser.pageCalls, QStringList({"send First", "send Big", "send Third",
+                                                        "take First", "take Big"}));
         }
     }
 
@@ -236,7 +236,7 @@ private Q_SLOTS:
             expected << "send " + title;
         for (int i = 0; i < taken; ++i)
             expected << "take " + titles[i];
-        QCOMPARE(*f.browser.reads, expected);
+        QCOMPARE(*f.browser.pageCalls, expected);
         QCOMPARE(f.browser.pageRoundTrips(), 4);  // the busy window is not read
         const int kept = failing < 0 ? 4 : failing;
         QCOMPARE(f.state.siteTable.siteCount(), kept);

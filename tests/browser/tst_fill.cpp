@@ -170,7 +170,8 @@ private Q_SLOTS:
         QCOMPARE(evil.openedInBackground, QStringList{kUrl});
     }
 
-    // A failure ends the handler: what was written stays, nothing is opened, one line is logged.
+    // A window that fails keeps the values from no other matching window; what was written stays,
+    // nothing is opened, one line is logged.
     void failureMidWrite_data() {
         QTest::addColumn<int>("failAt");     // element of the second window that refuses, or -1
         QTest::addColumn<int>("formIndex");  // stored form of the password field
@@ -178,9 +179,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("number");
         QTest::addColumn<bool>("firstFilled");
         QTest::addColumn<QString>("secondUser");
-        QTest::newRow("element refuses") << 1 << 0 << false << 438 << true << "alice";
-        QTest::newRow("form position past the end") << -1 << 3 << false << 91 << false << "";
-        QTest::newRow("window closed") << -1 << 0 << true << 462 << true << "";
+        QTest::addColumn<bool>("thirdFilled");
+        QTest::newRow("element refuses") << 1 << 0 << false << 438 << true << "alice" << true;
+        // Every window fails there; the first failure is the one logged.
+        QTest::newRow("form position past the end")
+            << -1 << 3 << false << 91 << false << "alice" << false;
+        QTest::newRow("window closed") << -1 << 0 << true << 462 << true << "" << true;
     }
     void failureMidWrite() {
         QFETCH(int, failAt);
@@ -189,6 +193,7 @@ private Q_SLOTS:
         QFETCH(int, number);
         QFETCH(bool, firstFilled);
         QFETCH(QString, secondUser);
+        QFETCH(bool, thirdFilled);
         AutomationFixture f;
         f.addEntry(kUrl, {field(0, 0, "text", "user", "alice"),
                           field(formIndex, 1, "password", "pw", "secret"),
@@ -201,6 +206,8 @@ private Q_SLOTS:
             second.element(0, failAt).writeFailure = number;
         const AutomationReport report = f.automation.mnuIpClick(0);
 
+        // All three were sent before any answer was awaited.
+        QCOMPARE(f.browser.pageCalls->mid(0, 3), QStringList(3, "send write Page"));
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, number}}));
         QCOMPARE(report.error, std::optional<int>(number));
         QCOMPARE(filled(first), firstFilled);
@@ -208,7 +215,9 @@ private Q_SLOTS:
         QCOMPARE(second.element(0, 0).value, secondUser);
         QCOMPARE(second.element(0, 1).value, "");
         QVERIFY(!second.element(0, 2).checked);
-        QCOMPARE(third.roundTrips, 0);
+        QCOMPARE(filled(third), thirdFilled);
+        QCOMPARE(report.writes.last().window, 2);
+        QCOMPARE(!report.writes.last().result.failure, thirdFilled);
         QVERIFY(first.openedInBackground.isEmpty());
     }
 

@@ -85,8 +85,17 @@ struct ChromiumBrowser::Core {
                                 QJsonObject params);
     // The edits as JSON, encoded once for all the windows a fill writes the same list to.
     const QByteArray& encodedEdits(const QList<FieldEdit>& edits);
-    WriteResult write(const std::shared_ptr<TrackedPage>& page, const QList<FieldEdit>& edits,
-                      const QString& observedUrl);
+    // The arguments of a write call: the edits and the address the caller matched.
+    QByteArray writeArguments(const QList<FieldEdit>& edits, const QString& observedUrl);
+    struct SentWrite {
+        QString world;
+        bool calledKeptFunction = false;
+        std::shared_ptr<PendingCall> call;
+    };
+    // Throws SiranoError 462 when the page has no world for it.
+    SentWrite sendWrite(const std::shared_ptr<TrackedPage>& page, const QByteArray& arguments);
+    WriteResult takeWrite(const std::shared_ptr<TrackedPage>& page, const QByteArray& arguments,
+                          SentWrite sent);
     void browserCall(const QString& method, const QJsonObject& params);
 
     const Options options;
@@ -118,13 +127,10 @@ public:
     std::unique_ptr<PendingRead> startRead() override;
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
-        // The origin the caller saw (and matched) is the only one that may receive the values:
-        // a page that moved to another site in between refuses them.
-        const QString observed = observedUrl_.startsWith(QLatin1String("http"), Qt::CaseInsensitive)
-                                     ? observedUrl_
-                                     : QString();
-        return core_->write(page_, edits, observed);
+        return startWrite(edits)->take();
     }
+
+    std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) override;
 
     void openInBackground(const QString& url) override {
         // A hand-shortened address would otherwise open an empty tab.
@@ -206,6 +212,42 @@ private:
 
 std::unique_ptr<PendingRead> ChromiumWindow::startRead() {
     return std::make_unique<ChromiumRead>(core_, page_);
+}
+
+class ChromiumWrite final : public PendingWrite {
+public:
+    ChromiumWrite(std::shared_ptr<ChromiumBrowser::Core> core, std::shared_ptr<TrackedPage> page,
+                  const QList<FieldEdit>& edits, const QString& observedUrl)
+        : core_(std::move(core)), page_(std::move(page)) {
+        try {
+            arguments_ = core_->writeArguments(edits, observedUrl);
+            sent_ = core_->sendWrite(page_, arguments_);
+        } catch (const SiranoError& e) {
+            failure_ = e;
+        }
+    }
+
+    WriteResult take() override {
+        if (failure_)
+            throw *failure_;
+        return core_->takeWrite(page_, arguments_, std::move(sent_));
+    }
+
+private:
+    std::shared_ptr<ChromiumBrowser::Core> core_;
+    std::shared_ptr<TrackedPage> page_;
+    QByteArray arguments_;
+    ChromiumBrowser::Core::SentWrite sent_;
+    std::optional<SiranoError> failure_;
+};
+
+std::unique_ptr<PendingWrite> ChromiumWindow::startWrite(const QList<FieldEdit>& edits) {
+    // The origin the caller saw (and matched) is the only one that may receive the values: a page
+    // that moved to another site in between refuses them.
+    const QString observed = observedUrl_.startsWith(QLatin1String("http"), Qt::CaseInsensitive)
+                                 ? observedUrl_
+                                 : QString();
+    return std::make_unique<ChromiumWrite>(core_, page_, edits, observed);
 }
 
 }  // namespace
@@ -299,36 +341,47 @@ const QByteArray& ChromiumBrowser::Core::encodedEdits(const QList<FieldEdit>& ed
     return lastEditsJson;
 }
 
+QByteArray ChromiumBrowser::Core::writeArguments(const QList<FieldEdit>& edits,
+                                                 const QString& observedUrl) {
+    return "[{\"value\":" + encodedEdits(edits) + "},{\"value\":" + jsonString(observedUrl) + "}]";
+}
+
 // One Runtime.callFunctionOn: on the write function kept in the page's world when there is one
 // (the call then carries only the edits), else with the whole function, after which the world
 // gets one.
-WriteResult ChromiumBrowser::Core::write(const std::shared_ptr<TrackedPage>& page,
-                                         const QList<FieldEdit>& edits,
-                                         const QString& observedUrl) {
-    const QByteArray arguments =
-        "[{\"value\":" + encodedEdits(edits) + "},{\"value\":" + jsonString(observedUrl) + "}]";
+ChromiumBrowser::Core::SentWrite ChromiumBrowser::Core::sendWrite(
+    const std::shared_ptr<TrackedPage>& page, const QByteArray& arguments) {
+    SentWrite sent;
+    sent.world = tracker.world(page, options.callTimeout);
+    const QString writer = tracker.writerOf(*page, sent.world);
+    sent.calledKeptFunction = !writer.isEmpty();
+    const QByteArray target =
+        sent.calledKeptFunction
+            ? "\"functionDeclaration\":" + callWriter + ",\"objectId\":" + jsonString(writer)
+            : "\"functionDeclaration\":" + writeFunction +
+                  ",\"uniqueContextId\":" + jsonString(sent.world);
+    const QByteArray params =
+        '{' + target + ",\"arguments\":" + arguments + ",\"returnByValue\":true,\"silent\":true}";
+    sent.call = startPageCall(page, QStringLiteral("Runtime.callFunctionOn"), params);
+    return sent;
+}
+
+WriteResult ChromiumBrowser::Core::takeWrite(const std::shared_ptr<TrackedPage>& page,
+                                             const QByteArray& arguments, SentWrite sent) {
     for (int attempt = 0;; ++attempt) {
-        const QString world = tracker.world(page, options.callTimeout);
-        const QString writer = tracker.writerOf(*page, world);
-        const QByteArray target = writer.isEmpty() ? "\"functionDeclaration\":" + writeFunction +
-                                                         ",\"uniqueContextId\":" + jsonString(world)
-                                                   : "\"functionDeclaration\":" + callWriter +
-                                                         ",\"objectId\":" + jsonString(writer);
-        const QByteArray params = '{' + target + ",\"arguments\":" + arguments +
-                                  ",\"returnByValue\":true,\"silent\":true}";
-        const CdpReply reply =
-            answerOf(*startPageCall(page, QStringLiteral("Runtime.callFunctionOn"), params));
+        const CdpReply reply = answerOf(*sent.call);
         if (reply.status == CdpReply::Status::Error) {
             if (attempt == 0 && isStaleContext(reply.message)) {
                 // The document changed under the world: make a new one and go again.
-                tracker.forgetWorld(*page, world);
+                tracker.forgetWorld(*page, sent.world);
+                sent = sendWrite(page, arguments);
                 continue;
             }
             throw disconnected(
                 QStringLiteral("The browser refused the call: %1").arg(reply.message));
         }
-        if (writer.isEmpty())
-            tracker.requestWriter(page, world);
+        if (!sent.calledKeptFunction)
+            tracker.requestWriter(page, sent.world);
         return pagescripts::decodeWriteResult(scriptValue(reply));
     }
 }
