@@ -27,6 +27,11 @@ using namespace std::chrono_literals;
 
 namespace {
 
+QByteArray procText(const char* path) {
+    QFile file(QString::fromLatin1(path));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 // A loopback server for one connection: reads the request, then sends each part 100 ms after the
 // one before, and then closes or keeps the connection open until the client goes.
 class ScriptedServer {
@@ -196,6 +201,30 @@ private Q_SLOTS:
         QCOMPARE(loopbackPortOwner(port), PortOwner::Us);
         server.close();
         QCOMPARE(loopbackPortOwner(port), PortOwner::Nobody);
+    }
+
+    // The kernel's answer and the /proc tables name the same owners, whatever address of this
+    // computer the listener takes.
+    void kernelAndProcAgree_data() {
+        QTest::addColumn<QString>("address");
+        QTest::newRow("127.0.0.1") << "127.0.0.1";
+        QTest::newRow("every IPv4 address") << "0.0.0.0";
+        QTest::newRow("::1") << "::1";
+        QTest::newRow("every address") << "::";
+    }
+    void kernelAndProcAgree() {
+        QFETCH(QString, address);
+        QTcpServer server;
+        if (!server.listen(QHostAddress(address)))
+            QSKIP("this computer cannot listen there");
+        const quint16 port = server.serverPort();
+        const std::optional<QList<uint>> kernel = kernelLoopbackListenerUids(port);
+        QVERIFY(kernel);
+        QCOMPARE(*kernel, QList<uint>{::geteuid()});
+        QCOMPARE(*kernel, loopbackListenerUids(procText("/proc/net/tcp"), port) +
+                              loopbackListenerUids(procText("/proc/net/tcp6"), port));
+        server.close();
+        QCOMPARE(*kernelLoopbackListenerUids(port), QList<uint>{});
     }
 
     void anotherUsersListenerIsNeverContacted() {

@@ -41,6 +41,9 @@ PortFileStamp devToolsActivePortStamp(const QString& profileFolder);
 // (bound to a loopback address or to every address), read from the text of /proc/net/tcp or
 // /proc/net/tcp6.
 QList<uint> loopbackListenerUids(QByteArrayView procNetTcp, quint16 port);
+// The same owners asked of the kernel's socket diagnostics (netlink); nothing when it does not
+// answer, and /proc is the way left.
+std::optional<QList<uint>> kernelLoopbackListenerUids(quint16 port);
 
 enum class PortOwner { Nobody, Us, Other };
 // Who listens on the loopback port. Us only when every such listener belongs to our own user:
