@@ -7,6 +7,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <thread>
+#include <vector>
 
 namespace sirano {
 
@@ -296,12 +297,16 @@ bool ChromiumBrowser::Core::ensureConnected() {
         // makes the first answer hold every page.
         {QStringLiteral("Target.getTargets"), QJsonObject{}},
     };
+    // The browser runs them in order: sent together, they cost one round trip.
+    std::vector<std::shared_ptr<PendingCall>> sent;
+    for (const auto& [method, params] : setup)
+        sent.push_back(conn.start(method, params, QString()));
     CdpReply reply;
-    for (const auto& [method, params] : setup) {
-        reply = conn.call(method, params, QString(), options.callTimeout);
+    for (size_t i = 0; i < sent.size(); ++i) {
+        reply = sent[i]->wait(options.callTimeout);
         if (reply.status == CdpReply::Status::Error)
             throw disconnected(
-                QStringLiteral("The browser refused %1: %2").arg(method, reply.message));
+                QStringLiteral("The browser refused %1: %2").arg(setup[i].first, reply.message));
         if (!reply.ok())
             return false;
     }

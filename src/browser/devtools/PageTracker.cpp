@@ -338,31 +338,23 @@ void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
         frameId = page->mainFrameId;
         document = page->documents;
     }
-    auto failed = [this, page, session, document](const CdpReply&) {
-        worldDone(page, session, document, -1);
-    };
-    conn_->send(
-        QStringLiteral("Runtime.enable"), {}, session,
-        [this, page, session, frameId, document, failed](const CdpReply& enabled) {
-            if (!enabled.ok())
-                return failed(enabled);
-            conn_->send(
-                QStringLiteral("Page.createIsolatedWorld"),
+    // The three go out together: a session's commands are run in order, and the context's
+    // creation event comes before the world's answer, so one round trip does it.
+    auto contextId = std::make_shared<qint64>(-1);
+    conn_->send(QStringLiteral("Runtime.enable"), {}, session, [](const CdpReply&) {});
+    conn_->send(QStringLiteral("Page.createIsolatedWorld"),
                 QJsonObject{{QStringLiteral("frameId"), frameId},
                             {QStringLiteral("worldName"), kWorldName},
                             {QStringLiteral("grantUniveralAccess"), false}},
-                session, [this, page, session, document](const CdpReply& created) {
-                    const qint64 contextId =
-                        created.ok()
-                            ? created.result.value(QLatin1String("executionContextId")).toInteger()
-                            : -1;
-                    // The context's creation event precedes this answer.
-                    conn_->send(QStringLiteral("Runtime.disable"), {}, session,
-                                [this, page, session, document, contextId](const CdpReply&) {
-                                    worldDone(page, session, document, contextId);
-                                });
+                session, [contextId](const CdpReply& created) {
+                    if (created.ok())
+                        *contextId =
+                            created.result.value(QLatin1String("executionContextId")).toInteger();
                 });
-        });
+    conn_->send(QStringLiteral("Runtime.disable"), {}, session,
+                [this, page, session, document, contextId](const CdpReply&) {
+                    worldDone(page, session, document, *contextId);
+                });
 }
 
 void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
