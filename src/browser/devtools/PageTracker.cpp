@@ -206,6 +206,9 @@ void PageTracker::onAttached(const QString& session, const QJsonObject& info) {
     }
     conn_->send(QStringLiteral("Page.enable"), {}, session, [](const CdpReply&) {});
     readReadyState(page, session, kReadyStateTries);
+    // Made now rather than when the state says loaded: it then costs no round trip of its own.
+    // A page still loading replaces it with its new document, and gets another then.
+    createWorld(page);
 }
 
 void PageTracker::readReadyState(const std::shared_ptr<TrackedPage>& page, const QString& session,
@@ -359,17 +362,22 @@ void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
 
 void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
                             quint64 document, qint64 contextId) {
+    bool again = false;
     {
         std::lock_guard lock(mutex_);
         page->worldPending = false;
         page->worldOverdue = false;
         const QString unique = page->contexts.value(contextId);
         page->contexts.clear();
-        if (contextId >= 0 && !unique.isEmpty() && page->sessionId == session &&
-            page->documents == document)
+        const bool sameSession = page->sessionId == session;  // else attached anew, made there
+        if (sameSession && page->documents == document && contextId >= 0 && !unique.isEmpty())
             page->world = unique;
+        // A new document that finished loading while this world was made for the old one.
+        again = sameSession && page->documents != document && !page->loading && !page->gone;
     }
     changed_.notify_all();
+    if (again)
+        createWorld(page);
 }
 
 // The function lives in the isolated world, out of the page's reach, for as long as the world.
