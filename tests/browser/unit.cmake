@@ -9,3 +9,8 @@ endforeach()
 sirano_add_test(NAME browser_link
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_browser_link.cpp
     LIBS sirano_devtools sirano_chromium_harness)
+
+# The websocket under the DevTools connection, against a loopback server playing the browser.
+sirano_add_test(NAME browser_websocket
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_websocket.cpp
+    LIBS sirano_devtools)

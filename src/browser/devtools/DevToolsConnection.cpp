@@ -1,10 +1,10 @@
 #include "DevToolsConnection.h"
 
+#include "WebSocket.h"
+
 #include <QJsonDocument>
-#include <QNetworkProxy>
 #include <QObject>
 #include <QThread>
-#include <QWebSocket>
 #include <condition_variable>
 #include <mutex>
 #include <unordered_map>
@@ -37,8 +37,9 @@ struct DevToolsConnection::Worker {
         ReplyHandler handler;
     };
 
-    QObject context;               // lives on the worker thread; the socket's parent
-    QWebSocket* socket = nullptr;  // owned by context
+    QObject context;  // lives on the worker thread
+    // Shared so that a socket can be let go from inside its own handlers, and go later.
+    std::shared_ptr<websocket::Client> socket;
     bool socketOpen = false;
     std::unordered_map<qint64, Pending> pending;
     qint64 nextId = 1;
@@ -69,10 +70,8 @@ DevToolsConnection::~DevToolsConnection() {
         [this] {
             worker_->shuttingDown = true;
             if (worker_->socket) {
-                worker_->socket->disconnect(&worker_->context);
                 worker_->socket->abort();
-                delete worker_->socket;
-                worker_->socket = nullptr;
+                worker_->socket.reset();
             }
             open_ = false;
             worker_->failAll(QStringLiteral("the connection was closed"));
@@ -96,76 +95,69 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
         Worker& w = *worker_;
         if (w.socket) {
             // A reopen discards the old socket and whatever was still waiting on it.
-            w.socket->disconnect(&w.context);
             w.socket->abort();
-            w.socket->deleteLater();
-            w.socket = nullptr;
+            w.socket.reset();
             w.socketOpen = false;
             open_ = false;
             w.failAll(QStringLiteral("the connection was reopened"));
         }
-        auto* socket = new QWebSocket(QString(), QWebSocketProtocol::VersionLatest, &w.context);
-        w.socket = socket;
-        // The endpoint is on loopback; a proxy from the environment must not take it.
-        socket->setProxy(QNetworkProxy::NoProxy);
-
-        auto closed = [this, socket, waiter] {
-            waiter->finish(false);
-            Worker& w = *worker_;
-            if (w.socket != socket || w.shuttingDown)
-                return;
-            const bool wasOpen = w.socketOpen;
-            w.socket = nullptr;
-            w.socketOpen = false;
-            open_ = false;
-            socket->disconnect(&w.context);
-            socket->deleteLater();
-            w.failAll(QStringLiteral("the browser closed the connection"));
-            if (wasOpen && w.onClosed)
-                w.onClosed();
-        };
-        QObject::connect(socket, &QWebSocket::connected, &w.context, [this, socket, waiter] {
-            if (worker_->socket != socket)
+        // Set once the socket exists; the handlers run only after this task.
+        auto self = std::make_shared<websocket::Client*>(nullptr);
+        websocket::Client::Handlers handlers;
+        handlers.opened = [this, self, waiter] {
+            if (worker_->socket.get() != *self)
                 return;
             worker_->socketOpen = true;
             open_ = true;
             waiter->finish(true);
-        });
-        QObject::connect(socket, &QWebSocket::disconnected, &w.context, closed);
-        QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error),
-                         &w.context, [socket, closed](QAbstractSocket::SocketError) {
-                             if (socket->state() == QAbstractSocket::UnconnectedState)
-                                 closed();
-                         });
-        QObject::connect(
-            socket, &QWebSocket::textMessageReceived, &w.context, [this](const QString& text) {
-                const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
-                Worker& w = *worker_;
-                if (message.contains(QLatin1String("id"))) {
-                    const auto it = w.pending.find(message.value(QLatin1String("id")).toInteger());
-                    if (it == w.pending.end())
-                        return;
-                    ReplyHandler handler = std::move(it->second.handler);
-                    w.pending.erase(it);
-                    CdpReply reply;
-                    if (message.contains(QLatin1String("error"))) {
-                        reply.status = CdpReply::Status::Error;
-                        reply.message = message.value(QLatin1String("error"))
-                                            .toObject()
-                                            .value(QLatin1String("message"))
-                                            .toString();
-                    } else {
-                        reply.status = CdpReply::Status::Ok;
-                        reply.result = message.value(QLatin1String("result")).toObject();
-                    }
-                    handler(reply);
-                } else if (w.onEvent) {
-                    w.onEvent(message.value(QLatin1String("method")).toString(),
-                              message.value(QLatin1String("params")).toObject(),
-                              message.value(QLatin1String("sessionId")).toString());
+        };
+        handlers.closed = [this, self, waiter] {
+            waiter->finish(false);
+            Worker& w = *worker_;
+            if (w.socket.get() != *self || w.shuttingDown)
+                return;
+            const bool wasOpen = w.socketOpen;
+            // Not destroyed here, inside its own handler: a later task lets it go.
+            post([gone = std::move(w.socket)] {});
+            w.socketOpen = false;
+            open_ = false;
+            w.failAll(QStringLiteral("the browser closed the connection"));
+            if (wasOpen && w.onClosed)
+                w.onClosed();
+        };
+        handlers.message = [this](const QByteArray& text) {
+            const QJsonObject message = QJsonDocument::fromJson(text).object();
+            Worker& w = *worker_;
+            if (message.contains(QLatin1String("id"))) {
+                const auto it = w.pending.find(message.value(QLatin1String("id")).toInteger());
+                if (it == w.pending.end())
+                    return;
+                ReplyHandler handler = std::move(it->second.handler);
+                w.pending.erase(it);
+                CdpReply reply;
+                if (message.contains(QLatin1String("error"))) {
+                    reply.status = CdpReply::Status::Error;
+                    reply.message = message.value(QLatin1String("error"))
+                                        .toObject()
+                                        .value(QLatin1String("message"))
+                                        .toString();
+                } else {
+                    reply.status = CdpReply::Status::Ok;
+                    reply.result = message.value(QLatin1String("result")).toObject();
                 }
-            });
-        socket->open(url);
+                handler(reply);
+            } else if (w.onEvent) {
+                w.onEvent(message.value(QLatin1String("method")).toString(),
+                          message.value(QLatin1String("params")).toObject(),
+                          message.value(QLatin1String("sessionId")).toString());
+            }
+        };
+        w.socket = std::make_shared<websocket::Client>(std::move(handlers));
+        *self = w.socket.get();
+        if (!w.socket->open(url)) {
+            w.socket.reset();
+            waiter->finish(false);
+        }
     });
 
     std::unique_lock lock(waiter->m);
@@ -174,8 +166,10 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
         waiter->finish(false);
         post([this] {
             // Gave up: a half-open handshake must not linger (and later report success).
-            if (worker_->socket && !worker_->socketOpen)
+            if (worker_->socket && !worker_->socketOpen) {
                 worker_->socket->abort();
+                worker_->socket.reset();
+            }
         });
         return false;
     }
@@ -217,7 +211,7 @@ void DevToolsConnection::sendText(const QString& method, QByteArray params,
         message += ",\"id\":" + QByteArray::number(id) + ",\"params\":" + params + '}';
         w.pending.emplace(id, Worker::Pending{sessionId, std::move(handler)});
         ++commandsSent_;
-        w.socket->sendTextMessage(QString::fromUtf8(message));
+        w.socket->sendText(message);
     };
     if (inWorkerThread())
         task();

@@ -16,7 +16,6 @@
 
 class QObject;
 class QThread;
-class QWebSocket;
 
 namespace sirano {
 

@@ -1,0 +1,293 @@
+#include "WebSocket.h"
+
+#include <QCryptographicHash>
+#include <QNetworkProxy>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+#include <QtEndian>
+
+namespace sirano::websocket {
+
+namespace {
+
+// Far above any page read or answer of the protocol; a server that sends more is faulty.
+constexpr qsizetype kMaxMessage = 256 * 1024 * 1024;
+constexpr qsizetype kMaxHandshake = 16 * 1024;
+// Consumed bytes are dropped from the reader's buffer once there are this many.
+constexpr qsizetype kCompactAfter = 64 * 1024;
+
+bool isControl(uint8_t opcode) {
+    return (opcode & 0x8) != 0;
+}
+
+}  // namespace
+
+QByteArray encodeFrame(Opcode opcode, QByteArrayView payload, uint32_t maskKey) {
+    QByteArray frame;
+    frame.reserve(payload.size() + 14);
+    frame.append(static_cast<char>(0x80 | static_cast<uint8_t>(opcode)));
+    const auto size = static_cast<quint64>(payload.size());
+    if (size < 126) {
+        frame.append(static_cast<char>(0x80 | size));
+    } else if (size <= 0xFFFF) {
+        frame.append(static_cast<char>(0x80 | 126));
+        char length[2];
+        qToBigEndian(static_cast<quint16>(size), length);
+        frame.append(length, 2);
+    } else {
+        frame.append(static_cast<char>(0x80 | 127));
+        char length[8];
+        qToBigEndian(size, length);
+        frame.append(length, 8);
+    }
+    char mask[4];
+    qToBigEndian(maskKey, mask);
+    frame.append(mask, 4);
+    const qsizetype start = frame.size();
+    frame.resize(start + payload.size());
+    char* out = frame.data() + start;
+    for (qsizetype i = 0; i < payload.size(); ++i)
+        out[i] = static_cast<char>(payload[i] ^ mask[i & 3]);
+    return frame;
+}
+
+QByteArray handshakeRequest(const QUrl& url, const QByteArray& key) {
+    QByteArray target = url.path(QUrl::FullyEncoded).toLatin1();
+    if (target.isEmpty())
+        target = "/";
+    if (url.hasQuery())
+        target += '?' + url.query(QUrl::FullyEncoded).toLatin1();
+    return "GET " + target + " HTTP/1.1\r\nHost: " + url.host().toLatin1() + ':' +
+           QByteArray::number(url.port(80)) +
+           "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Key: " + key +
+           "\r\nSec-WebSocket-Version: 13\r\n\r\n";
+}
+
+QByteArray expectedAccept(const QByteArray& key) {
+    return QCryptographicHash::hash(key + "258EAFA5-E914-47DA-95CA-C5AB0DC85B11",
+                                    QCryptographicHash::Sha1)
+        .toBase64();
+}
+
+// ---- FrameReader ----
+
+std::optional<FrameReader::Event> FrameReader::fail(const char* why) {
+    fault_ = why;
+    buffer_.clear();
+    consumed_ = 0;
+    message_.clear();
+    return std::nullopt;
+}
+
+std::optional<FrameReader::Event> FrameReader::next() {
+    for (;;) {
+        if (!fault_.isEmpty())
+            return std::nullopt;
+        if (consumed_ == buffer_.size()) {
+            buffer_.clear();
+            consumed_ = 0;
+        } else if (consumed_ >= kCompactAfter) {
+            buffer_.remove(0, consumed_);
+            consumed_ = 0;
+        }
+        const auto* p = reinterpret_cast<const uint8_t*>(buffer_.constData()) + consumed_;
+        const qsizetype available = buffer_.size() - consumed_;
+        if (available < 2)
+            return std::nullopt;
+        const bool final = (p[0] & 0x80) != 0;
+        const uint8_t opcode = p[0] & 0x0F;
+        if ((p[0] & 0x70) != 0)
+            return fail("a frame with reserved bits set");
+        if ((p[1] & 0x80) != 0)
+            return fail("a masked frame from the server");
+        quint64 length = p[1] & 0x7F;
+        qsizetype header = 2;
+        if (length == 126) {
+            if (available < 4)
+                return std::nullopt;
+            length = qFromBigEndian<quint16>(p + 2);
+            header = 4;
+        } else if (length == 127) {
+            if (available < 10)
+                return std::nullopt;
+            length = qFromBigEndian<quint64>(p + 2);
+            header = 10;
+        }
+        if (isControl(opcode) && (length > 125 || !final))
+            return fail("a control frame that is long or split");
+        const qsizetype joined = opcode == 0 ? message_.size() : 0;
+        if (length > static_cast<quint64>(maxMessage_ - joined))
+            return fail("a message over the size limit");
+        if (available - header < static_cast<qsizetype>(length))
+            return std::nullopt;
+        const QByteArray payload = buffer_.mid(consumed_ + header, static_cast<qsizetype>(length));
+        consumed_ += header + static_cast<qsizetype>(length);
+
+        switch (static_cast<Opcode>(opcode)) {
+            case Opcode::Close:
+            case Opcode::Ping:
+            case Opcode::Pong:
+                return Event{static_cast<Opcode>(opcode), payload};
+            case Opcode::Continuation:
+                if (!messageOpcode_)
+                    return fail("a continuation frame outside a message");
+                message_ += payload;
+                if (final) {
+                    Event whole{*messageOpcode_, std::move(message_)};
+                    message_ = QByteArray();
+                    messageOpcode_.reset();
+                    return whole;
+                }
+                continue;
+            case Opcode::Text:
+            case Opcode::Binary:
+                if (messageOpcode_)
+                    return fail("a new message inside a split one");
+                if (final)
+                    return Event{static_cast<Opcode>(opcode), payload};
+                messageOpcode_ = static_cast<Opcode>(opcode);
+                message_ = payload;
+                continue;
+        }
+        return fail("an unknown opcode");
+    }
+}
+
+// ---- Client ----
+
+Client::Client(Handlers handlers) : handlers_(std::move(handlers)), reader_(kMaxMessage) {}
+
+Client::~Client() {
+    if (socket_) {
+        socket_->disconnect();
+        socket_->abort();
+    }
+}
+
+bool Client::open(const QUrl& url) {
+    if (url.scheme() != QLatin1String("ws") || state_ != State::Idle)
+        return false;
+    url_ = url;
+    QByteArray nonce(16, '\0');
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(nonce.data()), 4);
+    key_ = nonce.toBase64();
+    state_ = State::Handshake;
+    socket_ = std::make_unique<QTcpSocket>();
+    // The endpoint is on loopback; a proxy from the environment must not take it.
+    socket_->setProxy(QNetworkProxy::NoProxy);
+    QTcpSocket* socket = socket_.get();
+    QObject::connect(socket, &QTcpSocket::connected, socket,
+                     [this] { socket_->write(handshakeRequest(url_, key_)); });
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [this] { onReadable(); });
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, [this] { finish(); });
+    QObject::connect(socket, &QTcpSocket::errorOccurred, socket,
+                     [this](QAbstractSocket::SocketError) {
+                         if (socket_ && socket_->state() == QAbstractSocket::UnconnectedState)
+                             finish();
+                     });
+    socket->connectToHost(url.host(), static_cast<quint16>(url.port(80)));
+    return true;
+}
+
+void Client::sendText(const QByteArray& utf8) {
+    if (state_ == State::Open)
+        send(Opcode::Text, utf8);
+}
+
+void Client::send(Opcode opcode, QByteArrayView payload) {
+    socket_->write(encodeFrame(opcode, payload, QRandomGenerator::global()->generate()));
+}
+
+void Client::abort() {
+    dropSocket();
+    state_ = State::Done;
+}
+
+void Client::dropSocket() {
+    if (!socket_)
+        return;
+    socket_->disconnect();
+    socket_->abort();
+    // This may run inside one of the socket's own signals.
+    socket_.release()->deleteLater();
+}
+
+void Client::finish() {
+    if (state_ == State::Done)
+        return;
+    state_ = State::Done;
+    if (handlers_.closed)
+        handlers_.closed();
+}
+
+void Client::onReadable() {
+    if (state_ == State::Handshake)
+        readHandshake();
+    if (state_ == State::Open)
+        readFrames();
+}
+
+void Client::readHandshake() {
+    handshake_ += socket_->readAll();
+    const qsizetype end = handshake_.indexOf("\r\n\r\n");
+    if (end < 0) {
+        if (handshake_.size() > kMaxHandshake)
+            abortAndFinish();
+        return;
+    }
+    const QList<QByteArray> lines = handshake_.first(end).split('\n');
+    const QList<QByteArray> status = lines.value(0).simplified().split(' ');
+    bool accepted = false;
+    for (const QByteArray& line : lines.mid(1)) {
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.first(colon).trimmed().toLower() == "sec-websocket-accept")
+            accepted = line.mid(colon + 1).trimmed() == expectedAccept(key_);
+    }
+    if (!status.value(0).startsWith("HTTP/1.") || status.value(1) != "101" || !accepted) {
+        abortAndFinish();
+        return;
+    }
+    reader_.feed(QByteArrayView(handshake_).sliced(end + 4));
+    handshake_.clear();
+    state_ = State::Open;
+    if (handlers_.opened)
+        handlers_.opened();
+}
+
+void Client::readFrames() {
+    reader_.feed(socket_->readAll());
+    while (state_ == State::Open) {
+        std::optional<FrameReader::Event> event = reader_.next();
+        if (!event) {
+            if (!reader_.failed().isEmpty())
+                abortAndFinish();
+            return;
+        }
+        switch (event->opcode) {
+            case Opcode::Ping:
+                send(Opcode::Pong, event->payload);
+                break;
+            case Opcode::Close:
+                // Echo the status code and let the server close the connection.
+                send(Opcode::Close, QByteArrayView(event->payload)
+                                        .first(std::min<qsizetype>(2, event->payload.size())));
+                state_ = State::Closing;
+                socket_->disconnectFromHost();
+                return;
+            case Opcode::Text:
+            case Opcode::Binary:
+                if (handlers_.message)
+                    handlers_.message(event->payload);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+void Client::abortAndFinish() {
+    dropSocket();
+    finish();
+}
+
+}  // namespace sirano::websocket
