@@ -17,6 +17,7 @@
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -97,56 +98,12 @@ public:
     // Sent at once: the round trip counts now and the page answers as it is now; the answer is
     // handed over by take(). Both moments go to the browser's record of page calls.
     std::unique_ptr<PendingRead> startRead() override {
-        class Sent final : public PendingRead {
-        public:
-            explicit Sent(FakeWindow& w) : w_(w) {
-                w_.note(QStringLiteral("send ") + w_.title);
-                try {
-                    page_ = w_.readPage();
-                } catch (const SiranoError& e) {
-                    failure_ = e;
-                }
-            }
-            PageSnapshot take() override {
-                w_.note(QStringLiteral("take ") + w_.title);
-                if (failure_)
-                    throw *failure_;
-                return page_;
-            }
-
-        private:
-            FakeWindow& w_;
-            PageSnapshot page_;
-            std::optional<SiranoError> failure_;
-        };
-        return std::make_unique<Sent>(*this);
+        return std::make_unique<Sent<PendingRead, PageSnapshot>>(*this, QString(),
+                                                                 [this] { return readPage(); });
     }
-
-    // Sent at once, as a read is: written now, answered by take().
     std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) override {
-        class Sent final : public PendingWrite {
-        public:
-            Sent(FakeWindow& w, const QList<FieldEdit>& edits) : w_(w) {
-                w_.note(QStringLiteral("send write ") + w_.title);
-                try {
-                    result_ = w_.writeFields(edits);
-                } catch (const SiranoError& e) {
-                    failure_ = e;
-                }
-            }
-            WriteResult take() override {
-                w_.note(QStringLiteral("take write ") + w_.title);
-                if (failure_)
-                    throw *failure_;
-                return result_;
-            }
-
-        private:
-            FakeWindow& w_;
-            WriteResult result_;
-            std::optional<SiranoError> failure_;
-        };
-        return std::make_unique<Sent>(*this, edits);
+        return std::make_unique<Sent<PendingWrite, WriteResult>>(
+            *this, QStringLiteral("write "), [this, edits] { return writeFields(edits); });
     }
 
     WriteResult writeFields(const QList<FieldEdit>& edits) override {
@@ -209,6 +166,32 @@ public:
     std::shared_ptr<QStringList> pageCalls;
 
 private:
+    template <typename Pending, typename Answer>
+    class Sent final : public Pending {
+    public:
+        Sent(FakeWindow& w, QString what, const std::function<Answer()>& call)
+            : w_(w), what_(std::move(what)) {
+            w_.note(QStringLiteral("send ") + what_ + w_.title);
+            try {
+                answer_ = call();
+            } catch (const SiranoError& e) {
+                failure_ = e;
+            }
+        }
+        Answer take() override {
+            w_.note(QStringLiteral("take ") + what_ + w_.title);
+            if (failure_)
+                throw *failure_;
+            return answer_;
+        }
+
+    private:
+        FakeWindow& w_;
+        const QString what_;
+        Answer answer_;
+        std::optional<SiranoError> failure_;
+    };
+
     void note(const QString& what) {
         if (pageCalls)
             pageCalls->append(what);
