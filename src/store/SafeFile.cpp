@@ -156,8 +156,9 @@ bool isTemporaryOf(const QString& name, const QString& fileName) {
 int removeStaleTemporaries(const QString& folder, const QString& fileName) {
     const QDir dir(folder);
     int removed = 0;
-    const QStringList names = dir.entryList({fileName + QStringLiteral(".*")},
-                                            QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    // No name filter: QDir matches one through a regular expression, which loads and compiles
+    // PCRE2 for a program that has no other use for it; isTemporaryOf() sorts the names anyway.
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     for (const QString& name : names) {
         if (!isTemporaryOf(name, fileName))
             continue;
