@@ -3,7 +3,11 @@
 #include "Menus.h"
 
 #include <QFile>
+#include <QPixmap>
 #include <chrono>
+
+#include "icons/loggedin.xpm"
+#include "icons/loggedout.xpm"
 
 namespace sirano {
 
@@ -23,9 +27,10 @@ int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {
     return 0x200;
 }
 
+// Built in as XPM arrays: an icon read from a file (or a resource) has its format sniffed by
+// loading every image format plugin, and a compressed resource loads a decompressor.
 QIcon trayIconImage(TrayLook look) {
-    return QIcon(look == TrayLook::LoggedIn ? QStringLiteral(":/sirano/icons/loggedin.xpm")
-                                            : QStringLiteral(":/sirano/icons/loggedout.xpm"));
+    return QIcon(QPixmap(look == TrayLook::LoggedIn ? loggedin : loggedout));
 }
 
 QtTrayIcon::QtTrayIcon(QString markFile) : markFile_(std::move(markFile)) {
