@@ -162,14 +162,14 @@ void unscramble(Generator& gen, qsizetype size, CharAt charAt, QString& text) {
     }
 
     // Two digits at a time; a lead byte takes four, the escape eight. An odd last digit is dropped.
-    const cp932::Table& t = cp932::table();
+    const char16_t* const decodeTable = cp932::decodeTable();
     text.resize(length / 2);
     char16_t* out = reinterpret_cast<char16_t*>(text.data());
     char16_t* const begin = out;
     const uint8_t* digits = code.data();
     qsizetype pos = 0;
     auto decoded = [&](uint16_t c) {
-        const char16_t ch = t.decode[c];
+        const char16_t ch = decodeTable[c];
         return ch == cp932::Table::kNoChar ? kReplacement : ch;
     };
     while (pos + 2 <= length) {

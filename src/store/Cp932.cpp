@@ -41,63 +41,57 @@ private:
     iconv_t cd_;
 };
 
-// The whole CP932 table, built once from iconv: per-character iconv calls would dominate the
-// codec's and the data file's cost. Immutable after construction.
-class Tables {
-public:
-    Tables() {
-        Iconv toUnicode("UTF-32LE", "CP932");
-        auto decodeOne = [&](uint16_t code, const char* bytes, size_t length) {
-            std::array<char, 16> out{};
-            if (toUnicode.convert(bytes, length, out.data(), out.size()) != 4)
-                return;
-            const uint32_t c = static_cast<uint8_t>(out[0]) | static_cast<uint8_t>(out[1]) << 8 |
-                               static_cast<uint8_t>(out[2]) << 16 |
-                               static_cast<uint32_t>(static_cast<uint8_t>(out[3])) << 24;
-            if (c < 0x10000)
-                decode_[code] = static_cast<char16_t>(c);
-        };
-        for (int b = 0; b < 0x100; ++b) {
-            if (isLeadByte(static_cast<uint8_t>(b)))
-                continue;
-            const char byte = static_cast<char>(b);
-            decodeOne(static_cast<uint16_t>(b), &byte, 1);
-        }
-        for (int lead = 0x81; lead <= 0xFC; ++lead) {
-            if (!isLeadByte(static_cast<uint8_t>(lead)))
-                continue;
-            for (int trail = 0x40; trail <= 0xFC; ++trail) {
-                const std::array<char, 2> bytes{static_cast<char>(lead), static_cast<char>(trail)};
-                decodeOne(static_cast<uint16_t>(lead << 8 | trail), bytes.data(), 2);
-            }
-        }
-
-        Iconv fromUnicode("CP932", "UTF-32LE");
-        for (uint32_t c = 0; c < 0x10000; ++c) {
-            if (c >= 0xD800 && c <= 0xDFFF)
-                continue;
-            const std::array<char, 4> in{static_cast<char>(c & 0xFF),
-                                         static_cast<char>(c >> 8 & 0xFF), 0, 0};
-            std::array<char, 8> out{};
-            const int n = fromUnicode.convert(in.data(), in.size(), out.data(), out.size());
-            if (n == 1)
-                encode_[c] = static_cast<uint8_t>(out[0]);
-            else if (n == 2)
-                encode_[c] = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) << 8 |
-                                                   static_cast<uint8_t>(out[1]));
-        }
-        table_ = Table{encode_.data(), decode_.data()};
+// The CP932 tables, built once from iconv: per-character iconv calls would dominate the codec's
+// and the data file's cost. Each half is built when first needed (a load decodes only) and is
+// immutable after construction.
+std::vector<char16_t> buildDecodeTable() {
+    std::vector<char16_t> decode(0x10000, kNoChar);
+    Iconv toUnicode("UTF-32LE", "CP932");
+    auto decodeOne = [&](uint16_t code, const char* bytes, size_t length) {
+        std::array<char, 16> out{};
+        if (toUnicode.convert(bytes, length, out.data(), out.size()) != 4)
+            return;
+        const uint32_t c = static_cast<uint8_t>(out[0]) | static_cast<uint8_t>(out[1]) << 8 |
+                           static_cast<uint8_t>(out[2]) << 16 |
+                           static_cast<uint32_t>(static_cast<uint8_t>(out[3])) << 24;
+        if (c < 0x10000)
+            decode[code] = static_cast<char16_t>(c);
+    };
+    for (int b = 0; b < 0x100; ++b) {
+        if (isLeadByte(static_cast<uint8_t>(b)))
+            continue;
+        const char byte = static_cast<char>(b);
+        decodeOne(static_cast<uint16_t>(b), &byte, 1);
     }
-    Tables(const Tables&) = delete;
-    Tables& operator=(const Tables&) = delete;
+    for (int lead = 0x81; lead <= 0xFC; ++lead) {
+        if (!isLeadByte(static_cast<uint8_t>(lead)))
+            continue;
+        for (int trail = 0x40; trail <= 0xFC; ++trail) {
+            const std::array<char, 2> bytes{static_cast<char>(lead), static_cast<char>(trail)};
+            decodeOne(static_cast<uint16_t>(lead << 8 | trail), bytes.data(), 2);
+        }
+    }
+    return decode;
+}
 
-    const Table& table() const { return table_; }
-
-private:
-    std::vector<uint16_t> encode_ = std::vector<uint16_t>(0x10000, kNoCode);
-    std::vector<char16_t> decode_ = std::vector<char16_t>(0x10000, kNoChar);
-    Table table_{};
-};
+std::vector<uint16_t> buildEncodeTable() {
+    std::vector<uint16_t> encode(0x10000, kNoCode);
+    Iconv fromUnicode("CP932", "UTF-32LE");
+    for (uint32_t c = 0; c < 0x10000; ++c) {
+        if (c >= 0xD800 && c <= 0xDFFF)
+            continue;
+        const std::array<char, 4> in{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8 & 0xFF),
+                                     0, 0};
+        std::array<char, 8> out{};
+        const int n = fromUnicode.convert(in.data(), in.size(), out.data(), out.size());
+        if (n == 1)
+            encode[c] = static_cast<uint8_t>(out[0]);
+        else if (n == 2)
+            encode[c] = static_cast<uint16_t>(static_cast<uint8_t>(out[0]) << 8 |
+                                              static_cast<uint8_t>(out[1]));
+    }
+    return encode;
+}
 
 uint16_t mappedCode(const Table& t, char32_t c) {
     return c < 0x10000 ? t.encode[c] : kNoCode;
@@ -112,9 +106,15 @@ QByteArray codeBytes(uint16_t code) {
 
 }  // namespace
 
+const char16_t* decodeTable() {
+    static const std::vector<char16_t> decode = buildDecodeTable();
+    return decode.data();
+}
+
 const Table& table() {
-    static const Tables tables;
-    return tables.table();
+    static const std::vector<uint16_t> encode = buildEncodeTable();
+    static const Table t{encode.data(), decodeTable()};
+    return t;
 }
 
 std::optional<QByteArray> encodeChar(char32_t c) {
@@ -157,7 +157,7 @@ std::optional<QByteArray> encode(const QString& text) {
 }
 
 QString decode(QByteArrayView bytes) {
-    const Table& t = table();
+    const char16_t* const decoded = decodeTable();
     QString out(bytes.size(), Qt::Uninitialized);
     char16_t* p = reinterpret_cast<char16_t*>(out.data());
     const qsizetype n = bytes.size();
@@ -167,13 +167,13 @@ QString decode(QByteArrayView bytes) {
         if (isLeadByte(b)) {
             if (i + 1 < n) {
                 const auto trail = static_cast<uint8_t>(bytes[i + 1]);
-                c = t.decode[static_cast<uint16_t>(b << 8 | trail)];
+                c = decoded[static_cast<uint16_t>(b << 8 | trail)];
                 // A byte that cannot be a trail byte starts the next character.
                 if (trail >= 0x40 && trail <= 0xFC && trail != 0x7F)
                     ++i;
             }
         } else {
-            c = t.decode[b];
+            c = decoded[b];
         }
         *p++ = c == kNoChar ? kReplacement : c;
     }

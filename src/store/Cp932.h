@@ -39,6 +39,8 @@ struct Table {
     }
 };
 const Table& table();
+// Table::decode alone, without building the encoding half: all that a load needs.
+const char16_t* decodeTable();
 
 // Whole text; nothing when any character is missing from CP932.
 std::optional<QByteArray> encode(const QString& text);
