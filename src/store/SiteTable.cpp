@@ -52,12 +52,16 @@ void SiteEntry::checkColumn(int j) const {
         outOfRange("field", j);
 }
 
+uint32_t SiteEntry::endOf(int j, size_t which) const {
+    const uint16_t* c = cellsOf(j);
+    if (!wideEnds_)
+        return c[2 + which];
+    return c[2 + 2 * which] | uint32_t{c[3 + 2 * which]} << 16;
+}
+
 std::pair<uint32_t, uint32_t> SiteEntry::span(int j, Text t) const {
     const auto which = static_cast<size_t>(t);
-    const uint32_t end = records_[static_cast<size_t>(j)].ends[which];
-    const uint32_t begin =
-        which == 0 ? startOf(j) : records_[static_cast<size_t>(j)].ends[which - 1];
-    return {begin, end};
+    return {which == 0 ? startOf(j) : endOf(j, which - 1), endOf(j, which)};
 }
 
 void SiteEntry::copyFieldText(int j, Text t, QString& out) const {
@@ -80,14 +84,13 @@ QString SiteEntry::text(int j, Text t) const {
 
 const SiteField SiteEntry::field(int j) const {
     checkColumn(j);
-    const Record& r = records_[static_cast<size_t>(j)];
-    return {r.formIndex, r.elementIndex, text(j, Text::Type), text(j, Text::Name),
+    return {formIndex(j), elementIndex(j), text(j, Text::Type), text(j, Text::Name),
             text(j, Text::Value)};
 }
 
 std::vector<SiteField> SiteEntry::fields() const {
     std::vector<SiteField> out;
-    out.reserve(records_.size());
+    out.reserve(static_cast<size_t>(fieldCount()));
     for (int j = 0; j < fieldCount(); ++j)
         out.push_back(field(j));
     return out;
@@ -95,12 +98,12 @@ std::vector<SiteField> SiteEntry::fields() const {
 
 int16_t SiteEntry::formIndex(int j) const {
     checkColumn(j);
-    return records_[static_cast<size_t>(j)].formIndex;
+    return static_cast<int16_t>(cellsOf(j)[0]);
 }
 
 int16_t SiteEntry::elementIndex(int j) const {
     checkColumn(j);
-    return records_[static_cast<size_t>(j)].elementIndex;
+    return static_cast<int16_t>(cellsOf(j)[1]);
 }
 
 QString SiteEntry::fieldType(int j) const {
@@ -127,6 +130,22 @@ void SiteEntry::widen() {
     }
     texts_ = std::move(wide);
     narrow_ = false;
+}
+
+// Only an entry of more than 65535 characters needs it, so this copy is rare.
+void SiteEntry::widenEnds() {
+    std::vector<uint16_t> wide;
+    wide.reserve(cells_.size() / kNarrowStride * kWideStride);
+    for (size_t at = 0; at < cells_.size(); at += kNarrowStride) {
+        wide.push_back(cells_[at]);
+        wide.push_back(cells_[at + 1]);
+        for (size_t which = 0; which < 3; ++which) {
+            wide.push_back(cells_[at + 2 + which]);
+            wide.push_back(0);
+        }
+    }
+    cells_ = std::move(wide);
+    wideEnds_ = true;
 }
 
 void SiteEntry::append(QAnyStringView text) {
@@ -162,13 +181,21 @@ void SiteEntry::appendField(int16_t formIndex, int16_t elementIndex, QAnyStringV
         outOfRange("field", fieldCount());
     if (narrow_ && !(fitsLatin1(type) && fitsLatin1(name) && fitsLatin1(value)))
         widen();
-    Record r{formIndex, elementIndex, {}};
+    std::array<uint32_t, 3> ends{};
     const QAnyStringView texts[] = {type, name, value};
     for (size_t t = 0; t < 3; ++t) {
         append(texts[t]);
-        r.ends[t] = static_cast<uint32_t>(narrow_ ? texts_.size() : texts_.size() / 2);
+        ends[t] = static_cast<uint32_t>(narrow_ ? texts_.size() : texts_.size() / 2);
     }
-    records_.push_back(r);
+    if (!wideEnds_ && ends[2] > UINT16_MAX)
+        widenEnds();
+    cells_.push_back(static_cast<uint16_t>(formIndex));
+    cells_.push_back(static_cast<uint16_t>(elementIndex));
+    for (const uint32_t end : ends) {
+        cells_.push_back(static_cast<uint16_t>(end));
+        if (wideEnds_)
+            cells_.push_back(static_cast<uint16_t>(end >> 16));
+    }
 }
 
 void SiteEntry::setField(int j, const SiteField& f) {
@@ -182,9 +209,10 @@ void SiteEntry::setField(int j, const SiteField& f) {
     // Rare (the settings dialog): the entry is written again from a copy.
     std::vector<SiteField> all = fields();
     all[static_cast<size_t>(j)] = f;
-    records_.clear();
+    cells_.clear();
     texts_.clear();
     narrow_ = true;
+    wideEnds_ = false;
     for (const SiteField& g : all)
         appendField(g.formIndex, g.elementIndex, g.fieldType, g.fieldName, g.fieldValue);
 }
@@ -205,15 +233,15 @@ void SiteEntry::setFieldCount(int n) {
     if (n < 0 || n > kFieldColumns)
         outOfRange("field count", n);
     if (n < fieldCount()) {
-        records_.resize(static_cast<size_t>(n));
         texts_.truncate(qsizetype{startOf(n)} * (narrow_ ? 1 : 2));
+        cells_.resize(stride() * static_cast<size_t>(n));
     }
     while (fieldCount() < n)
         appendField(0, 0, {}, {}, {});
 }
 
 void SiteEntry::shrinkToFit() {
-    records_.shrink_to_fit();
+    cells_.shrink_to_fit();
     texts_.squeeze();
 }
 
@@ -221,9 +249,10 @@ void SiteEntry::clear() {
     title.clear();
     url.clear();
     urlKeyword.clear();
-    records_.clear();
+    cells_.clear();
     texts_.clear();
     narrow_ = true;
+    wideEnds_ = false;
     filledHwnds.clear();
 }
 
@@ -231,14 +260,10 @@ bool SiteEntry::operator==(const SiteEntry& o) const {
     if (title != o.title || url != o.url || urlKeyword != o.urlKeyword ||
         fieldCount() != o.fieldCount())
         return false;
-    if (narrow_ != o.narrow_)
+    // The same fields can be packed in two ways after a change.
+    if (narrow_ != o.narrow_ || wideEnds_ != o.wideEnds_)
         return fields() == o.fields();
-    return texts_ == o.texts_ && std::equal(records_.begin(), records_.end(), o.records_.begin(),
-                                            [](const Record& a, const Record& b) {
-                                                return a.formIndex == b.formIndex &&
-                                                       a.elementIndex == b.elementIndex &&
-                                                       a.ends == b.ends;
-                                            });
+    return texts_ == o.texts_ && cells_ == o.cells_;
 }
 
 SiteTable::SiteTable() : slots_(kTableSlots) {}

@@ -45,7 +45,7 @@ private:
     std::vector<int32_t> hwnds_;  // a handful at most: the tabs showing one site
 };
 
-// One memorised page. Its fields are kept packed (one record of positions per field and one block
+// One memorised page. Its fields are kept packed (ten bytes of positions per field and one block
 // of text per entry, one byte per character while every character fits in Latin-1): a full table
 // is 101101 fields, and a QString apiece made loading slow and memory large. So fields are handed
 // out as copies and changed through the setters.
@@ -55,7 +55,7 @@ struct SiteEntry {
     QString urlKeyword;
     FilledWindows filledHwnds;
 
-    int16_t fieldCount() const { return static_cast<int16_t>(records_.size()); }
+    int16_t fieldCount() const { return static_cast<int16_t>(cells_.size() / stride()); }
     // A copy of column j (0..fieldCount() - 1); error 9 outside. Const, so that assigning to one
     // of its members cannot pass for a change of the entry.
     const SiteField field(int j) const;
@@ -94,30 +94,29 @@ struct SiteEntry {
     bool operator==(const SiteEntry& o) const;
 
 private:
-    struct Record {
-        int16_t formIndex = 0;
-        int16_t elementIndex = 0;
-        // Where the field's type, name and value end in texts_ (in characters); each starts where
-        // the one before it ends, the first type at the end of the previous field.
-        std::array<uint32_t, 3> ends{};
-    };
-
-    uint32_t startOf(int j) const {
-        return j == 0 ? 0 : records_[static_cast<size_t>(j) - 1].ends[2];
-    }
+    // Cells of a field: its form and element position, then where its type, name and value end in
+    // texts_ (in characters), one cell each while every end of the entry fits in 16 bits, else two
+    // (low half first). Each text starts where the one before it ends, the first type at the end
+    // of the previous field.
+    static constexpr size_t kNarrowStride = 5;
+    static constexpr size_t kWideStride = 8;
+    size_t stride() const { return wideEnds_ ? kWideStride : kNarrowStride; }
+    const uint16_t* cellsOf(int j) const { return cells_.data() + stride() * size_t(j); }
+    uint32_t endOf(int j, size_t which) const;
+    uint32_t startOf(int j) const { return j == 0 ? 0 : endOf(j - 1, 2); }
     // Characters [begin, end) of one text of column j.
     std::pair<uint32_t, uint32_t> span(int j, Text t) const;
     QString text(int j, Text t) const;
-    // Replaces characters [from, to) of the block with the texts, shifting the later ends.
-    void splice(int j, uint32_t from, uint32_t to, std::initializer_list<QStringView> texts);
     void append(QAnyStringView text);
     void widen();
+    void widenEnds();
     void checkColumn(int j) const;
 
-    std::vector<Record> records_;
+    std::vector<uint16_t> cells_;
     // Latin-1 bytes while narrow_, else UTF-16 code units (two bytes each, in memory order).
     QByteArray texts_;
     bool narrow_ = true;
+    bool wideEnds_ = false;
 };
 
 class SiteTable {

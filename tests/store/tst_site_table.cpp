@@ -98,6 +98,47 @@ private Q_SLOTS:
         QVERIFY(e == original);
     }
 
+    // An entry whose texts pass 65535 characters keeps every position: its fields before and after
+    // that point, in both kinds of text, cut back and grown again, and through the data file.
+    void entryPastSixtyFourKCharacters() {
+        const QString long1(30000, u'a');
+        const QString long2(30000, u'b');
+        std::vector<SiteField> expected{field(0, "text", "n0", long1),
+                                        field(1, "text", "n1", long2),
+                                        field(2, "password", "n2", QString(6000, u'c')),
+                                        field(3, "text", QStringLiteral("名前"), long1 + u'z'),
+                                        SiteField{-5, 32767, "checkbox", "k", "True"}};
+        SiteEntry e;
+        for (const SiteField& f : expected)
+            e.appendField(f.formIndex, f.elementIndex, f.fieldType, f.fieldName, f.fieldValue);
+        QCOMPARE(e.fields(), expected);
+        QCOMPARE(e.fieldTextLength(), qsizetype{96042});
+
+        // Equal to the same fields packed from the start in the other order of events.
+        SiteEntry other;
+        other.setField(4, expected[4]);
+        for (int j = 0; j < 4; ++j)
+            other.setField(j, expected[static_cast<size_t>(j)]);
+        QVERIFY(other == e);
+
+        e.setFieldCount(2);
+        QCOMPARE(e.fields(), (std::vector<SiteField>{expected[0], expected[1]}));
+        e.setFieldCount(3);
+        QCOMPARE(e.field(2), SiteField{});
+        e.setField(2, expected[2]);
+        e.setFieldValue(0, u"short");
+        QCOMPARE(e.fieldValue(0), QStringLiteral("short"));
+        QCOMPARE(e.field(1), expected[1]);
+        QCOMPARE(e.field(2), expected[2]);
+
+        StoreContents c;
+        c.siteTable.append(other);
+        Generator gen;
+        const StoreContents back = parseDataFile(serializeDataFile(c.siteTable, c.settings, gen),
+                                                 gen, QStringLiteral("t"));
+        QCOMPARE(back.siteTable.at(0).fields(), expected);
+    }
+
     void countAndBounds() {
         SiteEntry e;
         e.setField(3, field(3, "text", "d", "4"));  // columns 0-2 become empty fields
