@@ -2,6 +2,11 @@
 // logic: a chosen item is reported by a signal. A site caption shows its page title as it is,
 // except that control characters show as spaces and a long title is shortened in the middle
 // ("…"), whole in the item's tooltip.
+//
+// The site menu's QActions are made, and their captions shortened, as the menu opens (at once
+// while it is open): a full table is a thousand items, over a megabyte of QActions and the
+// menu font loaded and shaped, all for a menu that may not be opened for hours. Until then
+// siteMenu() holds no items.
 #pragma once
 
 #include "Menus.h"
@@ -12,13 +17,15 @@
 #include <memory>
 #include <vector>
 
+class QFontMetrics;
+
 namespace sirano {
 
 class QtMenus final : public QObject, public Menus {
     Q_OBJECT
 public:
     // Both menus as the hidden window is created: every command enabled, "ﾛｸﾞｲﾝ", and the site
-    // menu holding item 0 "SIRANO".
+    // menu holding item 0 "SIRANO" (made as it opens).
     QtMenus();
     ~QtMenus() override;
 
@@ -38,13 +45,24 @@ Q_SIGNALS:
     void siteChosen(int index);
 
 private:
+    struct SiteItem {
+        bool exists = false;
+        QString caption;
+        QAction* action = nullptr;  // once the menu has opened with the item
+        bool unfitted = false;      // its caption is not yet shortened to the menu's width
+    };
+
     QAction* addCommand(CommandItem item, const char* name, const QString& caption);
-    QAction* addSiteItem(int index);
+    void makeSiteActions();
+    void showCaption(SiteItem& item);
+    void fitSiteCaptions();
+    static void fitSiteCaption(SiteItem& item, const QFontMetrics& metrics, int width);
 
     std::unique_ptr<QMenu> mnuMain_;
     std::unique_ptr<QMenu> mnuSub_;
     std::array<QAction*, 6> commands_{};
-    std::vector<QAction*> mnuIp_;  // item i at position i; a destroyed item leaves nullptr
+    std::vector<SiteItem> mnuIp_;  // item i at position i
+    bool unfitted_ = false;        // some item waits for fitSiteCaptions()
 };
 
 }  // namespace sirano

@@ -21,6 +21,13 @@ QStringList shown(const QMenu* menu) {
     return out;
 }
 
+// The site menu makes its items as it opens.
+QMenu* opened(QMenu* menu) {
+    menu->popup(QPoint(0, 0));
+    menu->hide();
+    return menu;
+}
+
 class NoTray final : public TrayIcon {
 public:
     void add(TrayLook) override {}
@@ -70,7 +77,7 @@ private Q_SLOTS:
         QCOMPARE(names, (QStringList{"mnuMemory", "mnuOpen", "MnuBlank1", "mnuLogInOut",
                                      "mnuPassword", "MnuBlank", "mnuVersion", "mnuEnd"}));
         QCOMPARE(menus.siteMenu()->title(), QStringLiteral("メニュー"));
-        QCOMPARE(shown(menus.siteMenu()), QStringList{"SIRANO"});
+        QCOMPARE(shown(opened(menus.siteMenu())), QStringList{"SIRANO"});
     }
 
     void commandsReachTheirItems() {
@@ -103,26 +110,36 @@ private Q_SLOTS:
         QSignalSpy chosen(&menus, &QtMenus::siteChosen);
 
         window.menuSirano();
-        QCOMPARE(shown(menus.siteMenu()), QStringList{"-"});
+        QCOMPARE(shown(opened(menus.siteMenu())), QStringList{"-"});
 
         for (const char* t : {"A&B", "-", "", "&&", "E"})
             state.siteTable.append(titled(QString::fromUtf8(t)));
         window.menuSirano();
-        QCOMPARE(shown(menus.siteMenu()), (QStringList{"A&&B", "-", "", "&&&&", "E"}));
+        QCOMPARE(shown(menus.siteMenu()), QStringList{"A&&B"});  // the others as it opens
+        QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-", "", "&&&&", "E"}));
         QCOMPARE(menus.siteMenu()->actions().at(0)->iconText(), QStringLiteral("A&B"));
         menus.siteMenu()->actions().at(4)->trigger();
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 4);
 
         state.siteTable.setSiteCount(2);
         window.menuSirano();
-        QCOMPARE(shown(menus.siteMenu()), (QStringList{"A&&B", "-"}));
+        QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-"}));
         menus.siteMenu()->actions().at(0)->trigger();
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 0);
 
         state.siteTable.setSiteCount(4);
         window.menuSirano();
+        QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-", "", "&&&&"}));
         menus.siteMenu()->actions().at(3)->trigger();  // a re-created item reports its own index
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 3);
+
+        // Items made while the menu is open show at once, in their places.
+        state.siteTable.at(0).title = QStringLiteral("First");
+        state.siteTable.append(titled(QStringLiteral("Fifth")));
+        menus.popupSiteMenu();
+        window.menuSirano();
+        QCOMPARE(shown(menus.siteMenu()), (QStringList{"First", "-", "", "&&&&", "Fifth"}));
+        menus.siteMenu()->hide();
     }
 
     // A tab would start the shortcut column and a line end a second line: every control
@@ -146,14 +163,14 @@ private Q_SLOTS:
         QFETCH(QString, title);
         QtMenus menus;
         menus.setSiteCaption(0, title);
-        const QAction* item = menus.siteMenu()->actions().at(0);
+        const QAction* item = opened(menus.siteMenu())->actions().at(0);
         QVERIFY(!item->isSeparator());
         QTEST(item->text(), "caption");
     }
 
     // One very long title keeps the menu narrow, so that every site stays on the screen in one
     // column; its caption keeps the start and the end, and the item's tooltip has it whole (as
-    // text, not markup).
+    // text, not markup). Captions are fitted as the menu opens.
     void longTitleIsShortened() {
         AppState state;
         NoTray tray;
@@ -169,6 +186,8 @@ private Q_SLOTS:
         window.menuSirano();
 
         QMenu* menu = menus.siteMenu();
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        menu->popup(screen.topLeft());
         QAction* item = menu->actions().at(10);
         QVERIFY2(item->text().startsWith(QStringLiteral("A&&B <i>start</i> 長")),
                  qPrintable(item->text()));
@@ -180,13 +199,31 @@ private Q_SLOTS:
         whole.replace(u'\t', u' ');
         QCOMPARE(QTextDocumentFragment::fromHtml(item->toolTip()).toPlainText(), whole);
 
-        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
         QVERIFY2(menu->sizeHint().width() <= screen.width() * 2 / 3,
                  qPrintable(QString::number(menu->sizeHint().width())));
-        menu->popup(screen.topLeft());
         QVERIFY(screen.contains(menu->geometry()));
         for (QAction* a : menu->actions())
             QCOMPARE(menu->actionGeometry(a).left(), menu->actionGeometry(item).left());
+        QCOMPARE(menu->actions().at(9)->text(), QStringLiteral("Site 9"));
+
+        // Changed while open: fitted at once.
+        menus.setSiteCaption(9, longTitle);
+        QVERIFY(menu->actions().at(9)->text().contains(u'…'));
+        QCOMPARE(QTextDocumentFragment::fromHtml(menu->actions().at(9)->toolTip()).toPlainText(),
+                 whole);
+        menu->hide();
+
+        // Changed while closed: the caption last given is the one fitted, and a title that fits
+        // again loses the tooltip of the shortened one (an action's tooltip is its text by
+        // default).
+        menus.setSiteCaption(9, QStringLiteral("Short"));
+        menus.setSiteCaption(10, longTitle);
+        menus.setSiteCaption(10, QStringLiteral("-"));
+        menu->popup(screen.topLeft());
+        QCOMPARE(menu->actions().at(9)->text(), QStringLiteral("Short"));
+        QCOMPARE(menu->actions().at(9)->toolTip(), QStringLiteral("Short"));
+        QVERIFY(menu->actions().at(10)->isSeparator());
+        QVERIFY(menu->actions().at(10)->text().isEmpty());
         menu->hide();
     }
 
