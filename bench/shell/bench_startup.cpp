@@ -3,7 +3,8 @@
 //   - the time until the program falls idle (data file loaded, site menu built);
 //   - its resident memory (VmRSS) once idle.
 // Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values;
-// and first the bare Qt tray program beside it (bare_tray) as the yardstick.
+// and the bare Qt tray program beside it (bare_tray) as the yardstick. The three take turns, run
+// by run, so that a change in the load of a shared machine falls on all of them alike.
 #include "app/AppState.h"
 #include "store/DataFile.h"
 #include "support/StoreFiles.h"
@@ -20,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <utility>
 #include <vector>
 
 using namespace sirano;
@@ -28,7 +30,7 @@ using Clock = std::chrono::system_clock;
 
 namespace {
 
-constexpr int kRuns = 7;
+constexpr int kRuns = 9;  // a multiple of the three programs: see runInTurn()
 
 QString text20(int i, int j) {
     return QStringLiteral("v%1-%2-").arg(i).arg(j).leftJustified(20, 'x');
@@ -149,27 +151,52 @@ struct Medians {
     double rssMiB = 0;
 };
 
-std::optional<Medians> report(const char* what, const QString& program, const QString& display,
-                              const QString& home) {
-    std::vector<double> icon, idle;
+// One program under test, its data folder under home, and its runs.
+struct Subject {
+    Subject(const char* what, QString program, QString home)
+        : what(what), program(std::move(program)), home(std::move(home)) {}
+    const char* what;
+    QString program;
+    QString home;
+    std::vector<double> icon;
+    std::vector<double> idle;
     std::vector<long> rss;
-    runOnce(program, display, home);  // warms the file cache
-    for (int i = 0; i < kRuns; ++i) {
-        const auto run = runOnce(program, display, home);
-        if (!run) {
-            std::printf("%s: the program did not show its icon\n", what);
-            return std::nullopt;
+    bool failed = false;
+};
+
+// Each run starts with the next program, so that each follows each as often: a start is slower
+// while the X server and the tray host are still busy with the end of the one before.
+void runInTurn(std::vector<Subject>& subjects, const QString& display) {
+    for (const Subject& s : subjects)
+        runOnce(s.program, display, s.home);  // warms the file cache
+    for (size_t i = 0; i < static_cast<size_t>(kRuns); ++i) {
+        for (size_t k = 0; k < subjects.size(); ++k) {
+            Subject& s = subjects[(i + k) % subjects.size()];
+            if (s.failed)
+                continue;
+            const auto run = runOnce(s.program, display, s.home);
+            if (!run) {
+                s.failed = true;
+                continue;
+            }
+            s.icon.push_back(run->iconMs);
+            s.idle.push_back(run->idleMs);
+            s.rss.push_back(run->rss);
         }
-        icon.push_back(run->iconMs);
-        idle.push_back(run->idleMs);
-        rss.push_back(run->rss);
+    }
+}
+
+std::optional<Medians> report(const Subject& s) {
+    if (s.failed) {
+        std::printf("%s: the program did not show its icon\n", s.what);
+        return std::nullopt;
     }
     std::printf(
         "%-22s start to tray icon: median %6.1f ms, max %6.1f ms | until idle: median "
         "%6.1f ms | RSS idle: median %5.1f MiB, max %5.1f MiB\n",
-        what, median(icon), *std::max_element(icon.begin(), icon.end()), median(idle),
-        median(rss) / 1024.0, *std::max_element(rss.begin(), rss.end()) / 1024.0);
-    return Medians{median(icon), median(rss) / 1024.0};
+        s.what, median(s.icon), *std::max_element(s.icon.begin(), s.icon.end()), median(s.idle),
+        median(s.rss) / 1024.0, *std::max_element(s.rss.begin(), s.rss.end()) / 1024.0);
+    return Medians{median(s.icon), median(s.rss) / 1024.0};
 }
 
 void ratio(const char* what, const std::optional<Medians>& ours,
@@ -208,18 +235,25 @@ int main(int argc, char* argv[]) {
     QThread::msleep(500);
 
     QTemporaryDir home;
-    QDir(home.path()).mkpath(QStringLiteral("share/sirano"));
-    std::printf("load average %.2f\n", loadAverage());
-    const auto bare =
-        report("bare Qt tray program", QStringLiteral(BARE_EXE), display, home.path());
-    const auto empty = report("no data file", QStringLiteral(SIRANO_EXE), display, home.path());
-    ratio("no data file", empty, bare);
-
-    const QString data = QDir(home.path()).filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
+    QTemporaryDir fullHome;
+    for (const QTemporaryDir* h : {&home, &fullHome})
+        QDir(h->path()).mkpath(QStringLiteral("share/sirano"));
+    const QString data = QDir(fullHome.path()).filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
     writeFullTable(data);
+    std::printf("load average %.2f\n", loadAverage());
+    std::vector<Subject> subjects{
+        {"bare Qt tray program", QStringLiteral(BARE_EXE), home.path()},
+        {"no data file", QStringLiteral(SIRANO_EXE), home.path()},
+        {"full table", QStringLiteral(SIRANO_EXE), fullHome.path()},
+    };
+    runInTurn(subjects, display);
+
+    const auto bare = report(subjects[0]);
+    const auto empty = report(subjects[1]);
+    ratio("no data file", empty, bare);
     std::printf("full table: %d entries x %d fields, data file %.1f MiB\n", kTableSlots,
                 kFieldColumns, QFileInfo(data).size() / 1048576.0);
-    const auto full = report("full table", QStringLiteral(SIRANO_EXE), display, home.path());
+    const auto full = report(subjects[2]);
     ratio("full table", full, bare);
     const bool ok = bare && empty && full;
 
