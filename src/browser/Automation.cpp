@@ -203,13 +203,23 @@ AutomationReport Automation::mnuIpClick(int16_t index) {
 
 AutomationReport Automation::autoFillWindow(BrowserWindow& w) {
     AutomationReport report;
-    if (!state_.loggedIn)
-        return report;
-    std::optional<SentFill> fill;
-    logFailures(errorLog_, place::kAutoFill, report, [&] { fill = startFill(w, 0); });
-    if (fill)
-        logFailures(errorLog_, place::kAutoFill, report, [&] { finishFill(*fill, report); });
+    if (state_.loggedIn)
+        fillAtOnce({&w}, report);
     return report;
+}
+
+// A busy window is skipped; the others go on. Every window's write is sent before any answer is
+// awaited; the answers are taken in window order. Each window fails alone.
+void Automation::fillAtOnce(const QList<BrowserWindow*>& windows, AutomationReport& report) {
+    std::vector<SentFill> fills;
+    for (qsizetype i = 0; i < windows.size(); ++i) {
+        logFailures(errorLog_, place::kAutoFill, report, [&] {
+            if (std::optional<SentFill> fill = startFill(*windows[i], static_cast<int>(i)))
+                fills.push_back(std::move(*fill));
+        });
+    }
+    for (SentFill& fill : fills)
+        logFailures(errorLog_, place::kAutoFill, report, [&] { finishFill(fill, report); });
 }
 
 std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int position) {
@@ -284,17 +294,11 @@ AutomationReport Automation::timer1Timer() {
         }
         seenLoads_ = std::move(seen);
 
-        // A busy window is skipped; the others go on. Every window's write is sent before any
-        // answer is awaited; the answers are taken in window order. Each window fails alone.
-        std::vector<SentFill> fills;
-        for (qsizetype i = 0; i < windows.size(); ++i) {
-            logFailures(errorLog_, place::kAutoFill, report, [&] {
-                if (std::optional<SentFill> fill = startFill(*windows[i], static_cast<int>(i)))
-                    fills.push_back(std::move(*fill));
-            });
-        }
-        for (SentFill& fill : fills)
-            logFailures(errorLog_, place::kAutoFill, report, [&] { finishFill(fill, report); });
+        QList<BrowserWindow*> all;
+        all.reserve(windows.size());
+        for (const std::shared_ptr<BrowserWindow>& w : windows)
+            all.append(w.get());
+        fillAtOnce(all, report);
     });
     return report;
 }

@@ -76,6 +76,8 @@ private:
     std::optional<SentFill> startFill(BrowserWindow& w, int position);
     // Takes the answer and marks the entries whose edits all went through.
     void finishFill(SentFill& fill, AutomationReport& report);
+    // The automatic fill of each window, positions as in the list.
+    void fillAtOnce(const QList<BrowserWindow*>& windows, AutomationReport& report);
 
     AppState& state_;
     Browser& browser_;

@@ -80,14 +80,14 @@ public:
     // One round trip each. Throw SiranoError when the window is gone or does not answer.
     virtual PageSnapshot readPage() = 0;
     // The same read, sent now and answered by take(), so that several windows can be read at once.
-    // Never throws: a failure comes out of take(). By default the read happens in take().
-    virtual std::unique_ptr<PendingRead> startRead();
+    // Never throws: a failure comes out of take().
+    virtual std::unique_ptr<PendingRead> startRead() = 0;
     // Writes in order, stopping at the first failure; edits before it stay written.
     // Writes nothing when the document has no forms (hadForms false).
     virtual WriteResult writeFields(const QList<FieldEdit>& edits) = 0;
     // The same write, sent now and answered by take(). Never throws: a failure comes out of
-    // take(). By default the write happens in take().
-    virtual std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits);
+    // take().
+    virtual std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) = 0;
     // Opens url in a new background tab of this window's browser.
     virtual void openInBackground(const QString& url) = 0;
 };
@@ -102,30 +102,5 @@ public:
     // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
     virtual void openInNewBrowser(const QString& url) = 0;
 };
-
-inline std::unique_ptr<PendingRead> BrowserWindow::startRead() {
-    class Later final : public PendingRead {
-    public:
-        explicit Later(BrowserWindow& w) : w_(w) {}
-        PageSnapshot take() override { return w_.readPage(); }
-
-    private:
-        BrowserWindow& w_;
-    };
-    return std::make_unique<Later>(*this);
-}
-
-inline std::unique_ptr<PendingWrite> BrowserWindow::startWrite(const QList<FieldEdit>& edits) {
-    class Later final : public PendingWrite {
-    public:
-        Later(BrowserWindow& w, QList<FieldEdit> edits) : w_(w), edits_(std::move(edits)) {}
-        WriteResult take() override { return w_.writeFields(edits_); }
-
-    private:
-        BrowserWindow& w_;
-        const QList<FieldEdit> edits_;
-    };
-    return std::make_unique<Later>(*this, edits);
-}
 
 }  // namespace sirano
