@@ -5,11 +5,11 @@
 // ratios are to it.
 //
 //   browser_bench [--idle-seconds N]   (default 30)
+#include "bench/Measure.h"
 #include "browser/Automation.h"
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 
-#include <sys/resource.h>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -45,13 +45,6 @@ public:
     void login() override {}
     void logout() override {}
 };
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 struct Figure {
     double medianMs = 0;
@@ -118,19 +111,12 @@ void compare(const char* what, double ours, double peerOneByOne, double peerPipe
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int idleSeconds = 30;
-    const QStringList args = app.arguments();
-    if (const qsizetype i = args.indexOf(QStringLiteral("--idle-seconds")); i > 0)
-        idleSeconds = args.value(i + 1).toInt();
+    const int idleSeconds = bench::idleSeconds(app.arguments());
 
     ChromiumHarness harness;
     QString why;
-    if (!harness.start(&why)) {
+    if (!harness.startWithFiftyInputTabs(kTabs, &why)) {
         std::fprintf(stderr, "browser_bench: %s\n", qPrintable(why));
-        return 1;
-    }
-    if (!harness.openFiftyInputTabs(kTabs)) {
-        std::fprintf(stderr, "browser_bench: a tab did not load\n");
         return 1;
     }
 
@@ -202,13 +188,13 @@ int main(int argc, char** argv) {
     timer.setInterval(1000);
     QObject::connect(&timer, &QTimer::timeout, [&] { automation.timer1Timer(); });
     const auto before = browser.traffic();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     timer.start();
     QTimer::singleShot(idleSeconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
     app.exec();
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::cpuSeconds() - cpuBefore;
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
     const auto after = browser.traffic();
     std::printf(

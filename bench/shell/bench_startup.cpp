@@ -6,6 +6,7 @@
 // and the bare Qt tray program beside it (bare_tray) as the yardstick. The three take turns, run
 // by run, so that a change in the load of a shared machine falls on all of them alike.
 #include "app/AppState.h"
+#include "bench/Measure.h"
 #include "store/DataFile.h"
 #include "support/StoreFiles.h"
 
@@ -59,16 +60,6 @@ long cpuTicks(qint64 pid) {
     const QByteArray stat = f.readAll();
     const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
     return fields.value(11).toLong() + fields.value(12).toLong();
-}
-
-long rssKiB(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
 }
 
 struct Run {
@@ -129,7 +120,7 @@ std::optional<Run> runOnce(const QString& program, const QString& display, const
         }
     }
     run.idleMs = std::chrono::duration<double, std::milli>(idleAt - t0).count();
-    run.rss = rssKiB(app.processId());
+    run.rss = bench::rssKiB(app.processId());
     app.terminate();
     app.waitForFinished();
     return run;

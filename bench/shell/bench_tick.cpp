@@ -5,12 +5,12 @@
 // the process's CPU time as a share of one core.
 //
 //   shell_tick_bench [--idle-seconds N]   (default 30)
+#include "bench/Measure.h"
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "shell/TrayApp.h"
 #include "support/Lent.h"
 
-#include <sys/resource.h>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -25,15 +25,6 @@ using namespace sirano::test;
 namespace {
 
 constexpr int kTabs = 20;
-
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto seconds = [](const timeval& t) {
-        return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
-}
 
 class PrintingMessageBox final : public MessageBox {
 public:
@@ -77,19 +68,12 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
-    int idleSeconds = 30;
-    const QStringList args = QApplication::arguments();
-    if (const qsizetype i = args.indexOf(QStringLiteral("--idle-seconds")); i > 0)
-        idleSeconds = args.value(i + 1).toInt();
+    const int idleSeconds = bench::idleSeconds(QApplication::arguments());
 
     ChromiumHarness harness;
     QString why;
-    if (!harness.start(&why)) {
+    if (!harness.startWithFiftyInputTabs(kTabs, &why)) {
         std::fprintf(stderr, "shell_tick_bench: %s\n", qPrintable(why));
-        return 1;
-    }
-    if (!harness.openFiftyInputTabs(kTabs)) {
-        std::fprintf(stderr, "shell_tick_bench: a tab did not load\n");
         return 1;
     }
 
@@ -143,11 +127,11 @@ int main(int argc, char** argv) {
     QTest::qWait(1500);  // one more tick: every tab has been seen filled
 
     const auto before = browser->traffic();
-    const double cpuBefore = cpuSeconds();
+    const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTest::qWait(idleSeconds * 1000);
-    const double cpu = cpuSeconds() - cpuBefore;
+    const double cpu = bench::cpuSeconds() - cpuBefore;
     const double seconds = static_cast<double>(wall.elapsed()) / 1000.0;
     const auto after = browser->traffic();
     std::printf(

@@ -1,6 +1,7 @@
 // Loads and saves a full table (1001 entries x 101 fields, 20-character values) and prints the
 // median times next to reading and writing the same number of bytes raw; then the first load in
 // a fresh process (this program started again with --load-once) and the resident memory it adds.
+#include "bench/Measure.h"
 #include "store/DataFile.h"
 #include "support/StoreFiles.h"
 
@@ -80,25 +81,15 @@ QByteArray readRaw(const QString& path) {
     return f.readAll();
 }
 
-long rssKiB() {
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
 // In the fresh process: the time of one load and the resident memory it leaves.
 int loadOnce(const QString& path) {
-    const long before = rssKiB();
+    const long before = bench::rssKiB();
     const auto start = std::chrono::steady_clock::now();
     TestStore loaded;
     loadStore(loaded, path);
     const double ms =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    std::printf("%.3f %ld\n", ms, rssKiB() - before);
+    std::printf("%.3f %ld\n", ms, bench::rssKiB() - before);
     return loaded.siteTable.siteCount() == kTableSlots ? 0 : 1;
 }
 

@@ -173,6 +173,15 @@ bool ChromiumHarness::openFiftyInputTabs(int n) {
     return true;
 }
 
+bool ChromiumHarness::startWithFiftyInputTabs(int n, QString* why) {
+    if (!start(why))
+        return false;
+    if (openFiftyInputTabs(n))
+        return true;
+    *why = QStringLiteral("a tab did not load");
+    return false;
+}
+
 QString ChromiumHarness::findTab(const QString& url) {
     const QJsonArray targets = command(QStringLiteral("Target.getTargets"), {})
                                    .value(QLatin1String("targetInfos"))

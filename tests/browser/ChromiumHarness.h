@@ -40,6 +40,8 @@ public:
     // The benchmarks' pages: n tabs of fifty.html (?tab=00, 01, ...), each loaded, and no blank
     // tab beside them. False when one did not load in time.
     bool openFiftyInputTabs(int n);
+    // start(), then openFiftyInputTabs(n): the benchmarks' browser.
+    bool startWithFiftyInputTabs(int n, QString* why);
     QString findTab(const QString& url);  // the target id of a tab showing url, or empty
     void closeTab(const QString& targetId);
     void activateTab(const QString& targetId);
