@@ -3,6 +3,7 @@
 #include "ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/ChromiumLauncher.h"
+#include "support/Files.h"
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -26,11 +27,6 @@ using namespace sirano::test;
 using namespace std::chrono_literals;
 
 namespace {
-
-QByteArray procText(const char* path) {
-    QFile file(QString::fromLatin1(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // A loopback server for one connection: reads the request, then sends each part 100 ms after the
 // one before, and then closes or keeps the connection open until the client goes.
@@ -221,8 +217,9 @@ private Q_SLOTS:
         const std::optional<QList<uint>> kernel = kernelLoopbackListenerUids(port);
         QVERIFY(kernel);
         QCOMPARE(*kernel, QList<uint>{::geteuid()});
-        QCOMPARE(*kernel, loopbackListenerUids(procText("/proc/net/tcp"), port) +
-                              loopbackListenerUids(procText("/proc/net/tcp6"), port));
+        QCOMPARE(*kernel,
+                 loopbackListenerUids(readAll(QStringLiteral("/proc/net/tcp")), port) +
+                     loopbackListenerUids(readAll(QStringLiteral("/proc/net/tcp6")), port));
         server.close();
         QCOMPARE(*kernelLoopbackListenerUids(port), QList<uint>{});
     }
@@ -236,10 +233,8 @@ private Q_SLOTS:
         // A DevToolsActivePort that names the port (left by a browser that is gone), and the
         // port given directly.
         QTemporaryDir profile;
-        QFile file(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")));
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write(QByteArray::number(other.port()) + "\n/devtools/browser/stale\n");
-        file.close();
+        writeFile(QDir(profile.path()).filePath(QStringLiteral("DevToolsActivePort")),
+                  QByteArray::number(other.port()) + "\n/devtools/browser/stale\n");
         QVERIFY(createChromiumBrowser(profile.path())->windows().isEmpty());
         QVERIFY(createChromiumBrowser(profile.path(), other.port())->windows().isEmpty());
         QVERIFY(!other.connected());

@@ -1,6 +1,7 @@
 // error.log: the line format, and that logging never creates the file or disturbs its caller.
 #include "FakeBrowser.h"
 #include "browser/ErrorLog.h"
+#include "support/Files.h"
 
 #include <unistd.h>
 #include <QFile>
@@ -8,6 +9,7 @@
 #include <QTest>
 
 using namespace sirano;
+using namespace sirano::test;
 
 class ErrorLogTest : public QObject {
     Q_OBJECT
@@ -16,11 +18,6 @@ private:
     static QByteArray contents(const QString& path) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-    }
-    static void writeFile(const QString& path, const QByteArray& bytes) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
     }
 
 private Q_SLOTS:

@@ -1,6 +1,7 @@
 // sirano-cli as a user runs it: commands, exit codes, password handling, import checks.
-#include "support/CliRunner.h"
 #include "store/DataFolder.h"
+#include "support/CliRunner.h"
+#include "support/Files.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -16,23 +17,13 @@
 #include <cstring>
 
 using namespace sirano;
+using namespace sirano::test;
 
 namespace {
 
 const QString kFixtures = QStringLiteral(SIRANO_FIXTURES "/store/");
 
 using Result = test::CliResult;
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-}
 
 mode_t modeOf(const QString& path) {
     struct stat st {};

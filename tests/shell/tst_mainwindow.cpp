@@ -2,6 +2,7 @@
 // start-up decisions, log-in and log-out, the site menu rebuild, mouse messages and the commands.
 #include "shell/MainWindow.h"
 #include "store/DataFile.h"
+#include "support/Files.h"
 #include "support/FixedClock.h"
 #include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
@@ -116,11 +117,6 @@ QString writeDataFile(const QString& folder, const QStringList& titles, const Se
     const QString path = QDir(folder).filePath(QLatin1String(kDataFileName));
     saveStore(s, path);
     return path;
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 // The English left in a message box: words of two or more ASCII letters, once the parts that may
@@ -346,9 +342,7 @@ private Q_SLOTS:
     void dataFolderCannotBeCreated() {
         QTemporaryDir home;
         const QString notAFolder = home.filePath(QStringLiteral("file"));
-        QFile file(notAFolder);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.close();
+        writeFile(notAFolder, {});
         QTemporaryDir exe;
         const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(notAFolder));

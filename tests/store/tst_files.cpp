@@ -3,6 +3,7 @@
 #include "store/DataFile.h"
 #include "store/DataFolder.h"
 #include "store/SafeFile.h"
+#include "support/Files.h"
 #include "support/StoreFiles.h"
 
 #include <sys/resource.h>
@@ -50,11 +51,6 @@ TestStore smallState(const QString& title) {
     return state;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 mode_t modeOf(const QString& path) {
     struct stat st {};
     ::stat(QFile::encodeName(path).constData(), &st);
@@ -74,12 +70,6 @@ bool writesInto(qint64 pid, const QString& folder) {
 QStringList filesIn(const QString& folder) {
     return QDir(folder).entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
 }
 
 // Child modes of this executable, for the tests that need a second process.

@@ -2,11 +2,13 @@
 // and the change between them), changes in the middle leave the other columns alone, and the
 // bounds are error 9. Also the load of a data file with more entries than the table holds.
 #include "store/DataFile.h"
+#include "support/Files.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
 using namespace sirano;
+using namespace sirano::test;
 
 Q_DECLARE_METATYPE(sirano::SiteField)
 
@@ -206,10 +208,7 @@ private Q_SLOTS:
         bytes += QByteArray(1 << 20, 'x');
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("SIRANO.DAT"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
+        writeFile(path, bytes);
         try {
             loadDataFile(path, gen);
             QFAIL("a 1002nd entry loaded");
@@ -222,9 +221,7 @@ private Q_SLOTS:
     void emptyFileStillRefused() {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("SIRANO.DAT"));
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.close();
+        writeFile(path, {});
         Generator gen;
         try {
             loadDataFile(path, gen);
