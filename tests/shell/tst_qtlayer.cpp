@@ -52,6 +52,17 @@ public:
     }
 };
 
+// The main window on the real menus, with nothing else real around it.
+struct RealMenus {
+    AppState state;
+    NoTray tray;
+    QtMenus menus;
+    NoUi ui;
+    NoBoxes boxes;
+    SystemClock clock;
+    MainWindow window{state, tray, menus, ui, boxes, clock};
+};
+
 SiteEntry titled(const QString& title) {
     SiteEntry e;
     e.title = title;
@@ -100,13 +111,10 @@ private Q_SLOTS:
 
     // The rebuild on real menus: 0, 5 and 2 entries, odd titles included.
     void siteMenuRebuild() {
-        AppState state;
-        NoTray tray;
-        QtMenus menus;
-        NoUi ui;
-        NoBoxes boxes;
-        SystemClock clock;
-        MainWindow window(state, tray, menus, ui, boxes, clock);
+        RealMenus f;
+        AppState& state = f.state;
+        QtMenus& menus = f.menus;
+        MainWindow& window = f.window;
         QSignalSpy chosen(&menus, &QtMenus::siteChosen);
 
         window.menuSirano();
@@ -172,13 +180,10 @@ private Q_SLOTS:
     // column; its caption keeps the start and the end, and the item's tooltip has it whole (as
     // text, not markup). Captions are fitted as the menu opens.
     void longTitleIsShortened() {
-        AppState state;
-        NoTray tray;
-        QtMenus menus;
-        NoUi ui;
-        NoBoxes boxes;
-        SystemClock clock;
-        MainWindow window(state, tray, menus, ui, boxes, clock);
+        RealMenus f;
+        AppState& state = f.state;
+        QtMenus& menus = f.menus;
+        MainWindow& window = f.window;
         const QString longTitle =
             QStringLiteral("A&B <i>start</i> ") + QString(300, u'長') + QStringLiteral("\tthe end");
         for (int i = 0; i < 20; ++i)
