@@ -40,8 +40,8 @@ public:
 
 class QuietActions final : public AppActions {
 public:
-    void saveSirano() override {}
-    void menuSirano() override {}
+    void saveDataFile() override {}
+    void rebuildSiteMenu() override {}
     void login() override {}
     void logout() override {}
 };
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
         "load average %.2f\n",
         kTabs, kRuns, load[0]);
     const Figure capture = measure(
-        browser, [&] { state.siteTable = SiteTable(); }, [&] { automation.mnuMemoryClick(); });
+        browser, [&] { state.siteTable = SiteTable(); }, [&] { automation.capture(); });
     report("capture of all tabs", capture);
     if (state.siteTable.siteCount() != kTabs || state.siteTable.at(0).fieldCount() != 50) {
         std::fprintf(stderr, "browser_bench: captured %d entries\n", state.siteTable.siteCount());
@@ -159,19 +159,18 @@ int main(int argc, char** argv) {
     state.siteTable.append(all);
     const int16_t allIndex = static_cast<int16_t>(state.siteTable.siteCount() - 1);
     const Figure fill = measure(
-        browser, [] {}, [&] { automation.mnuIpClick(allIndex); });
+        browser, [] {}, [&] { automation.fillSite(allIndex); });
     report("fill on request (matches all tabs)", fill);
     state.siteTable.remove(allIndex);  // from here on each entry matches its own tab only
 
     auto clearMarkers = [&] {
         for (int i = 0; i < state.siteTable.siteCount(); ++i)
-            state.siteTable.at(i).filledHwnds.clear();
+            state.siteTable.at(i).filledWindows.clear();
     };
-    const Figure tick = measure(browser, clearMarkers, [&] { automation.timer1Timer(); });
+    const Figure tick = measure(browser, clearMarkers, [&] { automation.tick(); });
     report("tick, every tab matching", tick);
-    report("tick, every tab already filled",
-           measure(
-               browser, [] {}, [&] { automation.timer1Timer(); }));
+    report("tick, every tab already filled", measure(
+                                                 browser, [] {}, [&] { automation.tick(); }));
 
     const QString profile = harness.profileFolder();
     const double peerRead = peerMs(profile, QStringLiteral("read"), false);
@@ -186,7 +185,7 @@ int main(int argc, char** argv) {
     // The program's own CPU while it ticks once a second over idle tabs, as the tray does.
     QTimer timer;
     timer.setInterval(1000);
-    QObject::connect(&timer, &QTimer::timeout, [&] { automation.timer1Timer(); });
+    QObject::connect(&timer, &QTimer::timeout, [&] { automation.tick(); });
     const auto before = browser.traffic();
     const double cpuBefore = bench::cpuSeconds();
     QElapsedTimer wall;
@@ -205,9 +204,8 @@ int main(int argc, char** argv) {
 
     // With the browser gone, each tick finds its DevToolsActivePort refused.
     harness.killBrowser();
-    report("tick, no browser (port refused)",
-           measure(
-               browser, [] {}, [&] { automation.timer1Timer(); }));
+    report("tick, no browser (port refused)", measure(
+                                                  browser, [] {}, [&] { automation.tick(); }));
     std::printf("errors logged: %d\n", log.count);
     return log.count == 0 ? 0 : 1;
 }

@@ -1,5 +1,5 @@
 // The tray program's one-second tick over 20 idle tabs of 50 inputs, each already filled: the
-// program as main() puts it together (TrayApp, its menus and its Timer1), with a real headless
+// program as main() puts it together (TrayApp, its menus and its tick timer), with a real headless
 // Chromium found through the profile's DevToolsActivePort. The sites come from "記憶" in the
 // program's own command menu. Reports the page round trips and commands of the idle ticks and
 // the process's CPU time as a share of one core.
@@ -46,7 +46,7 @@ public:
 
 QAction* commandAction(const char* name) {
     for (QWidget* w : QApplication::topLevelWidgets()) {
-        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->objectName() == "mnuMain")
+        if (auto* menu = qobject_cast<QMenu*>(w); menu && menu->objectName() == "commandMenu")
             return menu->findChild<QAction*>(QLatin1String(name));
     }
     return nullptr;
@@ -56,7 +56,7 @@ bool allFilled(const AppState& state) {
     if (state.siteTable.siteCount() != kTabs)
         return false;
     for (int i = 0; i < kTabs; ++i) {
-        if (state.siteTable.at(i).filledHwnds.empty())
+        if (state.siteTable.at(i).filledWindows.empty())
             return false;
     }
     return true;
@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "shell_tick_bench: the tabs did not settle\n");
         return 1;
     }
-    commandAction("mnuMemory")->trigger();
+    commandAction("captureAction")->trigger();
     if (!QTest::qWaitFor([&] { return allFilled(state); }, 30000)) {
         std::fprintf(stderr, "shell_tick_bench: %d sites, not all filled\n",
                      state.siteTable.siteCount());

@@ -1,4 +1,4 @@
-// The actions of the hidden main window that the dialogs and the browser work call back.
+// The actions of the tray controller that the dialogs and the browser work call back.
 #pragma once
 
 namespace sirano {
@@ -7,9 +7,9 @@ class AppActions {
 public:
     virtual ~AppActions() = default;
     // Writes the data file from the state. Throws SiranoError naming the file and the reason.
-    virtual void saveSirano() = 0;
+    virtual void saveDataFile() = 0;
     // Rebuilds the site menu from the table.
-    virtual void menuSirano() = 0;
+    virtual void rebuildSiteMenu() = 0;
     virtual void login() = 0;
     virtual void logout() = 0;
 };

@@ -73,7 +73,7 @@ void throwIfFailed(const WriteResult& result) {
 Automation::Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions)
     : state_(state), browser_(browser), errorLog_(errorLog), actions_(actions) {}
 
-AutomationReport Automation::mnuMemoryClick() {
+AutomationReport Automation::capture() {
     AutomationReport report;
     if (!state_.loggedIn)
         return report;
@@ -129,13 +129,13 @@ AutomationReport Automation::mnuMemoryClick() {
                 ++report.sitesAdded;
             }
         }
-        actions_.saveSirano();
-        actions_.menuSirano();
+        actions_.saveDataFile();
+        actions_.rebuildSiteMenu();
     });
     return report;
 }
 
-AutomationReport Automation::mnuIpClick(int16_t index) {
+AutomationReport Automation::fillSite(int16_t index) {
     AutomationReport report;
     logFailures(errorLog_, place::kOpenSite, report, [&] {
         bool handled = false;
@@ -228,13 +228,13 @@ std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int 
     SentFill fill;
     fill.position = position;
     fill.location = w.locationUrl();
-    fill.hwnd = w.hwnd();
+    fill.windowId = w.windowId();
     const SiteTable& table = state_.siteTable;
     // The entries that would fill this window, each with its share of one batched write.
     QList<FieldEdit> edits;
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
-        if (e.filledHwnds.contains(fill.hwnd) || !urlMatches(fill.location, e.url) ||
+        if (e.filledWindows.contains(fill.windowId) || !urlMatches(fill.location, e.url) ||
             !keywordMatches(fill.location, e.urlKeyword))
             continue;
         const QList<FieldEdit> own = editsOf(e, true);
@@ -259,33 +259,33 @@ void Automation::finishFill(SentFill& fill, AutomationReport& report) {
         if (done + share.edits > result.applied)
             break;
         done += share.edits;
-        state_.siteTable.at(share.entry).filledHwnds.insert(fill.hwnd);
+        state_.siteTable.at(share.entry).filledWindows.insert(fill.windowId);
     }
     throwIfFailed(result);
 }
 
-AutomationReport Automation::timer1Timer() {
+AutomationReport Automation::tick() {
     AutomationReport report;
     if (!state_.loggedIn)
         return report;
     logFailures(errorLog_, place::kTimer, report, [&] {
         SiteTable& table = state_.siteTable;
-        const auto forgetWindow = [&table](int32_t hwnd) {
+        const auto forgetWindow = [&table](int32_t windowId) {
             for (int i = 0; i < table.siteCount(); ++i)
-                table.at(i).filledHwnds.erase(hwnd);
+                table.at(i).filledWindows.erase(windowId);
         };
 
         const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
         QHash<int32_t, quint64> seen;
         seen.reserve(windows.size());
         for (const std::shared_ptr<BrowserWindow>& w : windows) {
-            const int32_t hwnd = w->hwnd();
+            const int32_t windowId = w->windowId();
             // Read before the busy test: a load that starts after it is seen by the next tick.
             const quint64 loads = w->loadsStarted();
-            const auto before = seenLoads_.constFind(hwnd);
+            const auto before = seenLoads_.constFind(windowId);
             if (before != seenLoads_.cend() && *before != loads)
-                forgetWindow(hwnd);
-            seen.insert(hwnd, loads);
+                forgetWindow(windowId);
+            seen.insert(windowId, loads);
         }
         // Closed windows leave the markers too; their numbers are never given again.
         for (auto it = seenLoads_.cbegin(); it != seenLoads_.cend(); ++it) {

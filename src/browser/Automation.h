@@ -41,15 +41,16 @@ public:
     Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions);
 
     // Logged in: every idle window with an http(s) address and at least one form becomes a new
-    // entry when it yields a field; then saveSirano() and menuSirano(). A failure (error 9 at the
-    // table or field bound) ends the capture unsaved; entries completed before it stay counted.
-    AutomationReport mnuMemoryClick();
+    // entry when it yields a field; then saveDataFile() and rebuildSiteMenu(). A failure (error 9
+    // at the table or field bound) ends the capture unsaved; entries completed before it stay
+    // counted.
+    AutomationReport capture();
     // Fills entry index into every idle matching window with forms; opens its address in the
     // background (or in a new browser when there is no window) when no text value was written.
     // An index that names no entry in use is error 9. An empty address fills and opens nothing.
     // A window that fails is logged once all are written, and nothing is opened then.
     // Markers are left alone.
-    AutomationReport mnuIpClick(int16_t index);
+    AutomationReport fillSite(int16_t index);
     // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
     // into this window, and adds the window to its markers.
     AutomationReport autoFillWindow(BrowserWindow& w);
@@ -57,7 +58,7 @@ public:
     // since the last look leaves every entry's markers (so a reload is filled again however fast it
     // was); a busy window is skipped; every other window goes to autoFillWindow(). The automatic
     // log-out is not here: it must not depend on a browser.
-    AutomationReport timer1Timer();
+    AutomationReport tick();
 
 private:
     // An automatic fill of one window, sent and not yet answered.
@@ -68,7 +69,7 @@ private:
         };
         int position = 0;
         QString location;
-        int32_t hwnd = 0;
+        int32_t windowId = 0;
         QList<Share> shares;
         std::unique_ptr<PendingWrite> write;
     };

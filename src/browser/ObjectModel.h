@@ -72,7 +72,7 @@ public:
     // Tracked, no page round trip.
     virtual bool busy() const = 0;
     virtual QString locationUrl() const = 0;
-    virtual int32_t hwnd() const = 0;
+    virtual int32_t windowId() const = 0;
     // Page loads begun in this window since it was first seen: a count that only grows, so a
     // change between two looks means a new page, even one that loaded completely in between.
     virtual quint64 loadsStarted() const = 0;

@@ -27,15 +27,15 @@ const QString kCommonHelp = QStringLiteral(
 class CliActions final : public AppActions {
 public:
     CliActions(AppState& state, QString path) : state_(state), path_(std::move(path)) {}
-    void saveSirano() override {
+    void saveDataFile() override {
         try {
-            saveDataFile(path_, state_.generator, state_.siteTable, state_.settings);
+            sirano::saveDataFile(path_, state_.generator, state_.siteTable, state_.settings);
         } catch (const SiranoError& e) {
             saveFailure = e.message();
             throw;
         }
     }
-    void menuSirano() override {}
+    void rebuildSiteMenu() override {}
     void login() override {}
     void logout() override {}
     QString saveFailure;
@@ -130,7 +130,7 @@ int windowsCommand(const QStringList& args, const Io& io) {
         io.err << QStringLiteral("sirano-cli: no browser window is open.\n");
     for (qsizetype i = 0; i < windows.size(); ++i) {
         const BrowserWindow& w = *windows[i];
-        io.out << i << u'\t' << w.hwnd() << u'\t'
+        io.out << i << u'\t' << w.windowId() << u'\t'
                << (w.busy() ? QStringLiteral("busy") : QStringLiteral("idle")) << u'\t'
                << w.locationUrl() << u'\n';
     }
@@ -157,7 +157,7 @@ int captureCommand(const QStringList& args, const Io& io) {
     FileErrorLog log(state.dataFolder, clock);
     CliActions actions(state, cl.dataFile);
     const int before = state.siteTable.siteCount();
-    const AutomationReport report = Automation(state, *browser, log, actions).mnuMemoryClick();
+    const AutomationReport report = Automation(state, *browser, log, actions).capture();
     if (report.error)
         failed(QStringLiteral("The capture"), *report.error, actions.saveFailure);
 
@@ -204,7 +204,7 @@ int fillCommand(const QStringList& args, const Io& io) {
     FileErrorLog log(state.dataFolder, clock);
     CliActions actions(state, cl.dataFile);
     const AutomationReport report =
-        Automation(state, *browser, log, actions).mnuIpClick(static_cast<int16_t>(index));
+        Automation(state, *browser, log, actions).fillSite(static_cast<int16_t>(index));
 
     for (const AutomationReport::Write& w : report.writes) {
         if (w.result.failure)

@@ -2,7 +2,6 @@
 
 #include "login/PasswordPrompt.h"
 #include "ui/Controls.h"
-#include "ui/Twips.h"
 
 #include <QComboBox>
 #include <QKeyEvent>
@@ -28,111 +27,112 @@ SiteSettingsDialog::SiteSettingsDialog(AppState& state, SiteEditorState& editor,
       editor_(editor),
       actions_(actions),
       messages_(messages) {
-    setUpWindow(this, "Form2", QStringLiteral("SIRANO 設定"), twipsSize(4680, 3090));
+    setUpWindow(this, "siteSettingsDialog", QStringLiteral("SIRANO 設定"), QSize(312, 206));
 
-    combo1_ = new QComboBox(this);
-    combo1_->setObjectName(QStringLiteral("Combo1"));
-    combo1_->setGeometry(twipsRect(120, 120, 4455, 315));
-    combo1_->setEditable(true);
+    siteBox_ = new QComboBox(this);
+    siteBox_->setObjectName(QStringLiteral("siteBox"));
+    siteBox_->setGeometry(QRect(8, 8, 297, 21));
+    siteBox_->setEditable(true);
     // The text part is the title "設定" stores: never add it as an item, never complete it.
-    combo1_->setInsertPolicy(QComboBox::NoInsert);
-    combo1_->setCompleter(nullptr);
+    siteBox_->setInsertPolicy(QComboBox::NoInsert);
+    siteBox_->setCompleter(nullptr);
     // Nor let it choose: Qt selects the item that equals the typed text when editing ends (Enter,
     // focus leaving), and "設定" would then rename that other entry with the edits of this one.
     // Only the list and the arrow keys choose an entry.
-    QLineEdit* title = combo1_->lineEdit();
-    disconnect(title, &QLineEdit::editingFinished, combo1_, nullptr);
-    disconnect(title, &QLineEdit::returnPressed, combo1_, nullptr);
+    QLineEdit* title = siteBox_->lineEdit();
+    disconnect(title, &QLineEdit::editingFinished, siteBox_, nullptr);
+    disconnect(title, &QLineEdit::returnPressed, siteBox_, nullptr);
 
-    text1_ = addLineEdit(this, "Text1", twipsRect(120, 480, 4455, 270));
-    text2_ = addLineEdit(this, "Text2", twipsRect(120, 840, 4455, 270));
-    list1_ = new QListWidget(this);
-    list1_->setObjectName(QStringLiteral("List1"));
-    list1_->setGeometry(twipsRect(120, 1200, 4455, 1035));
-    list1_->setSelectionMode(QAbstractItemView::SingleSelection);
-    text3_ = addLineEdit(this, "Text3", twipsRect(120, 2400, 2175, 270));
-    text4_ = addLineEdit(this, "Text4", twipsRect(2400, 2400, 2175, 270));
-    for (QLineEdit* box : {text3_, text4_})
+    addressBox_ = addLineEdit(this, "addressBox", QRect(8, 32, 297, 18));
+    keywordBox_ = addLineEdit(this, "keywordBox", QRect(8, 56, 297, 18));
+    fieldList_ = new QListWidget(this);
+    fieldList_->setObjectName(QStringLiteral("fieldList"));
+    fieldList_->setGeometry(QRect(8, 80, 297, 69));
+    fieldList_->setSelectionMode(QAbstractItemView::SingleSelection);
+    fieldNameBox_ = addLineEdit(this, "fieldNameBox", QRect(8, 160, 145, 18));
+    fieldValueBox_ = addLineEdit(this, "fieldValueBox", QRect(160, 160, 145, 18));
+    for (QLineEdit* box : {fieldNameBox_, fieldValueBox_})
         setMasked(box, true);
 
-    auto* command3 =
-        addButton(this, "Command3", QStringLiteral("削除"), twipsRect(120, 2760, 1095, 255));
-    auto* command4 =
-        addButton(this, "Command4", QStringLiteral("*"), twipsRect(1920, 2760, 255, 255));
-    auto* command1 =
-        addButton(this, "Command1", QStringLiteral("設定"), twipsRect(2280, 2760, 1095, 255));
-    auto* command2 =
-        addButton(this, "Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2760, 1095, 255));
+    auto* deleteButton =
+        addButton(this, "deleteButton", QStringLiteral("削除"), QRect(8, 184, 73, 17));
+    auto* revealButton =
+        addButton(this, "revealButton", QStringLiteral("*"), QRect(128, 184, 17, 17));
+    auto* storeButton =
+        addButton(this, "storeButton", QStringLiteral("設定"), QRect(152, 184, 73, 17));
+    auto* cancelButton =
+        addButton(this, "cancelButton", QStringLiteral("ｷｬﾝｾﾙ"), QRect(232, 184, 73, 17));
 
-    QWidget* const order[] = {combo1_, list1_,   text1_,   text3_,   text4_,
-                              text2_,  command1, command2, command3, command4};
+    QWidget* const order[] = {siteBox_,    fieldList_,  addressBox_,  fieldNameBox_, fieldValueBox_,
+                              keywordBox_, storeButton, cancelButton, deleteButton,  revealButton};
     for (size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
-    combo1_->setFocus();
+    siteBox_->setFocus();
 
-    connect(combo1_, &QComboBox::activated, this, &SiteSettingsDialog::refresh);
-    connect(list1_, &QListWidget::itemSelectionChanged, this, &SiteSettingsDialog::list1Click);
-    connect(command1, &QPushButton::clicked, this, &SiteSettingsDialog::command1Click);
-    connect(command2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(command3, &QPushButton::clicked, this, &SiteSettingsDialog::command3Click);
-    connect(command4, &QPushButton::clicked, this, &SiteSettingsDialog::command4Click);
+    connect(siteBox_, &QComboBox::activated, this, &SiteSettingsDialog::refresh);
+    connect(fieldList_, &QListWidget::itemSelectionChanged, this,
+            &SiteSettingsDialog::onFieldChosen);
+    connect(storeButton, &QPushButton::clicked, this, &SiteSettingsDialog::onStore);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(deleteButton, &QPushButton::clicked, this, &SiteSettingsDialog::onDelete);
+    connect(revealButton, &QPushButton::clicked, this, &SiteSettingsDialog::onToggleValues);
 
-    formLoad();
+    loadEntries();
 }
 
-void SiteSettingsDialog::formLoad() {
+void SiteSettingsDialog::loadEntries() {
     const SiteTable& table = state_.siteTable;
     if (table.siteCount() == 0)
         return;
     for (int k = 0; k < table.siteCount(); ++k)
-        combo1_->addItem(table.at(k).title);
-    combo1_->setCurrentIndex(0);
+        siteBox_->addItem(table.at(k).title);
+    siteBox_->setCurrentIndex(0);
     refresh();
 }
 
 void SiteSettingsDialog::refresh() {
-    const int c = combo1_->currentIndex();
-    list1_->clear();
+    const int c = siteBox_->currentIndex();
+    fieldList_->clear();
     // No item selected (an empty table): nothing to show, and SelectedSite keeps its slot.
     if (c < 0 || c >= state_.siteTable.siteCount())
         return;
     const SiteEntry& entry = state_.siteTable.at(c);
-    text1_->setText(entry.url);
-    text2_->setText(entry.urlKeyword);
+    addressBox_->setText(entry.url);
+    keywordBox_->setText(entry.urlKeyword);
     for (const SiteField& field : entry.fields())
-        list1_->addItem(fieldRow(field, editor_.asterisk));
+        fieldList_->addItem(fieldRow(field, editor_.asterisk));
     editor_.selectedSite = static_cast<int16_t>(c);
 }
 
 int SiteSettingsDialog::selectedRow() const {
-    const QList<QListWidgetItem*> selected = list1_->selectedItems();
-    return selected.isEmpty() ? -1 : list1_->row(selected.first());
+    const QList<QListWidgetItem*> selected = fieldList_->selectedItems();
+    return selected.isEmpty() ? -1 : fieldList_->row(selected.first());
 }
 
-void SiteSettingsDialog::list1Click() {
+void SiteSettingsDialog::onFieldChosen() {
     const int r = selectedRow();
     const SiteEntry& entry = state_.siteTable.at(editor_.selectedSite);
     if (r < 0 || r >= entry.fieldCount())
         return;
-    text3_->setText(entry.field(r).fieldName);
-    text4_->setText(entry.field(r).fieldValue);
+    fieldNameBox_->setText(entry.field(r).fieldName);
+    fieldValueBox_->setText(entry.field(r).fieldValue);
 }
 
-void SiteSettingsDialog::command1Click() {
+void SiteSettingsDialog::onStore() {
     // With no entries this writes into the free slot SelectedSite names; it never adds an entry.
     SiteEntry& entry = state_.siteTable.at(editor_.selectedSite);
-    entry.title = combo1_->currentText();
-    entry.url = text1_->text();
-    entry.urlKeyword = text2_->text();
+    entry.title = siteBox_->currentText();
+    entry.url = addressBox_->text();
+    entry.urlKeyword = keywordBox_->text();
     const int r = selectedRow();
     if (r >= 0 && r < entry.fieldCount()) {
-        entry.setFieldName(r, text3_->text());
-        entry.setFieldValue(r, text4_->text());
+        entry.setFieldName(r, fieldNameBox_->text());
+        entry.setFieldValue(r, fieldValueBox_->text());
     }
     saveAndClose();
 }
 
-void SiteSettingsDialog::command3Click() {
+void SiteSettingsDialog::onDelete() {
     SiteTable& table = state_.siteTable;
     if (table.siteCount() == 0 || editor_.selectedSite >= table.siteCount())
         return;
@@ -146,7 +146,7 @@ void SiteSettingsDialog::command3Click() {
     saveAndClose();
 }
 
-void SiteSettingsDialog::command4Click() {
+void SiteSettingsDialog::onToggleValues() {
     if (!state_.settings.masterPassword.isEmpty() && editor_.asterisk) {
         PasswordPrompt prompt(state_, actions_, messages_, PasswordPrompt::Reveal, this);
         if (prompt.exec() == QDialog::Accepted)
@@ -154,22 +154,22 @@ void SiteSettingsDialog::command4Click() {
     } else {
         editor_.asterisk = !editor_.asterisk;
     }
-    setMasked(text3_, editor_.asterisk);
-    setMasked(text4_, editor_.asterisk);
+    setMasked(fieldNameBox_, editor_.asterisk);
+    setMasked(fieldValueBox_, editor_.asterisk);
     const int row = selectedRow();
     refresh();
     // The row stays selected, so that "設定" still stores what the bottom boxes hold; they keep
     // what was typed, so the selection must not reload them.
-    if (row >= 0 && row < list1_->count()) {
-        const QSignalBlocker quiet(list1_);
-        list1_->setCurrentRow(row);
+    if (row >= 0 && row < fieldList_->count()) {
+        const QSignalBlocker quiet(fieldList_);
+        fieldList_->setCurrentRow(row);
     }
 }
 
 void SiteSettingsDialog::saveAndClose() {
     // A failed save is reported and the edits stay in memory, so the menu still follows them.
-    saveSiranoOrReport(state_, actions_, messages_, this);
-    actions_.menuSirano();
+    saveDataFileOrReport(state_, actions_, messages_, this);
+    actions_.rebuildSiteMenu();
     accept();
 }
 

@@ -1,4 +1,4 @@
-// Form2 "SIRANO 設定": reviews, corrects and deletes the stored site entries.
+// The site settings dialog "SIRANO 設定": reviews, corrects and deletes the stored site entries.
 // "設定" and "削除" write the data file, rebuild the site menu and close the dialog (accepted);
 // "ｷｬﾝｾﾙ" and the window frame close it without writing (rejected). Whether values are hidden
 // (editor.asterisk) and the entry being edited (editor.selectedSite) outlive the window.
@@ -30,12 +30,12 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void formLoad();
+    void loadEntries();
     void refresh();
-    void list1Click();
-    void command1Click();
-    void command3Click();
-    void command4Click();
+    void onFieldChosen();
+    void onStore();
+    void onDelete();
+    void onToggleValues();
     int selectedRow() const;
     void saveAndClose();
 
@@ -43,12 +43,12 @@ private:
     SiteEditorState& editor_;
     AppActions& actions_;
     MessageBox& messages_;
-    QComboBox* combo1_;
-    QLineEdit* text1_;
-    QLineEdit* text2_;
-    QListWidget* list1_;
-    QLineEdit* text3_;
-    QLineEdit* text4_;
+    QComboBox* siteBox_;
+    QLineEdit* addressBox_;
+    QLineEdit* keywordBox_;
+    QListWidget* fieldList_;
+    QLineEdit* fieldNameBox_;
+    QLineEdit* fieldValueBox_;
 };
 
 }  // namespace sirano

@@ -9,18 +9,18 @@ void login(AppState& state, LoginView& view, const Clock& clock) {
     view.setLogInOutCaption(kLogOutCaption);
     state.loginTime = dateTimeText(clock.now());
     view.setTrayLook(TrayLook::LoggedIn);
-    view.setProtectedItemEnabled(ProtectedItem::Open, true);
-    view.setProtectedItemEnabled(ProtectedItem::Memory, true);
-    view.setProtectedItemEnabled(ProtectedItem::Password, true);
+    view.setProtectedItemEnabled(ProtectedItem::SiteSettings, true);
+    view.setProtectedItemEnabled(ProtectedItem::Capture, true);
+    view.setProtectedItemEnabled(ProtectedItem::PasswordSettings, true);
 }
 
 void logout(AppState& state, LoginView& view) {
     state.loggedIn = false;
     view.setLogInOutCaption(kLogInCaption);
     view.setTrayLook(TrayLook::LoggedOut);
-    view.setProtectedItemEnabled(ProtectedItem::Open, false);
-    view.setProtectedItemEnabled(ProtectedItem::Memory, false);
-    view.setProtectedItemEnabled(ProtectedItem::Password, false);
+    view.setProtectedItemEnabled(ProtectedItem::SiteSettings, false);
+    view.setProtectedItemEnabled(ProtectedItem::Capture, false);
+    view.setProtectedItemEnabled(ProtectedItem::PasswordSettings, false);
 }
 
 namespace {

@@ -12,7 +12,7 @@ namespace sirano {
 enum class TrayLook { LoggedIn, LoggedOut };
 
 // The command menu items that reach stored data: disabled while logged out.
-enum class ProtectedItem { Open, Memory, Password };
+enum class ProtectedItem { SiteSettings, Capture, PasswordSettings };
 
 inline const QString kLogInCaption = QStringLiteral("ﾛｸﾞｲﾝ");
 inline const QString kLogOutCaption = QStringLiteral("ﾛｸﾞｱｳﾄ");

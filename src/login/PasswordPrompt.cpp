@@ -1,7 +1,6 @@
 #include "PasswordPrompt.h"
 
 #include "ui/Controls.h"
-#include "ui/Twips.h"
 
 #include <QKeyEvent>
 #include <QLabel>
@@ -13,25 +12,24 @@ namespace sirano {
 PasswordPrompt::PasswordPrompt(AppState& state, AppActions& actions, MessageBox& messages,
                                int16_t mode, QWidget* parent)
     : QDialog(parent), state_(state), actions_(actions), messages_(messages), mode_(mode) {
-    setUpWindow(this, "Form4", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), twipsSize(4680, 1440));
+    setUpWindow(this, "passwordPrompt", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), QSize(312, 96));
 
-    addLabel(this, "Label1", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"), twipsRect(120, 120, 1455, 255));
-    text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));
-    setMasked(text1_, true);
+    addLabel(this, "passwordLabel", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"), QRect(8, 8, 97, 17));
+    passwordBox_ = addLineEdit(this, "passwordBox", QRect(8, 24, 297, 18));
+    setMasked(passwordBox_, true);
 
     // Neither button is a default button: Enter in the box is OK through the box's own signal.
-    auto* command1 =
-        addButton(this, "Command1", QStringLiteral("OK"), twipsRect(2280, 840, 1095, 495));
-    auto* command2 =
-        addButton(this, "Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 840, 1095, 495));
+    auto* okButton = addButton(this, "okButton", QStringLiteral("OK"), QRect(152, 56, 73, 33));
+    auto* cancelButton =
+        addButton(this, "cancelButton", QStringLiteral("ｷｬﾝｾﾙ"), QRect(232, 56, 73, 33));
 
-    setTabOrder(text1_, command2);
-    setTabOrder(command2, command1);
-    text1_->setFocus();
+    setTabOrder(passwordBox_, cancelButton);
+    setTabOrder(cancelButton, okButton);
+    passwordBox_->setFocus();
 
-    connect(command1, &QPushButton::clicked, this, &PasswordPrompt::command1Click);
-    connect(command2, &QPushButton::clicked, this, &QDialog::reject);
-    connect(text1_, &QLineEdit::returnPressed, this, &PasswordPrompt::command1Click);
+    connect(okButton, &QPushButton::clicked, this, &PasswordPrompt::onOk);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    connect(passwordBox_, &QLineEdit::returnPressed, this, &PasswordPrompt::onOk);
 }
 
 void PasswordPrompt::keyPressEvent(QKeyEvent* event) {
@@ -39,8 +37,8 @@ void PasswordPrompt::keyPressEvent(QKeyEvent* event) {
         QDialog::keyPressEvent(event);
 }
 
-void PasswordPrompt::command1Click() {
-    if (text1_->text() != state_.settings.masterPassword) {
+void PasswordPrompt::onOk() {
+    if (passwordBox_->text() != state_.settings.masterPassword) {
         messages_.show(this, QMessageBox::Critical, QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"), QMessageBox::Ok);
         return;

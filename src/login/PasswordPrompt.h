@@ -1,5 +1,5 @@
-// Form4 "ﾊﾟｽﾜｰﾄﾞ確認": asks for the master password, to log in (mode 0) or to reveal the site
-// settings dialog's stored values (mode 1).
+// The password prompt "ﾊﾟｽﾜｰﾄﾞ確認": asks for the master password, to log in (mode 0) or to reveal
+// the site settings dialog's stored values (mode 1).
 #pragma once
 
 #include "app/AppActions.h"
@@ -29,13 +29,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void command1Click();
+    void onOk();
 
     AppState& state_;
     AppActions& actions_;
     MessageBox& messages_;
     int16_t mode_;
-    QLineEdit* text1_;
+    QLineEdit* passwordBox_;
 };
 
 }  // namespace sirano

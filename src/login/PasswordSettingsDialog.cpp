@@ -3,7 +3,6 @@
 #include "store/DataFile.h"
 #include "store/Error.h"
 #include "ui/Controls.h"
-#include "ui/Twips.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>
@@ -44,48 +43,48 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
 PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, AppActions& actions,
                                                MessageBox& messages, QWidget* parent)
     : QDialog(parent, kFixedDialogFlags), state_(state), actions_(actions), messages_(messages) {
-    setUpWindow(this, "Form3", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), twipsSize(4680, 3090));
+    setUpWindow(this, "passwordSettingsDialog", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), QSize(312, 206));
 
-    addLabel(this, "Label1", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 120, 1455, 255));
-    text1_ = addLineEdit(this, "Text1", twipsRect(120, 360, 4455, 270));
-    addLabel(this, "Label2(0)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ"), twipsRect(120, 840, 1455, 255));
-    text2_[0] = addLineEdit(this, "Text2(0)", twipsRect(120, 1080, 4455, 270));
-    addLabel(this, "Label2(1)", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ(確認)"),
-             twipsRect(120, 1440, 2055, 255));
-    text2_[1] = addLineEdit(this, "Text2(1)", twipsRect(120, 1680, 4455, 270));
-    for (QLineEdit* e : {text1_, text2_[0], text2_[1]})
+    addLabel(this, "currentPasswordLabel", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), QRect(8, 8, 97, 17));
+    currentPasswordBox_ = addLineEdit(this, "currentPasswordBox", QRect(8, 24, 297, 18));
+    addLabel(this, "newPasswordLabel", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ"), QRect(8, 56, 97, 17));
+    newPasswordBox_ = addLineEdit(this, "newPasswordBox", QRect(8, 72, 297, 18));
+    addLabel(this, "confirmPasswordLabel", QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞ(確認)"),
+             QRect(8, 96, 137, 17));
+    confirmPasswordBox_ = addLineEdit(this, "confirmPasswordBox", QRect(8, 112, 297, 18));
+    for (QLineEdit* e : {currentPasswordBox_, newPasswordBox_, confirmPasswordBox_})
         setMasked(e, true);
 
-    check1_ = new QCheckBox(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"), this);
-    check1_->setObjectName(QStringLiteral("Check1"));
-    check1_->setGeometry(twipsRect(120, 2280, 1935, 300));
-    command1_ =
-        addButton(this, "Command1", QStringLiteral("変更"), twipsRect(2280, 2520, 1095, 495));
-    command2_ =
-        addButton(this, "Command2", QStringLiteral("ｷｬﾝｾﾙ"), twipsRect(3480, 2520, 1095, 495));
-    addLabel(this, "Label3(0)", QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"), twipsRect(120, 2670, 975, 255));
-    text3_ = addLineEdit(this, "Text3", twipsRect(1110, 2640, 615, 285));
-    text3_->setMaxLength(3);
-    addLabel(this, "Label3(1)", QStringLiteral("分"), twipsRect(1800, 2670, 255, 255));
+    autoLoginCheck_ = new QCheckBox(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"), this);
+    autoLoginCheck_->setObjectName(QStringLiteral("autoLoginCheck"));
+    autoLoginCheck_->setGeometry(QRect(8, 152, 129, 20));
+    changeButton_ =
+        addButton(this, "changeButton", QStringLiteral("変更"), QRect(152, 168, 73, 33));
+    cancelButton_ =
+        addButton(this, "cancelButton", QStringLiteral("ｷｬﾝｾﾙ"), QRect(232, 168, 73, 33));
+    addLabel(this, "autoLogoutLabel", QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"), QRect(8, 178, 65, 17));
+    minutesBox_ = addLineEdit(this, "minutesBox", QRect(74, 176, 41, 19));
+    minutesBox_->setMaxLength(3);
+    addLabel(this, "minutesLabel", QStringLiteral("分"), QRect(120, 178, 17, 17));
 
-    setTabOrder(text1_, text2_[0]);
-    setTabOrder(text2_[0], text2_[1]);
-    setTabOrder(text2_[1], command1_);
-    setTabOrder(command1_, command2_);
-    setTabOrder(command2_, text3_);
-    setTabOrder(text3_, check1_);
-    text1_->setFocus();
+    setTabOrder(currentPasswordBox_, newPasswordBox_);
+    setTabOrder(newPasswordBox_, confirmPasswordBox_);
+    setTabOrder(confirmPasswordBox_, changeButton_);
+    setTabOrder(changeButton_, cancelButton_);
+    setTabOrder(cancelButton_, minutesBox_);
+    setTabOrder(minutesBox_, autoLoginCheck_);
+    currentPasswordBox_->setFocus();
 
-    connect(command1_, &QPushButton::clicked, this, &PasswordSettingsDialog::command1Click);
-    connect(command2_, &QPushButton::clicked, this, &QDialog::reject);
+    connect(changeButton_, &QPushButton::clicked, this, &PasswordSettingsDialog::onChange);
+    connect(cancelButton_, &QPushButton::clicked, this, &QDialog::reject);
 
-    formLoad();
+    showSettings();
 }
 
-void PasswordSettingsDialog::formLoad() {
+void PasswordSettingsDialog::showSettings() {
     // Start-up logs in by itself on any value but 0; a file may hold 2 to 9.
-    check1_->setChecked(state_.settings.autoLoginAtStart != 0);
-    text3_->setText(QString::number(state_.settings.autoLogoutMinutes));
+    autoLoginCheck_->setChecked(state_.settings.autoLoginAtStart != 0);
+    minutesBox_->setText(QString::number(state_.settings.autoLogoutMinutes));
 }
 
 void PasswordSettingsDialog::keyPressEvent(QKeyEvent* event) {
@@ -94,32 +93,32 @@ void PasswordSettingsDialog::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QWidget* focus = focusWidget();
-    if (focus == text1_)
-        text2_[0]->setFocus(Qt::OtherFocusReason);
-    else if (focus == text2_[0])
-        text2_[1]->setFocus(Qt::OtherFocusReason);
-    else if (focus == text2_[1])
-        command1_->setFocus(Qt::OtherFocusReason);
+    if (focus == currentPasswordBox_)
+        newPasswordBox_->setFocus(Qt::OtherFocusReason);
+    else if (focus == newPasswordBox_)
+        confirmPasswordBox_->setFocus(Qt::OtherFocusReason);
+    else if (focus == confirmPasswordBox_)
+        changeButton_->setFocus(Qt::OtherFocusReason);
     else if (auto* b = qobject_cast<QPushButton*>(focus))
         b->click();
 }
 
-void PasswordSettingsDialog::command1Click() {
+void PasswordSettingsDialog::onChange() {
     const auto critical = [this](const QString& title, const QString& text) {
         messages_.show(this, QMessageBox::Critical, title, text, QMessageBox::Ok);
     };
-    if (text1_->text() != state_.settings.masterPassword) {
+    if (currentPasswordBox_->text() != state_.settings.masterPassword) {
         critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"), QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"));
         return;
     }
-    if (text2_[1]->text() != text2_[0]->text()) {
+    if (confirmPasswordBox_->text() != newPasswordBox_->text()) {
         critical(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ不一致"),
                  QStringLiteral("新しいﾊﾟｽﾜｰﾄﾞと確認用ﾊﾟｽﾜｰﾄﾞが違います。"));
         return;
     }
     // A password that no prompt can give back, or that reads back as none, would lock the user
     // out or vanish at the next start.
-    switch (masterPasswordRefusal(text2_[0]->text())) {
+    switch (masterPasswordRefusal(newPasswordBox_->text())) {
         case PasswordRefusal::None:
             break;
         case PasswordRefusal::LineEnd:
@@ -133,22 +132,22 @@ void PasswordSettingsDialog::command1Click() {
                                     "(ﾊﾟｽﾜｰﾄﾞなしの印です)。"));
             return;
     }
-    const std::optional<int16_t> minutes = autoLogoutMinutesFromText(text3_->text());
+    const std::optional<int16_t> minutes = autoLogoutMinutesFromText(minutesBox_->text());
     if (!minutes) {
         critical(QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ"),
                  // Short lines: a wrapped Japanese line may break inside a word.
                  QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄまでの分数は、\n"
                                 "0 から 999 の整数で入力してください。\n"
                                 "0 にするとｵｰﾄﾛｸﾞｱｳﾄしません。"));
-        text3_->setFocus(Qt::OtherFocusReason);
-        text3_->selectAll();
+        minutesBox_->setFocus(Qt::OtherFocusReason);
+        minutesBox_->selectAll();
         return;
     }
 
-    state_.settings.masterPassword = text2_[0]->text();
-    state_.settings.autoLoginAtStart = check1_->isChecked() ? 1 : 0;
+    state_.settings.masterPassword = newPasswordBox_->text();
+    state_.settings.autoLoginAtStart = autoLoginCheck_->isChecked() ? 1 : 0;
     state_.settings.autoLogoutMinutes = *minutes;
-    if (saveSiranoOrReport(state_, actions_, messages_, this))
+    if (saveDataFileOrReport(state_, actions_, messages_, this))
         messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);
     accept();

@@ -1,4 +1,5 @@
-// Form3 "ﾊﾟｽﾜｰﾄﾞ変更": changes the master password and the two log-in settings, then saves.
+// The password settings dialog "ﾊﾟｽﾜｰﾄﾞ変更": changes the master password and the two log-in
+// settings, then saves.
 #pragma once
 
 #include "app/AppActions.h"
@@ -7,7 +8,6 @@
 
 #include <QDialog>
 #include <QStringView>
-#include <array>
 #include <cstdint>
 #include <optional>
 
@@ -35,18 +35,19 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void formLoad();
-    void command1Click();
+    void showSettings();
+    void onChange();
 
     AppState& state_;
     AppActions& actions_;
     MessageBox& messages_;
-    QLineEdit* text1_;
-    std::array<QLineEdit*, 2> text2_;
-    QLineEdit* text3_;
-    QCheckBox* check1_;
-    QPushButton* command1_;
-    QPushButton* command2_;
+    QLineEdit* currentPasswordBox_;
+    QLineEdit* newPasswordBox_;
+    QLineEdit* confirmPasswordBox_;
+    QLineEdit* minutesBox_;
+    QCheckBox* autoLoginCheck_;
+    QPushButton* changeButton_;
+    QPushButton* cancelButton_;
 };
 
 }  // namespace sirano

@@ -1,16 +1,16 @@
-// The two popup menus of the hidden main window: the command menu mnuMain (right button) and the
-// site menu mnuSub with its item array mnuIP (left button).
+// The two popup menus of the tray icon: the command menu (right button) and the site menu, one
+// item per stored site (left button).
 #pragma once
 
 #include <QString>
 
 namespace sirano {
 
-enum class CommandItem { Memory, Open, LogInOut, Password, Version, End };
+enum class CommandItem { Capture, SiteSettings, LogInOut, PasswordSettings, Version, Quit };
 
-// The mouse messages of the tray icon's callback that open a menu; every other one is ignored.
-inline constexpr int kLeftButtonDown = 0x201;
-inline constexpr int kRightButtonDown = 0x204;
+// The clicks on the tray icon that open a menu; double clicks and every other activation are
+// never reported.
+enum class TrayClick { Left, Right };
 
 class Menus {
 public:
@@ -19,7 +19,7 @@ public:
     virtual void setCaption(CommandItem item, const QString& caption) = 0;
     virtual void setEnabled(CommandItem item, bool enabled) = 0;
 
-    // Item 0 of mnuIP always exists. A caption of exactly "-" makes the item a separator that
+    // Site item 0 always exists. A caption of exactly "-" makes the item a separator that
     // cannot be chosen; any other caption is shown as it is ("&" included).
     virtual void setSiteCaption(int index, const QString& caption) = 0;
     // Items keep their index for life, like the members of a control array.

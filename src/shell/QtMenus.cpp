@@ -47,43 +47,43 @@ QString withoutMnemonics(QString text) {
 }  // namespace
 
 QtMenus::QtMenus()
-    : mnuMain_(std::make_unique<QMenu>(QStringLiteral("メニュー"))),
-      mnuSub_(std::make_unique<QMenu>(QStringLiteral("メニュー"))) {
-    mnuMain_->setObjectName(QStringLiteral("mnuMain"));
-    mnuSub_->setObjectName(QStringLiteral("mnuSub"));
+    : commandMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))),
+      siteMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))) {
+    commandMenu_->setObjectName(QStringLiteral("commandMenu"));
+    siteMenu_->setObjectName(QStringLiteral("siteMenu"));
     // A lone "-" must show; a collapsed one leaves an invisible menu that swallows the next click.
-    mnuSub_->setSeparatorsCollapsible(false);
+    siteMenu_->setSeparatorsCollapsible(false);
     // A shortened caption has its whole title as the item's tooltip.
-    mnuSub_->setToolTipsVisible(true);
+    siteMenu_->setToolTipsVisible(true);
     // Before the menu lays out its items.
-    connect(mnuSub_.get(), &QMenu::aboutToShow, this, [this] {
+    connect(siteMenu_.get(), &QMenu::aboutToShow, this, [this] {
         makeSiteActions();
         fitSiteCaptions();
     });
     // One connection for every site item: the item carries its index.
-    connect(mnuSub_.get(), &QMenu::triggered, this, [this](QAction* action) {
+    connect(siteMenu_.get(), &QMenu::triggered, this, [this](QAction* action) {
         bool isSite = false;
         const int index = action->data().toInt(&isSite);
         if (isSite)
             Q_EMIT siteChosen(index);
     });
 
-    addCommand(CommandItem::Memory, "mnuMemory", QStringLiteral("記憶"));
-    addCommand(CommandItem::Open, "mnuOpen", QStringLiteral("設定"));
-    mnuMain_->addSeparator()->setObjectName(QStringLiteral("MnuBlank1"));
-    addCommand(CommandItem::LogInOut, "mnuLogInOut", QStringLiteral("ﾛｸﾞｲﾝ"));
-    addCommand(CommandItem::Password, "mnuPassword", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"));
-    mnuMain_->addSeparator()->setObjectName(QStringLiteral("MnuBlank"));
-    addCommand(CommandItem::Version, "mnuVersion", QStringLiteral("ﾊﾞｰｼﾞｮﾝ"));
-    addCommand(CommandItem::End, "mnuEnd", QStringLiteral("終了"));
+    addCommand(CommandItem::Capture, "captureAction", QStringLiteral("記憶"));
+    addCommand(CommandItem::SiteSettings, "siteSettingsAction", QStringLiteral("設定"));
+    commandMenu_->addSeparator()->setObjectName(QStringLiteral("MnuBlank1"));
+    addCommand(CommandItem::LogInOut, "logInOutAction", QStringLiteral("ﾛｸﾞｲﾝ"));
+    addCommand(CommandItem::PasswordSettings, "passwordSettingsAction", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ"));
+    commandMenu_->addSeparator()->setObjectName(QStringLiteral("MnuBlank"));
+    addCommand(CommandItem::Version, "versionAction", QStringLiteral("ﾊﾞｰｼﾞｮﾝ"));
+    addCommand(CommandItem::Quit, "quitAction", QStringLiteral("終了"));
 
-    mnuIp_.push_back(SiteItem{true, QStringLiteral("SIRANO"), nullptr, false});
+    siteItems_.push_back(SiteItem{true, QStringLiteral("SIRANO"), nullptr, false});
 }
 
 QtMenus::~QtMenus() = default;
 
 QAction* QtMenus::addCommand(CommandItem item, const char* name, const QString& caption) {
-    QAction* action = mnuMain_->addAction(caption);
+    QAction* action = commandMenu_->addAction(caption);
     action->setObjectName(QLatin1String(name));
     connect(action, &QAction::triggered, this, [this, item] { Q_EMIT commandChosen(item); });
     commands_[slot(item)] = action;
@@ -99,44 +99,44 @@ void QtMenus::setEnabled(CommandItem item, bool enabled) {
 }
 
 void QtMenus::setSiteCaption(int index, const QString& caption) {
-    SiteItem& item = mnuIp_.at(static_cast<std::size_t>(index));
+    SiteItem& item = siteItems_.at(static_cast<std::size_t>(index));
     item.caption = caption;
     if (item.action)
         showCaption(item);
 }
 
 void QtMenus::createSiteItem(int index) {
-    Q_ASSERT(static_cast<std::size_t>(index) >= mnuIp_.size());
-    mnuIp_.resize(static_cast<std::size_t>(index) + 1);
-    mnuIp_.back().exists = true;
-    if (mnuSub_->isVisible())
+    Q_ASSERT(static_cast<std::size_t>(index) >= siteItems_.size());
+    siteItems_.resize(static_cast<std::size_t>(index) + 1);
+    siteItems_.back().exists = true;
+    if (siteMenu_->isVisible())
         makeSiteActions();
 }
 
 void QtMenus::destroySiteItem(int index) {
     Q_ASSERT(index >= 1);
-    SiteItem& slot = mnuIp_.at(static_cast<std::size_t>(index));
+    SiteItem& slot = siteItems_.at(static_cast<std::size_t>(index));
     if (slot.action) {
-        mnuSub_->removeAction(slot.action);
+        siteMenu_->removeAction(slot.action);
         slot.action->deleteLater();
     }
     slot = SiteItem{};
-    while (!mnuIp_.back().exists)
-        mnuIp_.pop_back();
+    while (!siteItems_.back().exists)
+        siteItems_.pop_back();
 }
 
 // Items are created above every existing one, but the menu may have opened in between: each new
 // action goes before the action of the next item up.
 void QtMenus::makeSiteActions() {
     QAction* next = nullptr;
-    for (auto item = mnuIp_.rbegin(); item != mnuIp_.rend(); ++item) {
+    for (auto item = siteItems_.rbegin(); item != siteItems_.rend(); ++item) {
         if (!item->exists)
             continue;
         if (!item->action) {
-            item->action = new QAction(mnuSub_.get());
-            item->action->setObjectName(QStringLiteral("mnuIP"));
-            item->action->setData(static_cast<int>(mnuIp_.rend() - item) - 1);
-            mnuSub_->insertAction(next, item->action);
+            item->action = new QAction(siteMenu_.get());
+            item->action->setObjectName(QStringLiteral("siteAction"));
+            item->action->setData(static_cast<int>(siteItems_.rend() - item) - 1);
+            siteMenu_->insertAction(next, item->action);
             showCaption(*item);
         }
         next = item->action;
@@ -155,8 +155,8 @@ void QtMenus::showCaption(SiteItem& item) {
     item.action->setText(withoutMnemonics(controlsAsSpaces(item.caption)));
     item.unfitted = true;
     unfitted_ = true;
-    if (mnuSub_->isVisible()) {
-        const QFontMetrics metrics(mnuSub_->font());
+    if (siteMenu_->isVisible()) {
+        const QFontMetrics metrics(siteMenu_->font());
         fitSiteCaption(item, metrics, captionWidth(metrics));
     }
 }
@@ -164,9 +164,9 @@ void QtMenus::showCaption(SiteItem& item) {
 void QtMenus::fitSiteCaptions() {
     if (!unfitted_)
         return;
-    const QFontMetrics metrics(mnuSub_->font());
+    const QFontMetrics metrics(siteMenu_->font());
     const int width = captionWidth(metrics);
-    for (SiteItem& item : mnuIp_)
+    for (SiteItem& item : siteItems_)
         fitSiteCaption(item, metrics, width);
     unfitted_ = false;
 }
@@ -185,13 +185,13 @@ void QtMenus::fitSiteCaption(SiteItem& item, const QFontMetrics& metrics, int wi
 }
 
 void QtMenus::popupSiteMenu() {
-    mnuSub_->popup(QCursor::pos());
+    siteMenu_->popup(QCursor::pos());
 }
 
 void QtMenus::popupCommandMenu() {
     // An XEmbed tray has already opened it as the icon's context menu.
-    if (!mnuMain_->isVisible())
-        mnuMain_->popup(QCursor::pos());
+    if (!commandMenu_->isVisible())
+        commandMenu_->popup(QCursor::pos());
 }
 
 }  // namespace sirano

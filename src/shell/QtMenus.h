@@ -1,4 +1,4 @@
-// The two menus on QMenu: mnuMain (commands) and mnuSub (the site items mnuIP). They hold no
+// The two menus on QMenu: the command menu and the site menu (one item per site). They hold no
 // logic: a chosen item is reported by a signal. A site caption shows its page title as it is,
 // except that control characters show as spaces and a long title is shortened in the middle
 // ("…"), whole in the item's tooltip.
@@ -24,13 +24,13 @@ namespace sirano {
 class QtMenus final : public QObject, public Menus {
     Q_OBJECT
 public:
-    // Both menus as the hidden window is created: every command enabled, "ﾛｸﾞｲﾝ", and the site
+    // Both menus as the program starts: every command enabled, "ﾛｸﾞｲﾝ", and the site
     // menu holding item 0 "SIRANO" (made as it opens).
     QtMenus();
     ~QtMenus() override;
 
-    QMenu* commandMenu() const { return mnuMain_.get(); }
-    QMenu* siteMenu() const { return mnuSub_.get(); }
+    QMenu* commandMenu() const { return commandMenu_.get(); }
+    QMenu* siteMenu() const { return siteMenu_.get(); }
 
     void setCaption(CommandItem item, const QString& caption) override;
     void setEnabled(CommandItem item, bool enabled) override;
@@ -58,11 +58,11 @@ private:
     void fitSiteCaptions();
     static void fitSiteCaption(SiteItem& item, const QFontMetrics& metrics, int width);
 
-    std::unique_ptr<QMenu> mnuMain_;
-    std::unique_ptr<QMenu> mnuSub_;
+    std::unique_ptr<QMenu> commandMenu_;
+    std::unique_ptr<QMenu> siteMenu_;
     std::array<QAction*, 6> commands_{};
-    std::vector<SiteItem> mnuIp_;  // item i at position i
-    bool unfitted_ = false;        // some item waits for fitSiteCaptions()
+    std::vector<SiteItem> siteItems_;  // item i at position i
+    bool unfitted_ = false;            // some item waits for fitSiteCaptions()
 };
 
 }  // namespace sirano

@@ -11,20 +11,18 @@
 
 namespace sirano {
 
-int mouseMessageFor(QSystemTrayIcon::ActivationReason reason) {
+std::optional<TrayClick> trayClickFor(QSystemTrayIcon::ActivationReason reason) {
     switch (reason) {
         case QSystemTrayIcon::Trigger:
-            return kLeftButtonDown;
+            return TrayClick::Left;
         case QSystemTrayIcon::Context:
-            return kRightButtonDown;
+            return TrayClick::Right;
         case QSystemTrayIcon::DoubleClick:
-            return 0x203;
         case QSystemTrayIcon::MiddleClick:
-            return 0x207;
         case QSystemTrayIcon::Unknown:
             break;
     }
-    return 0x200;
+    return std::nullopt;
 }
 
 // Built in as XPM arrays: an icon read from a file (or a resource) has its format sniffed by
@@ -37,7 +35,8 @@ QtTrayIcon::QtTrayIcon(QString markFile) : markFile_(std::move(markFile)) {
     icon_.setToolTip(QLatin1String(kTrayTip));
     connect(&icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
-                Q_EMIT mouseMessage(mouseMessageFor(reason));
+                if (const auto click = trayClickFor(reason))
+                    Q_EMIT clicked(*click);
             });
 }
 

@@ -1,19 +1,22 @@
 // The tray icon on QSystemTrayIcon (StatusNotifierItem or XEmbed, whichever the desktop offers).
 #pragma once
 
+#include "Menus.h"
 #include "TrayIcon.h"
 
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <optional>
 
 class QMenu;
 
 namespace sirano {
 
-// The mouse message of the tray callback that an activation stands for: a left press 0x201, a
-// right press 0x204, a double click 0x203, the middle button 0x207, anything else 0x200.
-int mouseMessageFor(QSystemTrayIcon::ActivationReason reason);
+// The click an activation stands for: a left press (Qt's Trigger) or a right press (Context).
+// Nothing for a double click (under X11 it follows a Trigger that already opened the menu), the
+// middle button and anything else.
+std::optional<TrayClick> trayClickFor(QSystemTrayIcon::ActivationReason reason);
 
 QIcon trayIconImage(TrayLook look);
 
@@ -33,7 +36,7 @@ public:
     void remove() override;
 
 Q_SIGNALS:
-    void mouseMessage(int message);
+    void clicked(TrayClick click);
 
 private:
     QSystemTrayIcon icon_;

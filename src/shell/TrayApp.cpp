@@ -37,13 +37,13 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
       executableFolder_(std::move(executableFolder)),
       services_(std::move(services)),
       tray_(std::move(markFile)),
-      window_(state, tray_, menus_, *this, services_.messages, services_.clock) {
+      controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
     tray_.setContextMenu(menus_.commandMenu());
-    connect(&tray_, &QtTrayIcon::mouseMessage, this,
-            [this](int message) { orQuit([&] { window_.formMouseMove(message); }); });
+    connect(&tray_, &QtTrayIcon::clicked, this,
+            [this](TrayClick click) { orQuit([&] { controller_.onTrayClick(click); }); });
     connect(&menus_, &QtMenus::commandChosen, this, &TrayApp::command);
     connect(&menus_, &QtMenus::siteChosen, this, &TrayApp::site);
-    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { window_.formUnload(); });
+    connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { controller_.removeIcon(); });
     // Without a master password a log-in needs no prompt, so a log-out would protect nothing.
     connect(&sessionWatch_, &SessionWatch::locked, this, [this] {
         if (state_.loggedIn && !state_.settings.masterPassword.isEmpty())
@@ -51,10 +51,10 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
     });
 
     // Ticks from creation on; until log-in they find nothing to do.
-    timer1_.setObjectName(QStringLiteral("Timer1"));
-    timer1_.setInterval(1000);
-    connect(&timer1_, &QTimer::timeout, this, &TrayApp::tick);
-    timer1_.start();
+    tickTimer_.setObjectName(QStringLiteral("tickTimer"));
+    tickTimer_.setInterval(1000);
+    connect(&tickTimer_, &QTimer::timeout, this, &TrayApp::tick);
+    tickTimer_.start();
 
     trayPoll_.setSingleShot(true);
     trayPoll_.setInterval(kTrayPollMs);
@@ -62,7 +62,7 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
 }
 
 TrayApp::~TrayApp() {
-    window_.formUnload();
+    controller_.removeIcon();
 }
 
 void TrayApp::start() {
@@ -85,37 +85,37 @@ void TrayApp::pollTray() {
         return;
     }
     orQuit([&] {
-        if (const auto status = window_.formLoad(executableFolder_)) {
+        if (const auto status = controller_.start(executableFolder_)) {
             quit(*status);
             return;
         }
         browser_ = services_.browserFor(state_.dataFolder);
         errorLog_ = services_.errorLogFor(state_.dataFolder);
-        automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, window_);
+        automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, controller_);
     });
 }
 
 void TrayApp::command(CommandItem item) {
     orQuit([&] {
         switch (item) {
-            case CommandItem::Memory:
+            case CommandItem::Capture:
                 if (automation_)
-                    automation_->mnuMemoryClick();
+                    automation_->capture();
                 break;
-            case CommandItem::Open:
-                window_.mnuOpenClick();
+            case CommandItem::SiteSettings:
+                controller_.openSiteSettings();
                 break;
             case CommandItem::LogInOut:
-                window_.mnuLogInOutClick();
+                controller_.toggleLogin();
                 break;
-            case CommandItem::Password:
-                window_.mnuPasswordClick();
+            case CommandItem::PasswordSettings:
+                controller_.openPasswordSettings();
                 break;
             case CommandItem::Version:
-                window_.mnuVersionClick();
+                controller_.showVersion();
                 break;
-            case CommandItem::End:
-                window_.mnuEndClick();
+            case CommandItem::Quit:
+                controller_.quitProgram();
                 break;
         }
     });
@@ -125,7 +125,7 @@ void TrayApp::command(CommandItem item) {
 // logged in (the menu does not open otherwise); the fill logs its own failures.
 void TrayApp::site(int index) {
     if (automation_ && state_.loggedIn)
-        automation_->mnuIpClick(static_cast<int16_t>(index));
+        automation_->fillSite(static_cast<int16_t>(index));
 }
 
 // The automatic log-out comes first and needs no browser: a browser that hangs or is gone never
@@ -142,7 +142,7 @@ void TrayApp::tick() {
         return;
     }
     if (automation_)
-        automation_->timer1Timer();
+        automation_->tick();
 }
 
 // A log-out nobody asked for at that moment (the set minutes passed, the screen locked) also
@@ -150,7 +150,7 @@ void TrayApp::tick() {
 // revealed, would otherwise keep serving whoever comes to the screen. What was typed there and
 // not yet stored is dropped, as "ｷｬﾝｾﾙ" would drop it; a question box answers no.
 void TrayApp::logoutUnattended() {
-    window_.logout();
+    controller_.logout();
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows) {
         if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())
@@ -173,7 +173,7 @@ void TrayApp::orQuit(F&& f) {
     }
     services_.messages.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"), failure,
                             QMessageBox::Ok);
-    window_.formUnload();
+    controller_.removeIcon();
     quit(1);
 }
 
@@ -182,19 +182,19 @@ void TrayApp::processEvents() {
 }
 
 void TrayApp::showPasswordPrompt() {
-    PasswordPrompt prompt(state_, window_, services_.messages, PasswordPrompt::LogIn);
+    PasswordPrompt prompt(state_, controller_, services_.messages, PasswordPrompt::LogIn);
     prompt.exec();
 }
 
 void TrayApp::showSiteSettings() {
-    SiteSettingsDialog dialog(state_, window_.editorState(), window_, services_.messages);
+    SiteSettingsDialog dialog(state_, controller_.editorState(), controller_, services_.messages);
     // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
     dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
     dialog.exec();
 }
 
 void TrayApp::showPasswordSettings() {
-    PasswordSettingsDialog dialog(state_, window_, services_.messages);
+    PasswordSettingsDialog dialog(state_, controller_, services_.messages);
     dialog.exec();
 }
 

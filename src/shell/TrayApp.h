@@ -1,12 +1,12 @@
-// The hidden main window Form1 put together: the tray icon, the two menus and Timer1 on Qt, the
-// logic of MainWindow, the modal dialogs and the browser work. main() only builds one of these
-// with the real services; tests build it with fakes and drive it through its menus and timer.
+// The tray program put together: the tray icon, the two menus and the once-a-second tick on Qt,
+// the logic of TrayController, the modal dialogs and the browser work. main() only builds one of
+// these with the real services; tests build it with fakes and drive it through its menus and timer.
 #pragma once
 
-#include "MainWindow.h"
 #include "QtMenus.h"
 #include "QtTrayIcon.h"
 #include "SessionWatch.h"
+#include "TrayController.h"
 #include "app/AppState.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
@@ -74,8 +74,8 @@ private:
     TrayServices services_;
     QtTrayIcon tray_;
     QtMenus menus_;
-    MainWindow window_;
-    QTimer timer1_;
+    TrayController controller_;
+    QTimer tickTimer_;
     QTimer trayPoll_;
     QElapsedTimer trayWaited_;
     // The browser work, from the moment the data folder is known.

@@ -1,4 +1,4 @@
-// The notification-area icon as the hidden main window uses it: added once, its look switched by
+// The notification-area icon as the tray controller uses it: added once, its look switched by
 // log-in and log-out, removed at the end. Tip "SIRANO".
 #pragma once
 

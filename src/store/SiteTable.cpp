@@ -17,17 +17,17 @@ namespace {
 
 }  // namespace
 
-bool FilledWindows::contains(int32_t hwnd) const {
-    return std::find(hwnds_.begin(), hwnds_.end(), hwnd) != hwnds_.end();
+bool FilledWindows::contains(int32_t windowId) const {
+    return std::find(windowIds_.begin(), windowIds_.end(), windowId) != windowIds_.end();
 }
 
-void FilledWindows::insert(int32_t hwnd) {
-    if (!contains(hwnd))
-        hwnds_.push_back(hwnd);
+void FilledWindows::insert(int32_t windowId) {
+    if (!contains(windowId))
+        windowIds_.push_back(windowId);
 }
 
-void FilledWindows::erase(int32_t hwnd) {
-    std::erase(hwnds_, hwnd);
+void FilledWindows::erase(int32_t windowId) {
+    std::erase(windowIds_, windowId);
 }
 
 namespace {
@@ -253,7 +253,7 @@ void SiteEntry::clear() {
     texts_.clear();
     narrow_ = true;
     wideEnds_ = false;
-    filledHwnds.clear();
+    filledWindows.clear();
 }
 
 bool SiteEntry::operator==(const SiteEntry& o) const {

@@ -35,14 +35,14 @@ struct SiteField {
 // user's later edits stay.
 class FilledWindows {
 public:
-    bool contains(int32_t hwnd) const;
-    void insert(int32_t hwnd);
-    void erase(int32_t hwnd);
-    bool empty() const { return hwnds_.empty(); }
-    void clear() { hwnds_.clear(); }
+    bool contains(int32_t windowId) const;
+    void insert(int32_t windowId);
+    void erase(int32_t windowId);
+    bool empty() const { return windowIds_.empty(); }
+    void clear() { windowIds_.clear(); }
 
 private:
-    std::vector<int32_t> hwnds_;  // a handful at most: the tabs showing one site
+    std::vector<int32_t> windowIds_;  // a handful at most: the tabs showing one site
 };
 
 // One memorised page. Its fields are kept packed (ten bytes of positions per field and one block
@@ -53,7 +53,7 @@ struct SiteEntry {
     QString title;
     QString url;
     QString urlKeyword;
-    FilledWindows filledHwnds;
+    FilledWindows filledWindows;
 
     int16_t fieldCount() const { return static_cast<int16_t>(cells_.size() / stride()); }
     // A copy of column j (0..fieldCount() - 1); error 9 outside. Const, so that assigning to one

@@ -66,8 +66,8 @@ void setMasked(QLineEdit* box, bool masked) {
                              Qt::ImhNoAutoUppercase);
 }
 
-bool saveSiranoOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
-                        QWidget* parent) {
+bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
+                          QWidget* parent) {
     const auto report = [&](const QString& detail) {
         messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
                       QStringLiteral("データファイルを保存できませんでした。\n\n%1\n\n"
@@ -76,7 +76,7 @@ bool saveSiranoOrReport(const AppState& state, AppActions& actions, MessageBox& 
                       QMessageBox::Ok);
     };
     try {
-        actions.saveSirano();
+        actions.saveDataFile();
         return true;
     } catch (const SaveError& e) {
         const QString file = e.file().isEmpty() ? state.dataFilePath : e.file();

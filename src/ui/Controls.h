@@ -1,5 +1,5 @@
-// The small pieces every window of SIRANO builds itself from: its font, controls placed in twips,
-// password boxes masked with "*", and the report of a save that failed.
+// The small pieces every window of SIRANO builds itself from: its font, controls placed in pixels
+// at 96 dpi, password boxes masked with "*", and the report of a save that failed.
 #pragma once
 
 #include "app/AppActions.h"
@@ -42,9 +42,9 @@ bool pressFocusedButtonOnEnter(QWidget* window, const QKeyEvent* event);
 // Masked boxes show "*" (not the style's bullet); every such box keeps the input method off.
 void setMasked(QLineEdit* box, bool masked);
 
-// Runs actions.saveSirano(). When it fails, tells the user which file could not be written and
+// Runs actions.saveDataFile(). When it fails, tells the user which file could not be written and
 // why; the state in memory stays as it is and the program goes on. Returns whether it saved.
-bool saveSiranoOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
-                        QWidget* parent);
+bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
+                          QWidget* parent);
 
 }  // namespace sirano

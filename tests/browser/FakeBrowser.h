@@ -55,15 +55,15 @@ using FakeForm = QList<FakeElement>;
 
 class FakeWindow final : public BrowserWindow {
 public:
-    FakeWindow(int32_t hwnd, QString location, QList<FakeForm> forms, QString title)
+    FakeWindow(int32_t windowId, QString location, QList<FakeForm> forms, QString title)
         : location(std::move(location)),
           title(std::move(title)),
           forms(std::move(forms)),
-          hwnd_(hwnd) {}
+          windowId_(windowId) {}
 
     bool busy() const override { return isBusy; }
     QString locationUrl() const override { return location; }
-    int32_t hwnd() const override { return hwnd_; }
+    int32_t windowId() const override { return windowId_; }
     quint64 loadsStarted() const override { return loads; }
 
     // A new page in this window: every element starts empty again; busy until finished.
@@ -200,14 +200,14 @@ private:
         if (closed)
             throw SiranoError(err::kObjectDisconnected, QStringLiteral("window gone"));
     }
-    int32_t hwnd_;
+    int32_t windowId_;
 };
 
 class FakeBrowser final : public Browser {
 public:
     FakeWindow& addWindow(const QString& location, QList<FakeForm> forms = {},
                           const QString& title = QStringLiteral("Page")) {
-        auto w = std::make_shared<FakeWindow>(nextHwnd_++, location, std::move(forms), title);
+        auto w = std::make_shared<FakeWindow>(nextWindowId_++, location, std::move(forms), title);
         w->pageCalls = pageCalls;
         windows_.append(w);
         return *w;
@@ -251,7 +251,7 @@ public:
 private:
     QList<std::shared_ptr<FakeWindow>> windows_;
     QList<std::shared_ptr<FakeWindow>> closed_;
-    int32_t nextHwnd_ = 0x10010;
+    int32_t nextWindowId_ = 0x10010;
 };
 
 class RecordingErrorLog final : public ErrorLog {

@@ -16,7 +16,7 @@ QList<SiteField> loginFields(const QString& user = QStringLiteral("alice")) {
 }
 
 bool filled(const AutomationFixture& f, int entry, const FakeWindow& w) {
-    return f.state.siteTable.at(entry).filledHwnds.contains(w.hwnd());
+    return f.state.siteTable.at(entry).filledWindows.contains(w.windowId());
 }
 }  // namespace
 
@@ -28,7 +28,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "alice");
         QVERIFY(w.element(0, 2).checked);
         QVERIFY(filled(f, 0, w));
@@ -36,25 +36,25 @@ private Q_SLOTS:
 
         // The user's own edits survive later ticks, which cost no page round trip.
         w.element(0, 0).value = "bob";
-        f.automation.timer1Timer();
-        f.automation.timer1Timer();
+        f.automation.tick();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "bob");
         QCOMPARE(w.roundTrips, 1);
 
         // A reload that starts and ends between two ticks is filled all the same.
         w.reload();
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "alice");
         QCOMPARE(w.roundTrips, 2);
 
         // A reload seen while it loads: nothing until it has loaded, then once.
         w.reload(false);
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.roundTrips, 2);
         QVERIFY(!filled(f, 0, w));
         w.isBusy = false;
-        f.automation.timer1Timer();
-        f.automation.timer1Timer();
+        f.automation.tick();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "alice");
         QCOMPARE(w.roundTrips, 3);
         QVERIFY(f.log.lines.isEmpty());
@@ -71,20 +71,20 @@ private Q_SLOTS:
         loading.reload(false);
         FakeWindow& after = f.browser.addWindow("https://c.example/", loginForms());
 
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(before.element(0, 0).value, "alice");
         QCOMPARE(after.element(0, 0).value, "carol");
         before.element(0, 0).value = "typed";
         for (int tick = 0; tick < 5; ++tick)
-            f.automation.timer1Timer();
+            f.automation.tick();
         QCOMPARE(before.element(0, 0).value, "typed");
         QCOMPARE(before.roundTrips, 1);
         QCOMPARE(after.roundTrips, 1);
         QCOMPARE(loading.roundTrips, 0);
 
         loading.isBusy = false;  // it finally loads: filled once, the others stay as they are
-        f.automation.timer1Timer();
-        f.automation.timer1Timer();
+        f.automation.tick();
+        f.automation.tick();
         QCOMPARE(loading.element(0, 0).value, "alice");
         QCOMPARE(loading.roundTrips, 1);
         QCOMPARE(before.element(0, 0).value, "typed");
@@ -109,11 +109,11 @@ private Q_SLOTS:
         f.addEntry(stored, loginFields());
         FakeWindow& a = f.browser.addWindow(first, loginForms());
         FakeWindow& b = f.browser.addWindow(second, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         a.element(0, 0).value = "edited a";
         b.element(0, 0).value = "edited b";
         for (int tick = 0; tick < 3; ++tick)
-            f.automation.timer1Timer();
+            f.automation.tick();
         QCOMPARE(a.roundTrips, 1);
         QCOMPARE(b.roundTrips, 1);
         QCOMPARE(a.element(0, 0).value, "edited a");
@@ -122,7 +122,7 @@ private Q_SLOTS:
 
         // A load in one window refills that window alone.
         b.reload();
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(b.element(0, 0).value, "alice");
         QCOMPARE(a.element(0, 0).value, "edited a");
     }
@@ -137,7 +137,7 @@ private Q_SLOTS:
         FakeWindow& b = f.browser.addWindow(kUrl, loginForms(), QStringLiteral("B"));
         FakeWindow& c = f.browser.addWindow(kUrl, loginForms(), QStringLiteral("C"));
         b.closed = true;
-        const AutomationReport report = f.automation.timer1Timer();
+        const AutomationReport report = f.automation.tick();
         QCOMPARE(*f.browser.pageCalls,
                  QStringList({"send write A", "send write B", "send write C", "take write A",
                               "take write B", "take write C"}));
@@ -153,11 +153,11 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         QVERIFY(filled(f, 0, w));
         f.browser.closeWindow(w);
-        f.automation.timer1Timer();
-        QVERIFY(f.state.siteTable.at(0).filledHwnds.empty());
+        f.automation.tick();
+        QVERIFY(f.state.siteTable.at(0).filledWindows.empty());
     }
 
     // Loads that happen while logged out are not lost: after the next log-in the window is
@@ -167,16 +167,16 @@ private Q_SLOTS:
         f.addEntry(kUrl, loginFields());
         FakeWindow& reloaded = f.browser.addWindow(kUrl, loginForms());
         FakeWindow& kept = f.browser.addWindow(kUrl, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         kept.element(0, 0).value = "typed";
         f.state.loggedIn = false;
         reloaded.reload();
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(reloaded.element(0, 0).value, "");
         QCOMPARE(f.browser.listings, 1);  // a logged-out tick does not even list the windows
 
         f.state.loggedIn = true;
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(reloaded.element(0, 0).value, "alice");
         QCOMPARE(kept.element(0, 0).value, "typed");
     }
@@ -203,8 +203,8 @@ private Q_SLOTS:
         FakeWindow& w = f.browser.addWindow(location, loginForms());
         SiteEntry& e = f.addEntry(kUrl, loginFields(), keyword);
         if (alreadyFilled)
-            e.filledHwnds.insert(w.hwnd());
-        f.automation.timer1Timer();
+            e.filledWindows.insert(w.windowId());
+        f.automation.tick();
         QCOMPARE(f.browser.pageRoundTrips(), 0);
         QCOMPARE(w.element(0, 0).value, "");
         QCOMPARE(filled(f, 0, w), alreadyFilled);
@@ -230,7 +230,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(url, loginFields(), keyword);
         FakeWindow& w = f.browser.addWindow(location, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "alice");
         QVERIFY(filled(f, 0, w));
     }
@@ -257,7 +257,7 @@ private Q_SLOTS:
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
         w.element(0, 0).name = "User";  // names compare exactly
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "");
         QCOMPARE(w.element(0, 1).value, "secret");
         QVERIFY(w.element(0, 2).checked);
@@ -268,9 +268,9 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(kUrl);
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        f.automation.timer1Timer();
+        f.automation.tick();
         QVERIFY(filled(f, 0, w));
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(w.roundTrips, 1);
     }
 
@@ -290,7 +290,7 @@ private Q_SLOTS:
         f.addEntry(kUrl, {field(0, 1, "password", "pw", "one")});
         f.addEntry(kUrl,
                    {field(0, 0, "text", "user", "two"), field(0, 2, "checkbox", "keep", "True")})
-            .filledHwnds.insert(3);
+            .filledWindows.insert(3);
         f.addEntry(kUrl, {field(0, 0, "text", "user", "three")});
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
         FakeWindow& next = f.browser.addWindow(kUrl, loginForms());
@@ -306,14 +306,14 @@ private Q_SLOTS:
         const bool reached = failure != "closed";
         QCOMPARE(filled(f, 0, w), reached);
         QVERIFY(!filled(f, 1, w));
-        QVERIFY(f.state.siteTable.at(1).filledHwnds.contains(3));
+        QVERIFY(f.state.siteTable.at(1).filledWindows.contains(3));
         QVERIFY(!filled(f, 2, w));
         QCOMPARE(w.element(0, 1).value, reached ? "one" : "");
         QCOMPARE(w.element(0, 0).value, reached ? "two" : "");  // written before the failure
         if (failure != "short page")
             QVERIFY(!w.element(0, 2).checked);
 
-        f.automation.timer1Timer();
+        f.automation.tick();
         QCOMPARE(f.log.lines.size(), 2);
         QCOMPARE(next.element(0, 0).value, "three");
         QVERIFY(next.element(0, 2).checked);
@@ -336,12 +336,12 @@ private Q_SLOTS:
         QFETCH(int, roundTrips);
         AutomationFixture f;
         f.state.loggedIn = loggedIn;
-        f.addEntry(kUrl, loginFields()).filledHwnds.insert(9);
+        f.addEntry(kUrl, loginFields()).filledWindows.insert(9);
         FakeWindow& w = f.browser.addWindow(kUrl, hasForms ? loginForms() : QList<FakeForm>{});
         w.isBusy = busy;
         f.automation.autoFillWindow(w);
         QVERIFY(!filled(f, 0, w));
-        QVERIFY(f.state.siteTable.at(0).filledHwnds.contains(9));
+        QVERIFY(f.state.siteTable.at(0).filledWindows.contains(9));
         if (hasForms)
             QCOMPARE(w.element(0, 0).value, "");
         QCOMPARE(w.roundTrips, roundTrips);
@@ -353,13 +353,13 @@ private Q_SLOTS:
         f.browser.windowsFailure = 462;
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        AutomationReport report = f.automation.timer1Timer();
+        AutomationReport report = f.automation.tick();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{1, 462}}));
         QCOMPARE(report.error, std::optional<int>(462));
         QCOMPARE(w.roundTrips, 0);
 
         f.browser.windowsFailure = 0;  // the next tick starts afresh
-        report = f.automation.timer1Timer();
+        report = f.automation.tick();
         QCOMPARE(w.element(0, 0).value, "alice");
         QCOMPARE(report.writes.size(), 1);
         QVERIFY(!report.error);

@@ -31,7 +31,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.state.loggedIn = false;
         f.browser.addWindow(kUrl, filledLoginForms());
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.browser.listings, 0);
         QCOMPARE(f.browser.pageRoundTrips(), 0);
         QCOMPARE(f.state.siteTable.siteCount(), 0);
@@ -64,7 +64,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.browser.addWindow(location, hasForms ? filledLoginForms() : QList<FakeForm>{}).isBusy =
             busy;
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.state.siteTable.siteCount(), captured ? 1 : 0);
         QCOMPARE(f.browser.pageRoundTrips(), roundTrips);
         // Saved and the menu rebuilt even when nothing was captured.
@@ -109,7 +109,7 @@ private Q_SLOTS:
         AutomationFixture f;
         // A hidden element first, so the stored position shows that it was counted.
         f.browser.addWindow(kUrl, {{FakeElement::of("INPUT", "hidden", "h", "x"), element}});
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.state.siteTable.siteCount(), recorded ? 1 : 0);
         if (recorded) {
             const SiteEntry& e = f.state.siteTable.at(0);
@@ -124,7 +124,7 @@ private Q_SLOTS:
         // clean, or the keyword would keep the automatic fill away from it.
         SiteEntry& slot = f.state.siteTable.at(0);
         slot.urlKeyword = "left over";
-        slot.filledHwnds.insert(77);
+        slot.filledWindows.insert(77);
         for (int j = 0; j < 5; ++j)
             slot.setField(j, field(9, 9, "text", "stale", "stale"));
 
@@ -135,14 +135,14 @@ private Q_SLOTS:
               FakeElement::checkbox("remember"), FakeElement::of("INPUT", "submit", "", "Go")}},
             "Log in");
         w.documentUrl = "https://site.example/login";
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
 
         QCOMPARE(f.state.siteTable.siteCount(), 1);
         const SiteEntry& e = f.state.siteTable.at(0);
         QCOMPARE(e.title, "Log in");
         QCOMPARE(e.url, "https://site.example/login");
         QCOMPARE(e.urlKeyword, "");
-        QVERIFY(e.filledHwnds.empty());
+        QVERIFY(e.filledWindows.empty());
         QCOMPARE(e.fields(),
                  std::vector<SiteField>({field(1, 0, "text", "user", "alice"),
                                          field(1, 1, "password", "pw", "secret"),
@@ -159,7 +159,7 @@ private Q_SLOTS:
         f.browser.addWindow(kUrl, filledLoginForms(), "First");
         f.browser.addWindow("http://other.example/", formsWithFields(1), "Second");
         const SiteEntry before = f.state.siteTable.at(0);
-        const AutomationReport report = f.automation.mnuMemoryClick();
+        const AutomationReport report = f.automation.capture();
 
         QCOMPARE(f.state.siteTable.siteCount(), 4);
         QCOMPARE(report.windowsRead, 4);  // about:blank is not read
@@ -186,7 +186,7 @@ private Q_SLOTS:
         f.browser.addWindow("http://first.example/", formsWithFields(1), "First");
         f.browser.addWindow(kUrl, formsWithFields(fields), "Big");
         f.browser.addWindow("http://third.example/", formsWithFields(1), "Third");
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
 
         if (captured) {
             QCOMPARE(f.state.siteTable.siteCount(), 3);
@@ -228,7 +228,7 @@ private Q_SLOTS:
             f.browser.window(failing).closed = true;
         else if (failing >= 0)
             f.browser.window(failing).readFailure = number;
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
 
         const int taken = failing < 0 ? 4 : failing + 1;
         QStringList expected;
@@ -264,7 +264,7 @@ private Q_SLOTS:
         f.state.siteTable.setSiteCount(siteCount);
         f.browser.addWindow(kUrl, filledLoginForms(), "A");
         f.browser.addWindow(kUrl, filledLoginForms(), "B");
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.state.siteTable.siteCount(), siteCount + added);
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 9}}));
         QVERIFY(f.actions.calls.isEmpty());
@@ -277,7 +277,7 @@ private Q_SLOTS:
         FakeForm form(32768, FakeElement::text("empty"));
         form.append(FakeElement::text("far", "x"));
         f.browser.addWindow(kUrl, {form});
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, 6}}));
         QCOMPARE(f.state.siteTable.siteCount(), 0);
     }
@@ -308,7 +308,7 @@ private Q_SLOTS:
         FakeWindow& w = f.browser.addWindow(kUrl, filledLoginForms());
         w.closed = closed;
         w.readFailure = readFailure;
-        f.automation.mnuMemoryClick();
+        f.automation.capture();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{3, number}}));
         QCOMPARE(f.actions.calls, calls);
     }

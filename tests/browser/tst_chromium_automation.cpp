@@ -101,7 +101,7 @@ private Q_SLOTS:
         QVERIFY(ChromiumHarness::waitFor(
             [&] { return harness_->loaded(one) && harness_->loaded(two); }));
         Program p(harness_->profileFolder());
-        p.automation.mnuMemoryClick();
+        p.automation.capture();
 
         QVERIFY2(p.logLines().isEmpty(), qPrintable(p.logLines().join(u'\n')));
         QCOMPARE(p.actions.calls, (QStringList{QStringLiteral("save"), QStringLiteral("menu")}));
@@ -139,26 +139,26 @@ private Q_SLOTS:
         p.addEntry(url, listenerFields());
         const int windowsBefore = p.browser->windows().size();
 
-        p.automation.mnuIpClick(0);
+        p.automation.fillSite(0);
         QVERIFY(p.logLines().isEmpty());
         QCOMPARE(valueOf(*harness_, tab, QStringLiteral("model")),
                  QStringLiteral(R"({"user":"carol","pass":"pw 1","remember":true})"));
         QCOMPARE(p.browser->windows().size(), windowsBefore);  // filled: nothing opened
-        QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());
+        QVERIFY(p.state.siteTable.at(0).filledWindows.empty());
     }
 
     void openedSiteIsFilledOnceByTheTickAndAgainAfterAReload() {
         const QString url = harness_->url(QStringLiteral("listeners.html"));
         Program p(harness_->profileFolder());
         p.addEntry(url, listenerFields());
-        p.automation.mnuIpClick(0);  // no window shows it: opened in the background
+        p.automation.fillSite(0);  // no window shows it: opened in the background
 
         std::shared_ptr<BrowserWindow> opened;
         QVERIFY(ChromiumHarness::waitFor([&] {
-            p.automation.timer1Timer();
+            p.automation.tick();
             for (const auto& w : p.browser->windows()) {
                 if (w->locationUrl() == url &&
-                    p.state.siteTable.at(0).filledHwnds.contains(w->hwnd()))
+                    p.state.siteTable.at(0).filledWindows.contains(w->windowId()))
                     opened = w;
             }
             return opened != nullptr;
@@ -171,7 +171,7 @@ private Q_SLOTS:
         typed.value = QStringLiteral("dave");
         QCOMPARE(opened->writeFields({typed}).applied, 1);
         for (int i = 0; i < 5; ++i) {
-            p.automation.timer1Timer();
+            p.automation.tick();
             QThread::msleep(50);
         }
         PageSnapshot page = opened->readPage();
@@ -183,12 +183,12 @@ private Q_SLOTS:
         QVERIFY(!tab.isEmpty());
         harness_->navigate(tab, url);
         QVERIFY(ChromiumHarness::waitFor([&] {
-            p.automation.timer1Timer();
+            p.automation.tick();
             return !opened->busy() &&
                    valueOf(*harness_, tab, QStringLiteral("user")) == QLatin1String("carol");
         }));
         for (int i = 0; i < 3; ++i)
-            p.automation.timer1Timer();
+            p.automation.tick();
         page = opened->readPage();
         QCOMPARE(page.forms[1].elements[0].value.count(QStringLiteral("change:user=carol")), 1);
         QVERIFY(p.logLines().isEmpty());
@@ -201,12 +201,12 @@ private Q_SLOTS:
         Program p(harness_->profileFolder());
         p.addEntry(shortened, listenerFields());
         QVERIFY(!p.browser->windows().isEmpty());  // the harness's blank tab
-        p.automation.mnuIpClick(0);
+        p.automation.fillSite(0);
         QString tab;
         QVERIFY(
             ChromiumHarness::waitFor([&] { return !(tab = harness_->findTab(full)).isEmpty(); }));
         QVERIFY(ChromiumHarness::waitFor([&] {
-            p.automation.timer1Timer();
+            p.automation.tick();
             return valueOf(*harness_, tab, QStringLiteral("user")) == QLatin1String("carol");
         }));
         QVERIFY(p.logLines().isEmpty());
@@ -228,10 +228,10 @@ private Q_SLOTS:
             return false;
         }));
         for (int i = 0; i < 3; ++i)
-            p.automation.timer1Timer();
-        p.automation.mnuIpClick(0);  // opens the real site instead
+            p.automation.tick();
+        p.automation.fillSite(0);  // opens the real site instead
         for (int i = 0; i < 3; ++i)
-            p.automation.timer1Timer();
+            p.automation.tick();
         QCOMPARE(valueOf(*harness_, tab, QStringLiteral("log")), QString());
         QCOMPARE(valueOf(*harness_, tab, QStringLiteral("user")), QString());
         QVERIFY(p.logLines().isEmpty());
@@ -260,7 +260,7 @@ private Q_SLOTS:
         {
             RunLater kill(400,
                           [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
-            p.automation.timer1Timer();
+            p.automation.tick();
         }
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(p.logLines().size(), 1);
@@ -270,14 +270,14 @@ private Q_SLOTS:
 
         // The program goes on: later ticks and a capture find no browser and log nothing more;
         // nothing stored was touched.
-        p.automation.timer1Timer();
-        p.automation.timer1Timer();
-        p.automation.mnuMemoryClick();
+        p.automation.tick();
+        p.automation.tick();
+        p.automation.capture();
         QCOMPARE(p.logLines().size(), 1);
         QCOMPARE(p.state.siteTable.siteCount(), 2);
         for (int i = 0; i < 2; ++i)
             QCOMPARE(p.state.siteTable.at(i), before.at(i));
-        QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());  // the failed fill left no marker
+        QVERIFY(p.state.siteTable.at(0).filledWindows.empty());  // the failed fill left no marker
     }
 
     void browserKilledInTheMiddleOfACapture() {
@@ -303,7 +303,7 @@ private Q_SLOTS:
         {
             RunLater kill(300,
                           [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
-            p.automation.mnuMemoryClick();
+            p.automation.capture();
         }
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(p.logLines().size(), 1);

@@ -44,10 +44,10 @@ QStringList urlsOf(Browser& browser) {
     return urls;
 }
 
-QList<int32_t> hwndsOf(Browser& browser) {
+QList<int32_t> windowIdsOf(Browser& browser) {
     QList<int32_t> numbers;
     for (const WindowPtr& w : browser.windows())
-        numbers << w->hwnd();
+        numbers << w->windowId();
     return numbers;
 }
 
@@ -139,7 +139,7 @@ private Q_SLOTS:
         const WindowPtr one = waitForWindow(*browser, harness_->url(QStringLiteral("login1.html")));
         const WindowPtr two = waitForWindow(*browser, harness_->url(QStringLiteral("login2.html")));
         QVERIFY(one && two);
-        QVERIFY(one->hwnd() != two->hwnd());
+        QVERIFY(one->windowId() != two->windowId());
 
         const PageSnapshot first = one->readPage();
         QCOMPARE(first.title, QStringLiteral("Login One"));
@@ -263,7 +263,7 @@ private Q_SLOTS:
         // The blank tab and a were there before the connection (in Chromium's order); b and c
         // follow as first seen.
         const QStringList urls = urlsOf(*browser);
-        const QList<int32_t> numbers = hwndsOf(*browser);
+        const QList<int32_t> numbers = windowIdsOf(*browser);
         QCOMPARE(urls.size(), 4);
         QCOMPARE(QSet<QString>(urls.begin(), urls.begin() + 2),
                  (QSet<QString>{QStringLiteral("about:blank"), a}));
@@ -282,7 +282,7 @@ private Q_SLOTS:
         QStringList moved = urls;
         moved[2] = b2;
         QCOMPARE(urlsOf(*browser), moved);
-        QCOMPARE(hwndsOf(*browser), numbers);
+        QCOMPARE(windowIdsOf(*browser), numbers);
 
         // The page that moved to another site is read in its new document.
         QCOMPARE(browser->windows()[2]->readPage().title, QStringLiteral("Login Two"));
@@ -292,7 +292,7 @@ private Q_SLOTS:
         harness_->closeTab(tabA);
         QVERIFY(ChromiumHarness::waitFor([&] { return urlsOf(*browser).size() == 3; }));
         QCOMPARE(urlsOf(*browser), moved);
-        QCOMPARE(hwndsOf(*browser), left);
+        QCOMPARE(windowIdsOf(*browser), left);
     }
 
     void onlyPagesAreListed() {
@@ -555,7 +555,7 @@ private Q_SLOTS:
             for (const WindowPtr& each : browser->windows()) {
                 each->busy();
                 each->locationUrl();
-                each->hwnd();
+                each->windowId();
             }
         }
         QCOMPARE(browser->traffic().commands, before.commands);
@@ -656,7 +656,7 @@ private Q_SLOTS:
         const WindowPtr opened = waitForWindow(*browser, other);
         QVERIFY(opened);
         QCOMPARE(browser->windows().size(), before + 1);
-        QCOMPARE(browser->windows().last()->hwnd(), opened->hwnd());
+        QCOMPARE(browser->windows().last()->windowId(), opened->windowId());
         QCOMPARE(opened->readPage().title, QStringLiteral("Login Two"));
         QCOMPARE(w->locationUrl(), url);
     }

@@ -26,11 +26,11 @@ class FillTest : public QObject {
 private Q_SLOTS:
     void everyIdleMatchingWindow() {
         AutomationFixture f;
-        f.addEntry(kUrl, loginFields()).filledHwnds.insert(5);
+        f.addEntry(kUrl, loginFields()).filledWindows.insert(5);
         FakeWindow& a = f.browser.addWindow(kUrl + "?from=menu", loginForms());
         FakeWindow& other = f.browser.addWindow("https://other.example/", loginForms());
         FakeWindow& b = f.browser.addWindow("HTTPS://SITE.EXAMPLE/LOGIN", loginForms());
-        const AutomationReport report = f.automation.mnuIpClick(0);
+        const AutomationReport report = f.automation.fillSite(0);
         QCOMPARE(report.writes.size(), 2);
         QCOMPARE(report.writes[0].window, 0);
         QCOMPARE(report.writes[1].window, 2);
@@ -45,8 +45,8 @@ private Q_SLOTS:
         QCOMPARE(a.roundTrips, 1);
         QCOMPARE(b.roundTrips, 1);
         QCOMPARE(other.roundTrips, 0);
-        QVERIFY(f.state.siteTable.at(0).filledHwnds.contains(5));
-        QVERIFY(!f.state.siteTable.at(0).filledHwnds.contains(a.hwnd()));
+        QVERIFY(f.state.siteTable.at(0).filledWindows.contains(5));
+        QVERIFY(!f.state.siteTable.at(0).filledWindows.contains(a.windowId()));
         QVERIFY(a.openedInBackground.isEmpty());
         QVERIFY(f.browser.openedInNewBrowser.isEmpty());
         QVERIFY(f.log.lines.isEmpty());
@@ -84,7 +84,7 @@ private Q_SLOTS:
         first.isBusy = true;
         FakeWindow& w = f.browser.addWindow(kUrl, hasForms ? loginForms() : QList<FakeForm>{});
         w.isBusy = busy;
-        f.automation.mnuIpClick(0);
+        f.automation.fillSite(0);
 
         if (hasForms) {
             QCOMPARE(w.element(0, 0).value == "alice", valuesWritten);
@@ -99,12 +99,12 @@ private Q_SLOTS:
     void noWindowStartsABrowser() {
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
-        AutomationReport report = f.automation.mnuIpClick(0);
+        AutomationReport report = f.automation.fillSite(0);
         QCOMPARE(f.browser.openedInNewBrowser, QStringList{kUrl});
         QCOMPARE(report.openedInNewBrowser, QStringList{kUrl});
 
         f.browser.startFailure = err::kCannotCreateObject;
-        report = f.automation.mnuIpClick(0);
+        report = f.automation.fillSite(0);
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, 429}}));
         QVERIFY(report.openedInNewBrowser.isEmpty());
         QCOMPARE(report.error, std::optional<int>(429));
@@ -137,7 +137,7 @@ private Q_SLOTS:
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
         w.element(0, 2).checked = !checked || !text.isEmpty();
         w.element(0, 2).value.clear();
-        f.automation.mnuIpClick(0);
+        f.automation.fillSite(0);
         QCOMPARE(w.element(0, 2).checked, checked);
         QCOMPARE(w.element(0, 2).value, text);
     }
@@ -148,14 +148,14 @@ private Q_SLOTS:
         f.addEntry("", loginFields());
         FakeWindow& a = f.browser.addWindow("http://a.example/", loginForms());
         FakeWindow& b = f.browser.addWindow("file:///tmp/b.html", loginForms());
-        f.automation.mnuIpClick(0);
+        f.automation.fillSite(0);
         QVERIFY(!filled(a));
         QVERIFY(!filled(b));
         QCOMPARE(f.browser.pageRoundTrips(), 0);
         QVERIFY(a.openedInBackground.isEmpty());
         f.browser.closeWindow(a);
         f.browser.closeWindow(b);
-        f.automation.mnuIpClick(0);
+        f.automation.fillSite(0);
         QVERIFY(f.browser.openedInNewBrowser.isEmpty());
         QVERIFY(f.log.lines.isEmpty());
     }
@@ -164,7 +164,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
         FakeWindow& evil = f.browser.addWindow("https://evil.example/?next=" + kUrl, loginForms());
-        f.automation.mnuIpClick(0);
+        f.automation.fillSite(0);
         QVERIFY(!filled(evil));
         QCOMPARE(evil.roundTrips, 0);
         QCOMPARE(evil.openedInBackground, QStringList{kUrl});
@@ -204,7 +204,7 @@ private Q_SLOTS:
         second.closed = closed;
         if (failAt >= 0)
             second.element(0, failAt).writeFailure = number;
-        const AutomationReport report = f.automation.mnuIpClick(0);
+        const AutomationReport report = f.automation.fillSite(0);
 
         // All three were sent before any answer was awaited.
         QCOMPARE(f.browser.pageCalls->mid(0, 3), QStringList(3, "send write Page"));
@@ -232,7 +232,7 @@ private Q_SLOTS:
         AutomationFixture f;
         f.addEntry(kUrl, loginFields());
         FakeWindow& w = f.browser.addWindow("about:blank");
-        f.automation.mnuIpClick(static_cast<int16_t>(index));
+        f.automation.fillSite(static_cast<int16_t>(index));
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, 9}}));
         QVERIFY(w.openedInBackground.isEmpty());
     }

@@ -2,9 +2,9 @@
 // the current one). Run under X, for example:
 //   xvfb-run -a -s "-screen 0 1024x768x24" build/tests/editor/sirano_dialog_screenshots
 //   docs/screenshots
-#include "support/DialogTestKit.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordSettingsDialog.h"
+#include "support/DialogTestKit.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -70,18 +70,20 @@ int main(int argc, char** argv) {
 
     bool ok = true;
     {
-        PasswordSettingsDialog form3(state, actions, messages);
-        form3.show();
-        form3.findChild<QLineEdit*>(QStringLiteral("Text1"))->setText(QStringLiteral("secret"));
-        form3.findChild<QLineEdit*>(QStringLiteral("Text2(0)"))->setText(QStringLiteral("newpass"));
-        ok &= save(form3, folder.filePath(QStringLiteral("password-settings.png")));
+        PasswordSettingsDialog passwordDialog(state, actions, messages);
+        passwordDialog.show();
+        passwordDialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordBox"))
+            ->setText(QStringLiteral("secret"));
+        passwordDialog.findChild<QLineEdit*>(QStringLiteral("newPasswordBox"))
+            ->setText(QStringLiteral("newpass"));
+        ok &= save(passwordDialog, folder.filePath(QStringLiteral("password-settings.png")));
     }
     {
         SiteEditorState editor;
-        SiteSettingsDialog form2(state, editor, actions, messages);
-        form2.show();
-        form2.findChild<QListWidget*>(QStringLiteral("List1"))->setCurrentRow(1);
-        ok &= save(form2, folder.filePath(QStringLiteral("site-settings.png")));
+        SiteSettingsDialog siteDialog(state, editor, actions, messages);
+        siteDialog.show();
+        siteDialog.findChild<QListWidget*>(QStringLiteral("fieldList"))->setCurrentRow(1);
+        ok &= save(siteDialog, folder.filePath(QStringLiteral("site-settings.png")));
     }
     return ok ? 0 : 1;
 }

@@ -71,20 +71,20 @@ void TestDialogsDataFile::passwordChangeSurvivesRestart() {
     RecordingMessageBox messages;
     PasswordSettingsDialog dialog(state_, actions, messages);
     dialog.show();
-    auto* current = control<QLineEdit>(dialog, "Text1");
+    auto* current = control<QLineEdit>(dialog, "currentPasswordBox");
     typeText(current, QStringLiteral("OLD"));
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("新しい"));
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("新しい"));
-    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("新しい"));
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("新しい"));
+    click(dialog, "changeButton");
     QCOMPARE(restart(state_.dataFilePath).settings.masterPassword, QStringLiteral("old"));
     current->clear();
     typeText(current, QStringLiteral("old"));
-    control<QLineEdit>(dialog, "Text2(1)")->clear();
-    click(dialog, "Command1");
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("新しい"));
-    control<QCheckBox>(dialog, "Check1")->setChecked(true);
-    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("5"));
-    click(dialog, "Command1");
+    control<QLineEdit>(dialog, "confirmPasswordBox")->clear();
+    click(dialog, "changeButton");
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("新しい"));
+    control<QCheckBox>(dialog, "autoLoginCheck")->setChecked(true);
+    control<QLineEdit>(dialog, "minutesBox")->setText(QStringLiteral("5"));
+    click(dialog, "changeButton");
 
     QCOMPARE(messages.asked.size(), 3);
     QCOMPARE(messages.asked.last().title, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
@@ -99,15 +99,15 @@ void TestDialogsDataFile::renameAndDeleteSurviveRestart() {
     SiteEditorState editor;
     {
         SiteSettingsDialog dialog(state_, editor, actions, messages);
-        auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+        auto* title = control<QComboBox>(dialog, "siteBox")->lineEdit();
         title->selectAll();
         typeText(title, QStringLiteral("壱"));
-        click(dialog, "Command1");
+        click(dialog, "storeButton");
     }
     {
         SiteSettingsDialog dialog(state_, editor, actions, messages);
-        QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
-        click(dialog, "Command3");
+        QTest::keyClick(control<QComboBox>(dialog, "siteBox"), Qt::Key_Down);
+        click(dialog, "deleteButton");
     }
     QCOMPARE(actions.calls.count(QStringLiteral("menu")), 2);
     const AppState fresh = restart(state_.dataFilePath);
@@ -140,20 +140,20 @@ void TestDialogsDataFile::unwritableFileIsReported() {
         SiteEditorState editor;
         SiteSettingsDialog dialog(state_, editor, actions, messages);
         dialog.show();
-        auto* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+        auto* title = control<QComboBox>(dialog, "siteBox")->lineEdit();
         title->selectAll();
         typeText(title, QStringLiteral("Renamed"));
-        click(dialog, "Command1");
+        click(dialog, "storeButton");
         QVERIFY(!dialog.isVisible());
         QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
         QCOMPARE(actions.calls.count(QStringLiteral("menu")), 1);
     } else {
         PasswordSettingsDialog dialog(state_, actions, messages);
         dialog.show();
-        typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
-        typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
-        typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
-        click(dialog, "Command1");
+        typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("old"));
+        typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));
+        typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("new"));
+        click(dialog, "changeButton");
         QVERIFY(!dialog.isVisible());
         QCOMPARE(state_.settings.masterPassword, QStringLiteral("new"));
     }

@@ -26,9 +26,9 @@ SiteField checkbox(int16_t element, const QString& name, bool ticked) {
 }
 
 SiteEntry entry(const QString& title, const QString& url, const QString& keyword,
-                const std::vector<SiteField>& fields, int32_t hwnd) {
+                const std::vector<SiteField>& fields, int32_t windowId) {
     SiteEntry e = test::entry(title, url, keyword, fields);
-    e.filledHwnds.insert(hwnd);
+    e.filledWindows.insert(windowId);
     return e;
 }
 
@@ -73,7 +73,7 @@ QStringList titles(const SiteTable& table) {
 }
 
 void selectRow(const SiteSettingsDialog& dialog, int row) {
-    auto* list = control<QListWidget>(dialog, "List1");
+    auto* list = control<QListWidget>(dialog, "fieldList");
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
                       list->visualItemRect(list->item(row)).center());
 }
@@ -91,26 +91,26 @@ public:
     explicit PromptAnswer(std::optional<QString> password) {
         QTimer::singleShot(0, [this, password] {
             QWidget* prompt = QApplication::activeModalWidget();
-            if (!prompt || prompt->objectName() != QStringLiteral("Form4"))
+            if (!prompt || prompt->objectName() != QStringLiteral("passwordPrompt"))
                 return;
             shown = true;
             if (password) {
-                control<QLineEdit>(*prompt, "Text1")->setText(*password);
-                click(*prompt, "Command1");
+                control<QLineEdit>(*prompt, "passwordBox")->setText(*password);
+                click(*prompt, "okButton");
             }
             if (prompt->isVisible())
-                click(*prompt, "Command2");
+                click(*prompt, "cancelButton");
         });
     }
     bool shown = false;
 };
 
 bool masked(const SiteSettingsDialog& dialog) {
-    const auto* text3 = control<QLineEdit>(dialog, "Text3");
-    const auto* text4 = control<QLineEdit>(dialog, "Text4");
-    if (text3->echoMode() != text4->echoMode())
-        throw std::logic_error("Text3 and Text4 masked differently");
-    return text3->echoMode() == QLineEdit::Password;
+    const auto* fieldNameBox = control<QLineEdit>(dialog, "fieldNameBox");
+    const auto* fieldValueBox = control<QLineEdit>(dialog, "fieldValueBox");
+    if (fieldNameBox->echoMode() != fieldValueBox->echoMode())
+        throw std::logic_error("fieldNameBox and fieldValueBox masked differently");
+    return fieldNameBox->echoMode() == QLineEdit::Password;
 }
 
 }  // namespace
@@ -147,7 +147,7 @@ private Q_SLOTS:
 void TestSiteSettings::window() {
     Fixture f;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
-    QCOMPARE(dialog.objectName(), QStringLiteral("Form2"));
+    QCOMPARE(dialog.objectName(), QStringLiteral("siteSettingsDialog"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("SIRANO 設定"));
     QCOMPARE(dialog.size(), QSize(312, 206));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
@@ -155,14 +155,14 @@ void TestSiteSettings::window() {
         !(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
-    const auto* combo = control<QComboBox>(dialog, "Combo1");
+    const auto* combo = control<QComboBox>(dialog, "siteBox");
     QVERIFY(combo->isEditable());
     QCOMPARE(combo->insertPolicy(), QComboBox::NoInsert);
-    QCOMPARE(control<QPushButton>(dialog, "Command1")->text(), QStringLiteral("設定"));
-    QCOMPARE(control<QPushButton>(dialog, "Command2")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
-    QCOMPARE(control<QPushButton>(dialog, "Command3")->text(), QStringLiteral("削除"));
-    QCOMPARE(control<QPushButton>(dialog, "Command4")->text(), QStringLiteral("*"));
-    for (const char* box : {"Text3", "Text4"})
+    QCOMPARE(control<QPushButton>(dialog, "storeButton")->text(), QStringLiteral("設定"));
+    QCOMPARE(control<QPushButton>(dialog, "cancelButton")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+    QCOMPARE(control<QPushButton>(dialog, "deleteButton")->text(), QStringLiteral("削除"));
+    QCOMPARE(control<QPushButton>(dialog, "revealButton")->text(), QStringLiteral("*"));
+    for (const char* box : {"fieldNameBox", "fieldValueBox"})
         QVERIFY(!control<QLineEdit>(dialog, box)->testAttribute(Qt::WA_InputMethodEnabled));
 }
 
@@ -170,20 +170,20 @@ void TestSiteSettings::loadShowsFirstEntryHidden() {
     Fixture f;
     f.editor.selectedSite = 2;  // left from an earlier opening
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
-    const auto* combo = control<QComboBox>(dialog, "Combo1");
+    const auto* combo = control<QComboBox>(dialog, "siteBox");
     QStringList items;
     for (int i = 0; i < combo->count(); ++i)
         items << combo->itemText(i);
     QCOMPARE(items, titles(f.state.siteTable));
     QCOMPARE(combo->currentIndex(), 0);
-    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(),
+    QCOMPARE(control<QLineEdit>(dialog, "addressBox")->text(),
              QStringLiteral("https://a.example/login"));
-    QCOMPARE(control<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("login"));
-    QCOMPARE(rows(control<QListWidget>(dialog, "List1")),
+    QCOMPARE(control<QLineEdit>(dialog, "keywordBox")->text(), QStringLiteral("login"));
+    QCOMPARE(rows(control<QListWidget>(dialog, "fieldList")),
              (QStringList{"user,********", "pw,********"}));
-    QVERIFY(control<QListWidget>(dialog, "List1")->selectedItems().isEmpty());
-    QVERIFY(control<QLineEdit>(dialog, "Text3")->text().isEmpty());
-    QVERIFY(control<QLineEdit>(dialog, "Text4")->text().isEmpty());
+    QVERIFY(control<QListWidget>(dialog, "fieldList")->selectedItems().isEmpty());
+    QVERIFY(control<QLineEdit>(dialog, "fieldNameBox")->text().isEmpty());
+    QVERIFY(control<QLineEdit>(dialog, "fieldValueBox")->text().isEmpty());
     QVERIFY(masked(dialog));
     QCOMPARE(f.editor.selectedSite, 0);
 }
@@ -200,11 +200,11 @@ void TestSiteSettings::hiddenRowIsEightStars() {
     Fixture f;
     f.state.siteTable.at(0).setFieldValue(0, value);
     SiteSettingsDialog hidden(f.state, f.editor, f.actions, f.messages);
-    QCOMPARE(control<QListWidget>(hidden, "List1")->item(0)->text(),
+    QCOMPARE(control<QListWidget>(hidden, "fieldList")->item(0)->text(),
              QStringLiteral("user,********"));
     f.editor.asterisk = false;
     SiteSettingsDialog shown(f.state, f.editor, f.actions, f.messages);
-    QCOMPARE(control<QListWidget>(shown, "List1")->item(0)->text(),
+    QCOMPARE(control<QListWidget>(shown, "fieldList")->item(0)->text(),
              QStringLiteral("user,") + value);
 }
 
@@ -212,13 +212,15 @@ void TestSiteSettings::comboSelectsEntry() {
     Fixture f;
     f.editor.asterisk = false;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
-    auto* combo = control<QComboBox>(dialog, "Combo1");
+    auto* combo = control<QComboBox>(dialog, "siteBox");
     QTest::keyClick(combo, Qt::Key_Down);
     QTest::keyClick(combo, Qt::Key_Down);
     QCOMPARE(combo->currentText(), QStringLiteral("Gamma ｶﾞﾝﾏ"));
-    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("https://g.example/in"));
-    QCOMPARE(control<QLineEdit>(dialog, "Text2")->text(), QStringLiteral("キー"));
-    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"keep,True", "名前,山田"}));
+    QCOMPARE(control<QLineEdit>(dialog, "addressBox")->text(),
+             QStringLiteral("https://g.example/in"));
+    QCOMPARE(control<QLineEdit>(dialog, "keywordBox")->text(), QStringLiteral("キー"));
+    QCOMPARE(rows(control<QListWidget>(dialog, "fieldList")),
+             (QStringList{"keep,True", "名前,山田"}));
     QCOMPARE(f.editor.selectedSite, 2);
 }
 
@@ -228,8 +230,8 @@ void TestSiteSettings::rowShowsStoredNameAndValue() {
     dialog.show();
     selectRow(dialog, 1);
     // The boxes get the stored value even while hidden: only their mask hides it.
-    QCOMPARE(control<QLineEdit>(dialog, "Text3")->text(), QStringLiteral("pw"));
-    QCOMPARE(control<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("s3cret"));
+    QCOMPARE(control<QLineEdit>(dialog, "fieldNameBox")->text(), QStringLiteral("pw"));
+    QCOMPARE(control<QLineEdit>(dialog, "fieldValueBox")->text(), QStringLiteral("s3cret"));
     QVERIFY(masked(dialog));
 }
 
@@ -241,8 +243,8 @@ void TestSiteSettings::applyOneField() {
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 1);
-    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("新しい値"));
-    click(dialog, "Command1");
+    replaceText(control<QLineEdit>(dialog, "fieldValueBox"), QStringLiteral("新しい値"));
+    click(dialog, "storeButton");
 
     QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     QCOMPARE(valueAtSave, QStringLiteral("新しい値"));
@@ -261,12 +263,12 @@ void TestSiteSettings::applyWithoutRowRenames() {
     const SiteTable before = f.state.siteTable;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
-    auto* combo = control<QComboBox>(dialog, "Combo1");
+    auto* combo = control<QComboBox>(dialog, "siteBox");
     QTest::keyClick(combo, Qt::Key_Down);
     replaceText(combo->lineEdit(), QStringLiteral("ベータ & Co"));
-    replaceText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("https://b.example/new"));
-    typeText(control<QLineEdit>(dialog, "Text3"), QStringLiteral("ignored"));
-    click(dialog, "Command1");
+    replaceText(control<QLineEdit>(dialog, "addressBox"), QStringLiteral("https://b.example/new"));
+    typeText(control<QLineEdit>(dialog, "fieldNameBox"), QStringLiteral("ignored"));
+    click(dialog, "storeButton");
 
     const SiteEntry& beta = f.state.siteTable.at(1);
     QCOMPARE(beta.title, QStringLiteral("ベータ & Co"));
@@ -281,8 +283,8 @@ void TestSiteSettings::typedTitleIsNotCompleted() {
     Fixture f;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
-    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Gam"));
-    click(dialog, "Command1");
+    replaceText(control<QComboBox>(dialog, "siteBox")->lineEdit(), QStringLiteral("Gam"));
+    click(dialog, "storeButton");
     QCOMPARE(titles(f.state.siteTable), (QStringList{"Gam", "Beta", "Gamma ｶﾞﾝﾏ"}));
 }
 
@@ -293,7 +295,7 @@ void TestSiteSettings::typedTitleKeepsTheEntry_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<QString>("command");
     for (const char* typed : {"Neu", "Beta", "BETA"})
-        for (const char* command : {"Command1", "Command3"})
+        for (const char* command : {"storeButton", "deleteButton"})
             QTest::addRow("%s, %s", typed, command) << QString::fromUtf8(typed) << command;
 }
 
@@ -306,18 +308,18 @@ void TestSiteSettings::typedTitleKeepsTheEntry() {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QLineEdit* title = control<QComboBox>(dialog, "Combo1")->lineEdit();
+    QLineEdit* title = control<QComboBox>(dialog, "siteBox")->lineEdit();
     title->setFocus();
     replaceText(title, typed);
     QTest::keyClick(title, Qt::Key_Return);
-    auto* url = control<QLineEdit>(dialog, "Text1");
+    auto* url = control<QLineEdit>(dialog, "addressBox");
     url->setFocus();  // the title box loses the focus
     replaceText(url, QStringLiteral("https://a.example/new"));
     QTest::mouseClick(control<QPushButton>(dialog, command), Qt::LeftButton);
 
     QCOMPARE(f.editor.selectedSite, 0);
     QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
-    if (command == QLatin1String("Command3")) {
+    if (command == QLatin1String("deleteButton")) {
         QCOMPARE(f.messages.asked.size(), 1);
         QCOMPARE(f.messages.asked.first().text, QStringLiteral("Alpha を削除しますか？"));
         QCOMPARE(titles(f.state.siteTable), (QStringList{"Beta", "Gamma ｶﾞﾝﾏ"}));
@@ -337,10 +339,10 @@ void TestSiteSettings::cancelDiscardsEdits() {
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 0);
-    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("X"));
-    replaceText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("Y"));
-    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("Z"));
-    click(dialog, "Command2");
+    replaceText(control<QComboBox>(dialog, "siteBox")->lineEdit(), QStringLiteral("X"));
+    replaceText(control<QLineEdit>(dialog, "addressBox"), QStringLiteral("Y"));
+    replaceText(control<QLineEdit>(dialog, "fieldValueBox"), QStringLiteral("Z"));
+    click(dialog, "cancelButton");
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QVERIFY(f.actions.calls.isEmpty());
@@ -358,22 +360,22 @@ void TestSiteSettings::emptyTable() {
     RecordingMessageBox messages;
     SiteSettingsDialog dialog(state, editor, actions, messages);
     dialog.show();
-    QCOMPARE(control<QComboBox>(dialog, "Combo1")->count(), 0);
-    QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
-    for (const char* box : {"Text1", "Text2", "Text3", "Text4"})
+    QCOMPARE(control<QComboBox>(dialog, "siteBox")->count(), 0);
+    QCOMPARE(control<QListWidget>(dialog, "fieldList")->count(), 0);
+    for (const char* box : {"addressBox", "keywordBox", "fieldNameBox", "fieldValueBox"})
         QVERIFY(control<QLineEdit>(dialog, box)->text().isEmpty());
 
-    click(dialog, "Command3");
+    click(dialog, "deleteButton");
     QVERIFY(messages.asked.isEmpty());
     QVERIFY(dialog.isVisible());
-    click(dialog, "Command4");
+    click(dialog, "revealButton");
     QVERIFY(!editor.asterisk);
-    QCOMPARE(control<QListWidget>(dialog, "List1")->count(), 0);
+    QCOMPARE(control<QListWidget>(dialog, "fieldList")->count(), 0);
     QCOMPARE(editor.selectedSite, 4);
 
-    typeText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("T"));
-    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("u"));
-    click(dialog, "Command1");
+    typeText(control<QComboBox>(dialog, "siteBox")->lineEdit(), QStringLiteral("T"));
+    typeText(control<QLineEdit>(dialog, "addressBox"), QStringLiteral("u"));
+    click(dialog, "storeButton");
     QCOMPARE(state.siteTable.siteCount(), 0);
     QCOMPARE(state.siteTable.at(4).title, QStringLiteral("T"));
     QCOMPARE(state.siteTable.at(4).url, QStringLiteral("u"));
@@ -402,8 +404,8 @@ void TestSiteSettings::deleteEntry() {
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     for (int i = 0; i < site; ++i)
-        QTest::keyClick(control<QComboBox>(dialog, "Combo1"), Qt::Key_Down);
-    click(dialog, "Command3");
+        QTest::keyClick(control<QComboBox>(dialog, "siteBox"), Qt::Key_Down);
+    click(dialog, "deleteButton");
 
     QCOMPARE(f.messages.asked.size(), 1);
     const AskedBox& question = f.messages.asked.first();
@@ -423,14 +425,14 @@ void TestSiteSettings::deleteEntry() {
     // Every later entry moved down whole, check boxes and window markers included.
     for (int k = site; k < 2; ++k) {
         QCOMPARE(f.state.siteTable.at(k), before.at(k + 1));
-        QVERIFY(f.state.siteTable.at(k).filledHwnds.contains((k + 2) * 11));
+        QVERIFY(f.state.siteTable.at(k).filledWindows.contains((k + 2) * 11));
     }
     if (site < 2)  // the check box of the third entry is still one in second place
         QVERIFY(f.state.siteTable.at(1).field(0).isCheckbox());
     const SiteEntry& freed = f.state.siteTable.at(2);
     QVERIFY(freed.title.isEmpty() && freed.url.isEmpty() && freed.urlKeyword.isEmpty());
     QCOMPARE(freed.fieldCount(), 0);
-    QVERIFY(freed.filledHwnds.empty());
+    QVERIFY(freed.filledWindows.empty());
 }
 
 // The real question box speaks Japanese like the rest: "OK" and "ｷｬﾝｾﾙ"; ｷｬﾝｾﾙ keeps the entry.
@@ -448,7 +450,7 @@ void TestSiteSettings::deleteQuestionInJapanese() {
             buttons << b->text();
         box->button(QMessageBox::Cancel)->click();
     });
-    click(dialog, "Command3");
+    click(dialog, "deleteButton");
     buttons.sort();
     QCOMPARE(buttons, (QStringList{"OK", "ｷｬﾝｾﾙ"}));
     QCOMPARE(f.state.siteTable.siteCount(), 3);
@@ -486,7 +488,7 @@ void TestSiteSettings::reveal() {
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     PromptAnswer prompt(typed);
-    click(dialog, "Command4");
+    click(dialog, "revealButton");
     QCoreApplication::processEvents();  // lets an unused answer run now, finding no prompt
 
     QTEST(prompt.shown, "prompted");
@@ -494,7 +496,7 @@ void TestSiteSettings::reveal() {
     QCOMPARE(masked(dialog), hiddenAfter);
     const QStringList expectedRows = hiddenAfter ? QStringList{"user,********", "pw,********"}
                                                  : QStringList{"user,alice", "pw,s3cret"};
-    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), expectedRows);
+    QCOMPARE(rows(control<QListWidget>(dialog, "fieldList")), expectedRows);
     QVERIFY(f.actions.calls.isEmpty());  // neither logs in nor saves
     QVERIFY(dialog.isVisible());
 }
@@ -503,7 +505,8 @@ void TestSiteSettings::reopenAfterRevealMasksBoxes() {
     Fixture f;
     f.editor.asterisk = false;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
-    QCOMPARE(rows(control<QListWidget>(dialog, "List1")), (QStringList{"user,alice", "pw,s3cret"}));
+    QCOMPARE(rows(control<QListWidget>(dialog, "fieldList")),
+             (QStringList{"user,alice", "pw,s3cret"}));
     QVERIFY(masked(dialog));
 }
 
@@ -525,18 +528,19 @@ void TestSiteSettings::revealKeepsTheRow() {
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
     selectRow(dialog, 1);
-    replaceText(control<QLineEdit>(dialog, "Text4"), QStringLiteral("changed"));
+    replaceText(control<QLineEdit>(dialog, "fieldValueBox"), QStringLiteral("changed"));
     PromptAnswer prompt(QStringLiteral("Pass"));
-    click(dialog, "Command4");
+    click(dialog, "revealButton");
     QCoreApplication::processEvents();
     QCOMPARE(f.editor.asterisk, !hiddenBefore);
 
-    const QList<QListWidgetItem*> selected = control<QListWidget>(dialog, "List1")->selectedItems();
+    const QList<QListWidgetItem*> selected =
+        control<QListWidget>(dialog, "fieldList")->selectedItems();
     QCOMPARE(selected.size(), 1);
     QCOMPARE(selected.first()->text(),
              hiddenBefore ? QStringLiteral("pw,s3cret") : QStringLiteral("pw,********"));
-    QCOMPARE(control<QLineEdit>(dialog, "Text4")->text(), QStringLiteral("changed"));
-    click(dialog, "Command1");
+    QCOMPARE(control<QLineEdit>(dialog, "fieldValueBox")->text(), QStringLiteral("changed"));
+    click(dialog, "storeButton");
     QCOMPARE(f.state.siteTable.at(0).field(1).fieldValue, QStringLiteral("changed"));
     QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
 }
@@ -548,8 +552,8 @@ void TestSiteSettings::failedSaveIsReportedAndKept() {
     f.actions.saveFailure = err::kPathFileAccess;
     SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
     dialog.show();
-    replaceText(control<QComboBox>(dialog, "Combo1")->lineEdit(), QStringLiteral("Renamed"));
-    click(dialog, "Command1");
+    replaceText(control<QComboBox>(dialog, "siteBox")->lineEdit(), QStringLiteral("Renamed"));
+    click(dialog, "storeButton");
     QCOMPARE(f.state.siteTable.at(0).title, QStringLiteral("Renamed"));
     QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
     QCOMPARE(f.messages.asked.size(), 1);
@@ -568,14 +572,14 @@ void TestSiteSettings::enterInBoxesPressesNothing() {
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    for (const char* box : {"Text1", "Text2", "Text3", "Text4"}) {
+    for (const char* box : {"addressBox", "keywordBox", "fieldNameBox", "fieldValueBox"}) {
         auto* edit = control<QLineEdit>(dialog, box);
         edit->setFocus();
         QTest::keyClick(edit, Qt::Key_Return);
     }
     QVERIFY(f.actions.calls.isEmpty());
     QVERIFY(dialog.isVisible());
-    auto* apply = control<QPushButton>(dialog, "Command1");
+    auto* apply = control<QPushButton>(dialog, "storeButton");
     apply->setFocus();
     QTest::keyClick(apply, Qt::Key_Return);
     QCOMPARE(f.actions.calls, (QStringList{"save", "menu"}));
@@ -597,8 +601,9 @@ void TestSiteSettings::tabOrder() {
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
         order << name();
     }
-    QCOMPARE(order, (QStringList{"Combo1", "List1", "Text1", "Text3", "Text4", "Text2", "Command1",
-                                 "Command2", "Command3", "Command4", "Combo1"}));
+    QCOMPARE(order, (QStringList{"siteBox", "fieldList", "addressBox", "fieldNameBox",
+                                 "fieldValueBox", "keywordBox", "storeButton", "cancelButton",
+                                 "deleteButton", "revealButton", "siteBox"}));
 }
 
 QTEST_MAIN(TestSiteSettings)

@@ -1,7 +1,7 @@
 // The password and log-in settings dialog, driven through its controls.
+#include "login/PasswordSettingsDialog.h"
 #include "support/DialogTestKit.h"
 #include "support/RecordingMessageBox.h"
-#include "login/PasswordSettingsDialog.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -65,15 +65,15 @@ class TestPasswordSettings : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void window();
-    void formLoad_data();
-    void formLoad();
+    void showsStoredSettings_data();
+    void showsStoredSettings();
     void autoLoginKeepsItsMeaning_data();
     void autoLoginKeepsItsMeaning();
     void change_data();
     void change();
     void changeMessages();
     void cancelAfterFailedAttempt();
-    void text3HoldsThreeCharacters();
+    void minutesBoxHoldsThreeCharacters();
     void enterMovesDownThenPresses();
     void tabOrder();
     void failedSaveIsReportedAndKept();
@@ -86,27 +86,28 @@ private Q_SLOTS:
 void TestPasswordSettings::window() {
     Fixture f;
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
-    QCOMPARE(dialog.objectName(), QStringLiteral("Form3"));
+    QCOMPARE(dialog.objectName(), QStringLiteral("passwordSettingsDialog"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
     QCOMPARE(dialog.size(), QSize(312, 206));
     QCOMPARE(dialog.minimumSize(), dialog.maximumSize());
     const QRect client = dialog.rect();
     for (const QWidget* child : dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
         QVERIFY2(client.contains(child->geometry()), qPrintable(child->objectName()));
-    QCOMPARE(control<QCheckBox>(dialog, "Check1")->text(), QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"));
-    QCOMPARE(control<QPushButton>(dialog, "Command1")->text(), QStringLiteral("変更"));
-    QCOMPARE(control<QPushButton>(dialog, "Command2")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
-    for (const char* box : {"Text1", "Text2(0)", "Text2(1)"}) {
+    QCOMPARE(control<QCheckBox>(dialog, "autoLoginCheck")->text(),
+             QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"));
+    QCOMPARE(control<QPushButton>(dialog, "changeButton")->text(), QStringLiteral("変更"));
+    QCOMPARE(control<QPushButton>(dialog, "cancelButton")->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+    for (const char* box : {"currentPasswordBox", "newPasswordBox", "confirmPasswordBox"}) {
         QCOMPARE(control<QLineEdit>(dialog, box)->echoMode(), QLineEdit::Password);
         QVERIFY(control<QLineEdit>(dialog, box)->text().isEmpty());
     }
 }
 
-void TestPasswordSettings::formLoad_data() {
+void TestPasswordSettings::showsStoredSettings_data() {
     QTest::addColumn<int>("autoLogin");
     QTest::addColumn<int>("minutes");
     QTest::addColumn<bool>("checked");
-    QTest::addColumn<QString>("text3");
+    QTest::addColumn<QString>("minutesBox");
     QTest::newRow("defaults") << 0 << 0 << false << "0";
     QTest::newRow("auto log-in, 5 minutes") << 1 << 5 << true << "5";
     QTest::newRow("three digits") << 0 << 999 << false << "999";
@@ -115,14 +116,14 @@ void TestPasswordSettings::formLoad_data() {
     QTest::newRow("auto log-in 9 from a file") << 9 << 0 << true << "0";
 }
 
-void TestPasswordSettings::formLoad() {
+void TestPasswordSettings::showsStoredSettings() {
     QFETCH(int, autoLogin);
     QFETCH(int, minutes);
     Fixture f(
         {QStringLiteral("pw"), static_cast<int16_t>(autoLogin), static_cast<int16_t>(minutes)});
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
-    QTEST(control<QCheckBox>(dialog, "Check1")->isChecked(), "checked");
-    QTEST(control<QLineEdit>(dialog, "Text3")->text(), "text3");
+    QTEST(control<QCheckBox>(dialog, "autoLoginCheck")->isChecked(), "checked");
+    QTEST(control<QLineEdit>(dialog, "minutesBox")->text(), "minutesBox");
 }
 
 // A change that leaves the tick alone leaves automatic log-in on or off as it was, whatever
@@ -141,10 +142,10 @@ void TestPasswordSettings::autoLoginKeepsItsMeaning() {
     Fixture f({QStringLiteral("pw"), static_cast<int16_t>(stored), 5});
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("pw"));
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("pw"));
-    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("pw"));
+    click(dialog, "changeButton");
     QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
     QTEST(int(f.state.settings.autoLoginAtStart), "after");
 }
@@ -204,13 +205,13 @@ void TestPasswordSettings::change() {
     f.actions.onSave = [&] { atSave = f.state.settings; };
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    typeText(control<QLineEdit>(dialog, "Text1"), current);
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), new0);
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), new1);
-    control<QLineEdit>(dialog, "Text3")->clear();
-    typeText(control<QLineEdit>(dialog, "Text3"), minutes);
-    control<QCheckBox>(dialog, "Check1")->setChecked(tick);
-    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "currentPasswordBox"), current);
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), new0);
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), new1);
+    control<QLineEdit>(dialog, "minutesBox")->clear();
+    typeText(control<QLineEdit>(dialog, "minutesBox"), minutes);
+    control<QCheckBox>(dialog, "autoLoginCheck")->setChecked(tick);
+    click(dialog, "changeButton");
 
     if (!refusal.isEmpty()) {
         QCOMPARE(titles(f.messages), QStringList{refusal});
@@ -235,16 +236,16 @@ void TestPasswordSettings::changeMessages() {
     Fixture f({QStringLiteral("pw"), 0, 0});
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    click(dialog, "Command1");  // empty current password: wrong
-    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("pw"));
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("a"));
-    click(dialog, "Command1");  // mismatch
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("a"));
-    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("-1"));
-    click(dialog, "Command1");  // minutes refused
-    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "Text3"));
-    control<QLineEdit>(dialog, "Text3")->setText(QStringLiteral("5"));
-    click(dialog, "Command1");
+    click(dialog, "changeButton");  // empty current password: wrong
+    typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("pw"));
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("a"));
+    click(dialog, "changeButton");  // mismatch
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("a"));
+    control<QLineEdit>(dialog, "minutesBox")->setText(QStringLiteral("-1"));
+    click(dialog, "changeButton");  // minutes refused
+    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "minutesBox"));
+    control<QLineEdit>(dialog, "minutesBox")->setText(QStringLiteral("5"));
+    click(dialog, "changeButton");
 
     QCOMPARE(f.messages.asked.size(), 4);
     const AskedBox& wrong = f.messages.asked[0];
@@ -272,51 +273,52 @@ void TestPasswordSettings::cancelAfterFailedAttempt() {
     Fixture f(before);
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("PW"));
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
-    control<QCheckBox>(dialog, "Check1")->setChecked(false);
-    click(dialog, "Command1");
-    QCOMPARE(control<QLineEdit>(dialog, "Text1")->text(), QStringLiteral("PW"));  // kept as typed
-    click(dialog, "Command2");
+    typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("PW"));
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("new"));
+    control<QCheckBox>(dialog, "autoLoginCheck")->setChecked(false);
+    click(dialog, "changeButton");
+    QCOMPARE(control<QLineEdit>(dialog, "currentPasswordBox")->text(),
+             QStringLiteral("PW"));  // kept as typed
+    click(dialog, "cancelButton");
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(f.state.settings, before);
     QVERIFY(f.actions.calls.isEmpty());
 }
 
-void TestPasswordSettings::text3HoldsThreeCharacters() {
+void TestPasswordSettings::minutesBoxHoldsThreeCharacters() {
     Fixture f;
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
-    auto* text3 = control<QLineEdit>(dialog, "Text3");
-    text3->clear();
-    typeText(text3, QStringLiteral("1234"));
-    QCOMPARE(text3->text(), QStringLiteral("123"));
+    auto* minutesBox = control<QLineEdit>(dialog, "minutesBox");
+    minutesBox->clear();
+    typeText(minutesBox, QStringLiteral("1234"));
+    QCOMPARE(minutesBox->text(), QStringLiteral("123"));
 }
 
-// Enter walks Text1 -> Text2(0) -> Text2(1) -> "変更" without pressing it; one more Enter
-// presses it. Enter elsewhere in a box presses nothing.
+// Enter walks the current, new and confirming password boxes to "変更" without pressing it; one
+// more Enter presses it. Enter elsewhere in a box presses nothing.
 void TestPasswordSettings::enterMovesDownThenPresses() {
     Fixture f;
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "Text1"));
+    QCOMPARE(dialog.focusWidget(), control<QLineEdit>(dialog, "currentPasswordBox"));
 
-    auto* text3 = control<QLineEdit>(dialog, "Text3");
-    text3->setFocus();
-    QTest::keyClick(text3, Qt::Key_Return);
-    QCOMPARE(dialog.focusWidget(), text3);
+    auto* minutesBox = control<QLineEdit>(dialog, "minutesBox");
+    minutesBox->setFocus();
+    QTest::keyClick(minutesBox, Qt::Key_Return);
+    QCOMPARE(dialog.focusWidget(), minutesBox);
     QVERIFY(f.actions.calls.isEmpty());
-    control<QLineEdit>(dialog, "Text1")->setFocus();
+    control<QLineEdit>(dialog, "currentPasswordBox")->setFocus();
 
     QStringList path;
     for (int i = 0; i < 3; ++i) {
         QTest::keyClick(dialog.focusWidget(), i == 1 ? Qt::Key_Enter : Qt::Key_Return);
         path << dialog.focusWidget()->objectName();
     }
-    QCOMPARE(path, (QStringList{"Text2(0)", "Text2(1)", "Command1"}));
+    QCOMPARE(path, (QStringList{"newPasswordBox", "confirmPasswordBox", "changeButton"}));
     QVERIFY(f.messages.asked.isEmpty());
     QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
     QCOMPARE(titles(f.messages), QStringList{kDoneTitle});
@@ -334,8 +336,9 @@ void TestPasswordSettings::tabOrder() {
         QTest::keyClick(dialog.focusWidget(), Qt::Key_Tab);
         order << dialog.focusWidget()->objectName();
     }
-    QCOMPARE(order, (QStringList{"Text1", "Text2(0)", "Text2(1)", "Command1", "Command2", "Text3",
-                                 "Check1", "Text1"}));
+    QCOMPARE(order, (QStringList{"currentPasswordBox", "newPasswordBox", "confirmPasswordBox",
+                                 "changeButton", "cancelButton", "minutesBox", "autoLoginCheck",
+                                 "currentPasswordBox"}));
 }
 
 // A save that fails leaves the new settings in memory, says which file and why, and claims no
@@ -345,9 +348,9 @@ void TestPasswordSettings::failedSaveIsReportedAndKept() {
     f.actions.saveFailure = err::kPathFileAccess;
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    typeText(control<QLineEdit>(dialog, "Text2(0)"), QStringLiteral("new"));
-    typeText(control<QLineEdit>(dialog, "Text2(1)"), QStringLiteral("new"));
-    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));
+    typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("new"));
+    click(dialog, "changeButton");
     QCOMPARE(f.messages.asked.size(), 1);
     const AskedBox& box = f.messages.asked.first();
     QCOMPARE(box.icon, QMessageBox::Critical);
@@ -382,10 +385,10 @@ void TestPasswordSettings::passwordsThatCannotComeBack() {
     Fixture f(before);
     PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
     dialog.show();
-    typeText(control<QLineEdit>(dialog, "Text1"), QStringLiteral("old"));
-    control<QLineEdit>(dialog, "Text2(0)")->setText(password);  // as pasted
-    control<QLineEdit>(dialog, "Text2(1)")->setText(password);
-    click(dialog, "Command1");
+    typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("old"));
+    control<QLineEdit>(dialog, "newPasswordBox")->setText(password);  // as pasted
+    control<QLineEdit>(dialog, "confirmPasswordBox")->setText(password);
+    click(dialog, "changeButton");
     if (refusal.isEmpty()) {
         QCOMPARE(f.state.settings.masterPassword, password);
         QCOMPARE(f.actions.calls, QStringList{QStringLiteral("save")});

@@ -1,4 +1,4 @@
-// The password prompt Form4 as a real widget: its layout, and OK, Enter and cancel in both modes.
+// The password prompt as a real widget: its layout, and OK, Enter and cancel in both modes.
 #include "login/PasswordPrompt.h"
 #include "support/RecordingActions.h"
 #include "support/RecordingMessageBox.h"
@@ -28,15 +28,15 @@ struct Prompt {
     RecordingActions actions{state};
     RecordingMessageBox boxes;
     PasswordPrompt dialog;
-    QLineEdit* text1;
-    QPushButton* command1;
-    QPushButton* command2;
+    QLineEdit* passwordBox;
+    QPushButton* okButton;
+    QPushButton* cancelButton;
 
     Prompt(const QString& master, int16_t mode) : dialog(state, actions, boxes, mode) {
         state.settings.masterPassword = master;
-        text1 = dialog.findChild<QLineEdit*>("Text1");
-        command1 = dialog.findChild<QPushButton*>("Command1");
-        command2 = dialog.findChild<QPushButton*>("Command2");
+        passwordBox = dialog.findChild<QLineEdit*>("passwordBox");
+        okButton = dialog.findChild<QPushButton*>("okButton");
+        cancelButton = dialog.findChild<QPushButton*>("cancelButton");
         dialog.show();
     }
 };
@@ -48,31 +48,31 @@ class TestPrompt : public QObject {
 private Q_SLOTS:
     void layout() {
         Prompt p(QString(), PasswordPrompt::LogIn);
-        QCOMPARE(p.dialog.objectName(), QStringLiteral("Form4"));
+        QCOMPARE(p.dialog.objectName(), QStringLiteral("passwordPrompt"));
         QCOMPARE(p.dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"));
-        QCOMPARE(p.dialog.size(), QSize(312, 96));  // 4680 x 1440 twips
+        QCOMPARE(p.dialog.size(), QSize(312, 96));
 
-        auto* label1 = p.dialog.findChild<QLabel*>("Label1");
-        QVERIFY(label1 && p.text1 && p.command1 && p.command2);
-        QCOMPARE(label1->text(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"));
-        QCOMPARE(label1->geometry(), QRect(8, 8, 97, 17));
-        QCOMPARE(p.text1->geometry(), QRect(8, 24, 297, 18));
-        QCOMPARE(p.command1->geometry(), QRect(152, 56, 73, 33));
-        QCOMPARE(p.command2->geometry(), QRect(232, 56, 73, 33));
-        QCOMPARE(p.command1->text(), QStringLiteral("OK"));
-        QCOMPARE(p.command2->text(), QStringLiteral("ｷｬﾝｾﾙ"));
+        auto* passwordLabel = p.dialog.findChild<QLabel*>("passwordLabel");
+        QVERIFY(passwordLabel && p.passwordBox && p.okButton && p.cancelButton);
+        QCOMPARE(passwordLabel->text(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"));
+        QCOMPARE(passwordLabel->geometry(), QRect(8, 8, 97, 17));
+        QCOMPARE(p.passwordBox->geometry(), QRect(8, 24, 297, 18));
+        QCOMPARE(p.okButton->geometry(), QRect(152, 56, 73, 33));
+        QCOMPARE(p.cancelButton->geometry(), QRect(232, 56, 73, 33));
+        QCOMPARE(p.okButton->text(), QStringLiteral("OK"));
+        QCOMPARE(p.cancelButton->text(), QStringLiteral("ｷｬﾝｾﾙ"));
 
-        QVERIFY(p.text1->text().isEmpty());
-        QCOMPARE(p.text1->echoMode(), QLineEdit::Password);
-        QCOMPARE(
-            p.text1->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, p.text1),
-            int('*'));
-        QVERIFY(!p.text1->testAttribute(Qt::WA_InputMethodEnabled));
-        for (QPushButton* b : {p.command1, p.command2})
+        QVERIFY(p.passwordBox->text().isEmpty());
+        QCOMPARE(p.passwordBox->echoMode(), QLineEdit::Password);
+        QCOMPARE(p.passwordBox->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr,
+                                                   p.passwordBox),
+                 int('*'));
+        QVERIFY(!p.passwordBox->testAttribute(Qt::WA_InputMethodEnabled));
+        for (QPushButton* b : {p.okButton, p.cancelButton})
             QVERIFY(!b->isDefault() && !b->autoDefault());
         // Tab order: the box, "ｷｬﾝｾﾙ", "OK".
-        QCOMPARE(p.text1->nextInFocusChain(), p.command2);
-        QCOMPARE(p.command2->nextInFocusChain(), p.command1);
+        QCOMPARE(p.passwordBox->nextInFocusChain(), p.cancelButton);
+        QCOMPARE(p.cancelButton->nextInFocusChain(), p.okButton);
     }
 
     void confirm_data() {
@@ -116,12 +116,12 @@ private Q_SLOTS:
 
         Prompt p(master, int16_t(mode));
         p.state.loginTime = QStringLiteral("2008/06/15 12:34:56");
-        type(p.text1, typed);
-        QCOMPARE(p.text1->text(), typed);
+        type(p.passwordBox, typed);
+        QCOMPARE(p.passwordBox->text(), typed);
         if (byEnter)
-            QTest::keyClick(p.text1, Qt::Key_Return);
+            QTest::keyClick(p.passwordBox, Qt::Key_Return);
         else
-            p.command1->click();
+            p.okButton->click();
 
         if (right) {
             QVERIFY(p.boxes.asked.isEmpty());
@@ -136,7 +136,7 @@ private Q_SLOTS:
             QCOMPARE(box.text, QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"));
             QCOMPARE(box.buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
             QVERIFY(p.dialog.isVisible());
-            QCOMPARE(p.text1->text(), typed);
+            QCOMPARE(p.passwordBox->text(), typed);
             QVERIFY(p.actions.calls.isEmpty());
         }
         QCOMPARE(p.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
@@ -144,13 +144,13 @@ private Q_SLOTS:
 
     void wrongThenRight() {
         Prompt p(QStringLiteral("pw"), PasswordPrompt::LogIn);
-        type(p.text1, QStringLiteral("PW"));
-        QTest::keyClick(p.text1, Qt::Key_Return);
-        QTest::keyClick(p.text1, Qt::Key_Return);
+        type(p.passwordBox, QStringLiteral("PW"));
+        QTest::keyClick(p.passwordBox, Qt::Key_Return);
+        QTest::keyClick(p.passwordBox, Qt::Key_Return);
         QCOMPARE(p.boxes.asked.size(), 2);  // no limit, no delay
-        p.text1->clear();
-        type(p.text1, QStringLiteral("pw"));
-        p.command1->click();
+        p.passwordBox->clear();
+        type(p.passwordBox, QStringLiteral("pw"));
+        p.okButton->click();
         QCOMPARE(p.actions.calls, QStringList{"login"});
         QVERIFY(!p.dialog.isVisible());
     }
@@ -161,11 +161,11 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<int>("result");  // -1: still open
         QTest::addColumn<int>("boxes");
-        QTest::newRow("OK, right password") << "Command1"
+        QTest::newRow("OK, right password") << "okButton"
                                             << "pw" << int(QDialog::Accepted) << 0;
-        QTest::newRow("OK, wrong password") << "Command1"
+        QTest::newRow("OK, wrong password") << "okButton"
                                             << "PW" << -1 << 1;
-        QTest::newRow("ｷｬﾝｾﾙ") << "Command2"
+        QTest::newRow("ｷｬﾝｾﾙ") << "cancelButton"
                                << "pw" << int(QDialog::Rejected) << 0;
     }
     void enterOnFocusedButton() {
@@ -175,7 +175,7 @@ private Q_SLOTS:
         Prompt p(QStringLiteral("pw"), PasswordPrompt::LogIn);
         p.dialog.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&p.dialog));
-        type(p.text1, typed);
+        type(p.passwordBox, typed);
         auto* pressed = p.dialog.findChild<QPushButton*>(button);
         pressed->setFocus();
         QTest::keyClick(pressed, Qt::Key_Return);
@@ -198,11 +198,11 @@ private Q_SLOTS:
         QFETCH(int, mode);
         QFETCH(bool, byEscape);
         Prompt p(QStringLiteral("pw"), int16_t(mode));
-        type(p.text1, QStringLiteral("pw"));  // even the right password is dropped
+        type(p.passwordBox, QStringLiteral("pw"));  // even the right password is dropped
         if (byEscape)
-            QTest::keyClick(p.text1, Qt::Key_Escape);
+            QTest::keyClick(p.passwordBox, Qt::Key_Escape);
         else
-            p.command2->click();
+            p.cancelButton->click();
         QVERIFY(!p.dialog.isVisible());
         QCOMPARE(p.dialog.result(), int(QDialog::Rejected));
         QVERIFY(p.actions.calls.isEmpty());

@@ -1,9 +1,9 @@
-// The Qt side of the hidden window as real widgets: both menus as laid out, site items on QMenu
+// The Qt side of the tray program as real widgets: both menus as laid out, site items on QMenu
 // ("-" a separator that shows, "&" shown as it is, control characters as spaces, long titles
 // shortened), the chosen item's signal, the tray's mouse messages and its two icons.
-#include "shell/MainWindow.h"
 #include "shell/QtMenus.h"
 #include "shell/QtTrayIcon.h"
+#include "shell/TrayController.h"
 
 #include <QScreen>
 #include <QSignalSpy>
@@ -52,7 +52,7 @@ public:
     }
 };
 
-// The main window on the real menus, with nothing else real around it.
+// The tray controller on the real menus, with nothing else real around it.
 struct RealMenus {
     AppState state;
     NoTray tray;
@@ -60,7 +60,7 @@ struct RealMenus {
     NoUi ui;
     NoBoxes boxes;
     SystemClock clock;
-    MainWindow window{state, tray, menus, ui, boxes, clock};
+    TrayController window{state, tray, menus, ui, boxes, clock};
 };
 
 SiteEntry titled(const QString& title) {
@@ -85,8 +85,9 @@ private Q_SLOTS:
             names << a->objectName();
             QVERIFY(a->isEnabled());
         }
-        QCOMPARE(names, (QStringList{"mnuMemory", "mnuOpen", "MnuBlank1", "mnuLogInOut",
-                                     "mnuPassword", "MnuBlank", "mnuVersion", "mnuEnd"}));
+        QCOMPARE(names, (QStringList{"captureAction", "siteSettingsAction", "MnuBlank1",
+                                     "logInOutAction", "passwordSettingsAction", "MnuBlank",
+                                     "versionAction", "quitAction"}));
         QCOMPARE(menus.siteMenu()->title(), QStringLiteral("メニュー"));
         QCOMPARE(shown(opened(menus.siteMenu())), QStringList{"SIRANO"});
     }
@@ -96,8 +97,9 @@ private Q_SLOTS:
         QSignalSpy chosen(&menus, &QtMenus::commandChosen);
         const QList<QAction*> actions = menus.commandMenu()->actions();
         const std::pair<CommandItem, int> items[] = {
-            {CommandItem::Memory, 0},   {CommandItem::Open, 1},    {CommandItem::LogInOut, 3},
-            {CommandItem::Password, 4}, {CommandItem::Version, 6}, {CommandItem::End, 7}};
+            {CommandItem::Capture, 0},  {CommandItem::SiteSettings, 1},
+            {CommandItem::LogInOut, 3}, {CommandItem::PasswordSettings, 4},
+            {CommandItem::Version, 6},  {CommandItem::Quit, 7}};
         for (const auto& [item, position] : items) {
             menus.setEnabled(item, false);
             QVERIFY(!actions[position]->isEnabled());
@@ -114,15 +116,15 @@ private Q_SLOTS:
         RealMenus f;
         AppState& state = f.state;
         QtMenus& menus = f.menus;
-        MainWindow& window = f.window;
+        TrayController& window = f.window;
         QSignalSpy chosen(&menus, &QtMenus::siteChosen);
 
-        window.menuSirano();
+        window.rebuildSiteMenu();
         QCOMPARE(shown(opened(menus.siteMenu())), QStringList{"-"});
 
         for (const char* t : {"A&B", "-", "", "&&", "E"})
             state.siteTable.append(titled(QString::fromUtf8(t)));
-        window.menuSirano();
+        window.rebuildSiteMenu();
         QCOMPARE(shown(menus.siteMenu()), QStringList{"A&&B"});  // the others as it opens
         QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-", "", "&&&&", "E"}));
         QCOMPARE(menus.siteMenu()->actions().at(0)->iconText(), QStringLiteral("A&B"));
@@ -130,13 +132,13 @@ private Q_SLOTS:
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 4);
 
         state.siteTable.setSiteCount(2);
-        window.menuSirano();
+        window.rebuildSiteMenu();
         QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-"}));
         menus.siteMenu()->actions().at(0)->trigger();
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 0);
 
         state.siteTable.setSiteCount(4);
-        window.menuSirano();
+        window.rebuildSiteMenu();
         QCOMPARE(shown(opened(menus.siteMenu())), (QStringList{"A&&B", "-", "", "&&&&"}));
         menus.siteMenu()->actions().at(3)->trigger();  // a re-created item reports its own index
         QCOMPARE(chosen.takeFirst().at(0).toInt(), 3);
@@ -145,7 +147,7 @@ private Q_SLOTS:
         state.siteTable.at(0).title = QStringLiteral("First");
         state.siteTable.append(titled(QStringLiteral("Fifth")));
         menus.popupSiteMenu();
-        window.menuSirano();
+        window.rebuildSiteMenu();
         QCOMPARE(shown(menus.siteMenu()), (QStringList{"First", "-", "", "&&&&", "Fifth"}));
         menus.siteMenu()->hide();
     }
@@ -183,12 +185,12 @@ private Q_SLOTS:
         RealMenus f;
         AppState& state = f.state;
         QtMenus& menus = f.menus;
-        MainWindow& window = f.window;
+        TrayController& window = f.window;
         const QString longTitle =
             QStringLiteral("A&B <i>start</i> ") + QString(300, u'長') + QStringLiteral("\tthe end");
         for (int i = 0; i < 20; ++i)
             state.siteTable.append(titled(i == 10 ? longTitle : QStringLiteral("Site %1").arg(i)));
-        window.menuSirano();
+        window.rebuildSiteMenu();
 
         QMenu* menu = menus.siteMenu();
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
@@ -242,19 +244,20 @@ private Q_SLOTS:
         menus.siteMenu()->hide();
     }
 
-    void mouseMessages_data() {
+    void trayClicks_data() {
         QTest::addColumn<int>("reason");
-        QTest::addColumn<int>("message");
-        QTest::newRow("left") << int(QSystemTrayIcon::Trigger) << 0x201;
-        QTest::newRow("right") << int(QSystemTrayIcon::Context) << 0x204;
-        QTest::newRow("double") << int(QSystemTrayIcon::DoubleClick) << 0x203;
-        QTest::newRow("middle") << int(QSystemTrayIcon::MiddleClick) << 0x207;
-        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << 0x200;
+        QTest::addColumn<int>("click");  // -1: ignored
+        QTest::newRow("left") << int(QSystemTrayIcon::Trigger) << int(TrayClick::Left);
+        QTest::newRow("right") << int(QSystemTrayIcon::Context) << int(TrayClick::Right);
+        QTest::newRow("double") << int(QSystemTrayIcon::DoubleClick) << -1;
+        QTest::newRow("middle") << int(QSystemTrayIcon::MiddleClick) << -1;
+        QTest::newRow("unknown") << int(QSystemTrayIcon::Unknown) << -1;
     }
-    void mouseMessages() {
+    void trayClicks() {
         QFETCH(int, reason);
-        QFETCH(int, message);
-        QCOMPARE(mouseMessageFor(QSystemTrayIcon::ActivationReason(reason)), message);
+        QFETCH(int, click);
+        const auto got = trayClickFor(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(got ? int(*got) : -1, click);
     }
 
     void twoIcons() {

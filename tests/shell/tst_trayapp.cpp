@@ -32,7 +32,7 @@ QMenu* menuNamed(const QString& name) {
 }
 
 QAction* command(const QString& name) {
-    QMenu* menu = menuNamed(QStringLiteral("mnuMain"));
+    QMenu* menu = menuNamed(QStringLiteral("commandMenu"));
     return menu ? menu->findChild<QAction*>(name) : nullptr;
 }
 
@@ -80,7 +80,7 @@ struct Program {
         return QTest::qWaitFor([&] { return browser.listings >= target; }, kTicks * n);
     }
     void chooseSite(int index) {
-        QMenu* menu = menuNamed(QStringLiteral("mnuSub"));
+        QMenu* menu = menuNamed(QStringLiteral("siteMenu"));
         QVERIFY(menu);
         menu->popup(QPoint(0, 0));  // the menu makes its items as it opens
         menu->actions().at(index)->trigger();
@@ -98,7 +98,7 @@ private Q_SLOTS:
         QVERIFY(p.started());
         QCOMPARE(p.browserFolder, p.folder.path());
         QVERIFY(p.state.loggedIn);
-        QMenu* sites = menuNamed("mnuSub");
+        QMenu* sites = menuNamed("siteMenu");
         sites->popup(QPoint(0, 0));
         QCOMPARE(sites->actions().at(0)->text(), "Site");
         sites->hide();
@@ -132,7 +132,7 @@ private Q_SLOTS:
         if (written) {
             QCOMPARE(p.browser.window(1).element(0, 0).value, "alice");
             QCOMPARE(p.browser.window(1).element(0, 1).value, "secret");
-            QVERIFY(p.state.siteTable.at(0).filledHwnds.empty());
+            QVERIFY(p.state.siteTable.at(0).filledWindows.empty());
         }
         if (!tabs.isEmpty())
             QCOMPARE(p.browser.window(0).openedInBackground, openedInBackground);
@@ -183,8 +183,8 @@ private Q_SLOTS:
 
         p.clock.at = p.clock.at.addSecs(6 * 60);
         QTRY_VERIFY_WITH_TIMEOUT(!p.state.loggedIn, kTicks);
-        QCOMPARE(command("mnuLogInOut")->text(), "ﾛｸﾞｲﾝ");
-        QVERIFY(!command("mnuMemory")->isEnabled());
+        QCOMPARE(command("logInOutAction")->text(), "ﾛｸﾞｲﾝ");
+        QVERIFY(!command("captureAction")->isEnabled());
 
         p.browser.windowsFailure = 0;
         FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
@@ -212,8 +212,8 @@ private Q_SLOTS:
                 qobject_cast<QDialog*>(w)->reject();
             }
         });
-        command("mnuOpen")->trigger();  // returns when the dialog has closed
-        QCOMPARE(open, QStringLiteral("Form2"));
+        command("siteSettingsAction")->trigger();  // returns when the dialog has closed
+        QCOMPARE(open, QStringLiteral("siteSettingsDialog"));
         QVERIFY(closedByLogout);
         QVERIFY(!p.state.loggedIn);
         QVERIFY(!QApplication::activeModalWidget());
@@ -224,7 +224,7 @@ private Q_SLOTS:
     void loggedOutFillsNothing() {
         Program p;
         QVERIFY(p.started());
-        command("mnuLogInOut")->trigger();
+        command("logInOutAction")->trigger();
         QVERIFY(!p.state.loggedIn);
         FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
         p.chooseSite(0);
@@ -232,7 +232,7 @@ private Q_SLOTS:
         QCOMPARE(tab.element(0, 0).value, "");
         QCOMPARE(p.browser.pageRoundTrips(), 0);
 
-        command("mnuLogInOut")->trigger();  // no master password: logged in at once
+        command("logInOutAction")->trigger();  // no master password: logged in at once
         QVERIFY(p.state.loggedIn);
         QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", kTicks);
     }

@@ -96,7 +96,7 @@ private Q_SLOTS:
         QCOMPARE(e.fields(), original.fields());
 
         // Markers are no part of the comparison.
-        e.filledHwnds.insert(7);
+        e.filledWindows.insert(7);
         QVERIFY(e == original);
     }
 

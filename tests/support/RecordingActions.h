@@ -1,4 +1,4 @@
-// The main window's actions as every test sees them: each call recorded in order ("save",
+// The tray controller's actions as every test sees them: each call recorded in order ("save",
 // "menu", "login", "logout"). Log-in and log-out switch the state when there is one; a save can
 // fail, run a look at what it would write first, or write the state's real data file.
 #pragma once
@@ -23,7 +23,7 @@ public:
     bool writeFile = false;  // the save writes the state to its data file, as the program does
     std::function<void()> onSave;
 
-    void saveSirano() override {
+    void saveDataFile() override {
         calls << QStringLiteral("save");
         if (onSave)
             onSave();
@@ -35,7 +35,7 @@ public:
         if (writeFile && state_)
             saveStore(*state_, state_->dataFilePath);
     }
-    void menuSirano() override { calls << QStringLiteral("menu"); }
+    void rebuildSiteMenu() override { calls << QStringLiteral("menu"); }
     void login() override {
         calls << QStringLiteral("login");
         if (state_)

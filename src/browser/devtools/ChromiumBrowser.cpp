@@ -120,7 +120,7 @@ public:
         observedUrl_ = core_->tracker.url(*page_);
         return observedUrl_;
     }
-    int32_t hwnd() const override { return page_->hwnd; }
+    int32_t windowId() const override { return page_->windowId; }
     quint64 loadsStarted() const override { return core_->tracker.loadsStarted(*page_); }
 
     PageSnapshot readPage() override { return startRead()->take(); }

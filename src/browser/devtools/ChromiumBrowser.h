@@ -2,8 +2,8 @@
 //
 // One connection to the browser endpoint, with target discovery and browser-level auto-attach to
 // every page. Events, handled on the connection's worker thread, keep each page's state current:
-// order of first sight, a number of our own as hwnd, busy, address. So windows() and the tracked
-// properties cost no protocol command at all; readPage() and writeFields() cost one each.
+// order of first sight, a number of our own as windowId, busy, address. So windows() and the
+// tracked properties cost no protocol command at all; readPage() and writeFields() cost one each.
 //
 // A page is busy until it is attached and its state known, from Page.frameStartedLoading to
 // Page.frameStoppedLoading of its main frame (a page found already loading: document.readyState

@@ -111,9 +111,9 @@ std::shared_ptr<TrackedPage> PageTracker::addPage(const QJsonObject& info) {
     const QString targetId = info.value(QLatin1String("targetId")).toString();
     if (auto page = findByTarget(targetId))
         return page;
-    auto page = std::make_shared<TrackedPage>(targetId, nextHwnd_);
+    auto page = std::make_shared<TrackedPage>(targetId, nextWindowId_);
     // Never 0, which means "no window" to the automatic fill.
-    nextHwnd_ = nextHwnd_ == std::numeric_limits<int32_t>::max() ? 1 : nextHwnd_ + 1;
+    nextWindowId_ = nextWindowId_ == std::numeric_limits<int32_t>::max() ? 1 : nextWindowId_ + 1;
     page->url = info.value(QLatin1String("url")).toString();
     pages_.push_back(page);
     return page;

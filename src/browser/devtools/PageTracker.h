@@ -1,6 +1,6 @@
 // What the browser's events say about each of its pages, kept current on the connection's worker
 // thread so that callers read it without asking the browser: the order of first sight, a number
-// of our own as hwnd, busy, address, and the page's isolated world for the page scripts.
+// of our own as windowId, busy, address, and the page's isolated world for the page scripts.
 #pragma once
 
 #include "DevToolsConnection.h"
@@ -20,12 +20,12 @@ namespace sirano {
 
 struct TrackedPage {
     explicit TrackedPage(QString target, int32_t number)
-        : targetId(std::move(target)), mainFrameId(targetId), hwnd(number) {}
+        : targetId(std::move(target)), mainFrameId(targetId), windowId(number) {}
 
     const QString targetId;
     // Everything below is guarded by the tracker's lock, except stalled.
     QString mainFrameId;
-    const int32_t hwnd;
+    const int32_t windowId;
     QString sessionId;
     QString url;
     bool stateKnown = false;  // busy-or-not learnt from an event or from readyState
@@ -104,7 +104,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::shared_ptr<TrackedPage>> pages_;  // in the order first seen
-    int32_t nextHwnd_ = 1;
+    int32_t nextWindowId_ = 1;
     std::unique_ptr<DevToolsConnection> conn_;  // last: stopped before the rest goes
 };
 

@@ -1,4 +1,4 @@
-#include "MainWindow.h"
+#include "TrayController.h"
 
 #include "store/DataFile.h"
 #include "store/Error.h"
@@ -14,11 +14,11 @@ QString aboutText() {
                           "Copyright (C) 2026 The SIRANO developers");
 }
 
-MainWindow::MainWindow(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui,
-                       MessageBox& messages, const Clock& clock)
+TrayController::TrayController(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui,
+                               MessageBox& messages, const Clock& clock)
     : state_(state), tray_(tray), menus_(menus), ui_(ui), messages_(messages), clock_(clock) {}
 
-std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
+std::optional<int> TrayController::start(const QString& executableFolder) {
     state_.generator.reseedFromClock();
     editor_.asterisk = true;
     tray_.add(TrayLook::LoggedIn);
@@ -82,28 +82,31 @@ std::optional<int> MainWindow::formLoad(const QString& executableFolder) {
     } else {
         login();
     }
-    menuSirano();
+    rebuildSiteMenu();
     return std::nullopt;
 }
 
-int MainWindow::refuse(int status, const QString& text) {
+int TrayController::refuse(int status, const QString& text) {
     messages_.show(nullptr, QMessageBox::Critical, QStringLiteral("SIRANO"), text, QMessageBox::Ok);
     return status;
 }
 
-void MainWindow::formMouseMove(int message) {
-    if (message == kLeftButtonDown) {
-        if (!state_.loggedIn)
-            return;
-        ui_.processEvents();
-        menus_.popupSiteMenu();
-    } else if (message == kRightButtonDown) {
-        ui_.processEvents();
-        menus_.popupCommandMenu();
+void TrayController::onTrayClick(TrayClick click) {
+    switch (click) {
+        case TrayClick::Left:
+            if (!state_.loggedIn)
+                return;
+            ui_.processEvents();
+            menus_.popupSiteMenu();
+            break;
+        case TrayClick::Right:
+            ui_.processEvents();
+            menus_.popupCommandMenu();
+            break;
     }
 }
 
-void MainWindow::mnuLogInOutClick() {
+void TrayController::toggleLogin() {
     switch (logInOutAction(state_)) {
         case LogInOutAction::Logout:
             logout();
@@ -117,41 +120,41 @@ void MainWindow::mnuLogInOutClick() {
     }
 }
 
-void MainWindow::mnuOpenClick() {
+void TrayController::openSiteSettings() {
     if (state_.loggedIn)
         ui_.showSiteSettings();
 }
 
-void MainWindow::mnuPasswordClick() {
+void TrayController::openPasswordSettings() {
     ui_.showPasswordSettings();
 }
 
-void MainWindow::mnuVersionClick() {
+void TrayController::showVersion() {
     messages_.show(nullptr, QMessageBox::Information, QStringLiteral("Information"), aboutText(),
                    QMessageBox::Ok);
 }
 
-void MainWindow::mnuEndClick() {
-    formUnload();
+void TrayController::quitProgram() {
+    removeIcon();
     ui_.quit(0);
 }
 
-void MainWindow::formUnload() {
+void TrayController::removeIcon() {
     if (!iconShown_)
         return;
     tray_.remove();
     iconShown_ = false;
 }
 
-void MainWindow::showPasswordPrompt() {
+void TrayController::showPasswordPrompt() {
     ui_.showPasswordPrompt();
 }
 
-void MainWindow::saveSirano() {
-    saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings);
+void TrayController::saveDataFile() {
+    sirano::saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings);
 }
 
-void MainWindow::menuSirano() {
+void TrayController::rebuildSiteMenu() {
     const SiteTable& table = state_.siteTable;
     const int count = table.siteCount();
     for (int i = 0; i < count; ++i) {
@@ -170,32 +173,32 @@ void MainWindow::menuSirano() {
     menuItemCount_ = count;
 }
 
-void MainWindow::login() {
+void TrayController::login() {
     sirano::login(state_, *this, clock_);
 }
 
-void MainWindow::logout() {
+void TrayController::logout() {
     sirano::logout(state_, *this);
 }
 
-void MainWindow::setLogInOutCaption(const QString& caption) {
+void TrayController::setLogInOutCaption(const QString& caption) {
     menus_.setCaption(CommandItem::LogInOut, caption);
 }
 
-void MainWindow::setTrayLook(TrayLook look) {
+void TrayController::setTrayLook(TrayLook look) {
     tray_.modifyIcon(look);
 }
 
-void MainWindow::setProtectedItemEnabled(ProtectedItem item, bool enabled) {
+void TrayController::setProtectedItemEnabled(ProtectedItem item, bool enabled) {
     switch (item) {
-        case ProtectedItem::Open:
-            menus_.setEnabled(CommandItem::Open, enabled);
+        case ProtectedItem::SiteSettings:
+            menus_.setEnabled(CommandItem::SiteSettings, enabled);
             break;
-        case ProtectedItem::Memory:
-            menus_.setEnabled(CommandItem::Memory, enabled);
+        case ProtectedItem::Capture:
+            menus_.setEnabled(CommandItem::Capture, enabled);
             break;
-        case ProtectedItem::Password:
-            menus_.setEnabled(CommandItem::Password, enabled);
+        case ProtectedItem::PasswordSettings:
+            menus_.setEnabled(CommandItem::PasswordSettings, enabled);
             break;
     }
 }

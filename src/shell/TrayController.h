@@ -1,4 +1,4 @@
-// The hidden main window Form1 without its widgets: start-up, the tray icon's mouse messages, the
+// What the tray program does, without its widgets: start-up, the clicks on the tray icon, the
 // commands of the two menus, the site menu rebuild, log-in and log-out, and the end. The tray
 // icon, the menus and the modal windows are passed in, so that tests drive it on fakes.
 #pragma once
@@ -27,52 +27,51 @@ inline constexpr int kNoTray = 3;
 inline constexpr int kNoDataFolder = 4;  // or its lock file cannot be made
 }  // namespace exitstatus
 
-// What the hidden window asks of the widget world.
+// What the controller asks of the widget world.
 class ShellUi {
 public:
     virtual ~ShellUi() = default;
     // Lets pending window messages run once (a waiting timer tick among them).
     virtual void processEvents() = 0;
     // Each modal, created when shown and gone when closed.
-    virtual void showPasswordPrompt() = 0;    // Form4 in log-in mode, without an owner
-    virtual void showSiteSettings() = 0;      // Form2
-    virtual void showPasswordSettings() = 0;  // Form3
+    virtual void showPasswordPrompt() = 0;  // to log in, without an owner
+    virtual void showSiteSettings() = 0;
+    virtual void showPasswordSettings() = 0;
     // Ends the event loop with status.
     virtual void quit(int status) = 0;
 };
 
 QString aboutText();
 
-class MainWindow final : public AppActions, private LoginView {
+class TrayController final : public AppActions, private LoginView {
 public:
-    MainWindow(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui, MessageBox& messages,
-               const Clock& clock);
+    TrayController(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui, MessageBox& messages,
+                   const Clock& clock);
 
-    // Form_Load, once the tray can show the icon. The data folder is executableFolder when it holds
-    // the data file, else the user's application data folder; it is locked for this process.
-    // Returns the exit status when the program cannot go on (the reason already shown); a data
-    // file that fails to load is left untouched.
-    std::optional<int> formLoad(const QString& executableFolder);
+    // Starts the program once the tray can show the icon. The data folder is executableFolder when
+    // it holds the data file, else the user's application data folder; it is locked for this
+    // process. Returns the exit status when the program cannot go on (the reason already shown); a
+    // data file that fails to load is left untouched.
+    std::optional<int> start(const QString& executableFolder);
 
-    // The tray icon's callback: left press opens the site menu while logged in, right press the
-    // command menu; anything else is ignored.
-    void formMouseMove(int message);
+    // A left click opens the site menu while logged in, a right click the command menu.
+    void onTrayClick(TrayClick click);
 
-    void mnuLogInOutClick();
-    void mnuOpenClick();
-    void mnuPasswordClick();
-    void mnuVersionClick();
-    void mnuEndClick();  // removes the icon and ends with status 0; nothing is saved
-    void formUnload();   // removes the icon; safe to call more than once
+    void toggleLogin();
+    void openSiteSettings();
+    void openPasswordSettings();
+    void showVersion();
+    void quitProgram();  // removes the icon and ends with status 0; nothing is saved
+    void removeIcon();   // removes the icon; safe to call more than once
 
     // The site settings dialog's flags, which live as long as the program.
     SiteEditorState& editorState() { return editor_; }
 
-    // Form4 in log-in mode, modal; LoggedIn tells the outcome.
+    // The password prompt to log in, modal; state.loggedIn tells the outcome.
     void showPasswordPrompt();
 
-    void saveSirano() override;
-    void menuSirano() override;
+    void saveDataFile() override;
+    void rebuildSiteMenu() override;
     void login() override;
     void logout() override;
 

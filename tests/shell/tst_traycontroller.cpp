@@ -1,6 +1,6 @@
-// The hidden main window's logic on fakes of the tray icon, the menus and the modal windows:
+// The tray controller's logic on fakes of the tray icon, the menus and the modal windows:
 // start-up decisions, log-in and log-out, the site menu rebuild, mouse messages and the commands.
-#include "shell/MainWindow.h"
+#include "shell/TrayController.h"
 #include "store/DataFile.h"
 #include "support/Files.h"
 #include "support/FixedClock.h"
@@ -96,7 +96,7 @@ struct Harness {
     FakeUi ui{log};
     RecordingMessageBox boxes;
     FixedClock clock;
-    MainWindow window{state, tray, menus, ui, boxes, clock};
+    TrayController controller{state, tray, menus, ui, boxes, clock};
 };
 
 SiteEntry entry(const QString& title) {
@@ -150,7 +150,7 @@ void makeWritable(const QString& folder) {
 
 }  // namespace
 
-class TestMainWindow : public QObject {
+class TestTrayController : public QObject {
     Q_OBJECT
     QTemporaryDir dataHome_;
 
@@ -163,13 +163,13 @@ private Q_SLOTS:
     void startWithoutDataFile() {
         QTemporaryDir exe;
         Harness h;
-        h.window.editorState().asterisk = false;
-        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        h.controller.editorState().asterisk = false;
+        QCOMPARE(h.controller.start(exe.path()), std::nullopt);
 
         QCOMPARE(h.log, QStringList{"tray add in"} + kLoginSteps + QStringList{"site 0 -"});
         QVERIFY(h.state.loggedIn);
         QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
-        QVERIFY(h.window.editorState().asterisk);
+        QVERIFY(h.controller.editorState().asterisk);
         QCOMPARE(h.state.dataFolder, dataHome_.filePath("sirano"));
         QCOMPARE(h.state.dataFilePath, dataHome_.filePath("sirano/SIRANO.DAT"));
         QVERIFY(!QFile::exists(h.state.dataFilePath));  // nothing is written at start
@@ -181,19 +181,19 @@ private Q_SLOTS:
     void logInAndOutTimes() {
         QTemporaryDir exe;
         Harness h;
-        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        QCOMPARE(h.controller.start(exe.path()), std::nullopt);
         h.log.clear();
         h.clock.advance(90);
-        h.window.mnuLogInOutClick();
+        h.controller.toggleLogin();
         QVERIFY(!h.state.loggedIn);
         QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
         QCOMPARE(h.log, kLogoutSteps);
 
         h.log.clear();
-        h.window.logout();
-        h.window.mnuLogInOutClick();  // no master password: logged in at once
+        h.controller.logout();
+        h.controller.toggleLogin();  // no master password: logged in at once
         h.clock.at = QDateTime(QDate(2008, 6, 16), QTime(0, 0));
-        h.window.login();
+        h.controller.login();
         QCOMPARE(h.log, kLogoutSteps + kLoginSteps + kLoginSteps);
         QCOMPARE(h.state.loginTime, QStringLiteral("2008/06/16"));
     }
@@ -231,9 +231,9 @@ private Q_SLOTS:
             QVERIFY(!h.state.loggedIn);
             QCOMPARE(h.menus.site(), QStringList{"SIRANO"});
             if (promptLogsIn)
-                h.window.login();
+                h.controller.login();
         };
-        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        QCOMPARE(h.controller.start(exe.path()), std::nullopt);
 
         QCOMPARE(h.log, expected);
         QCOMPARE(h.state.loggedIn, autoLogin != 0 || promptLogsIn);
@@ -275,7 +275,7 @@ private Q_SLOTS:
         QVERIFY(expected && expected->line() > 0);
 
         Harness h;
-        QCOMPARE(h.window.formLoad(exe.path()), exitstatus::kDataFileUnreadable);
+        QCOMPARE(h.controller.start(exe.path()), exitstatus::kDataFileUnreadable);
 
         QCOMPARE(h.log, QStringList{"tray add in"});  // no log-in decision, no menu
         QCOMPARE(h.boxes.asked.size(), 1);
@@ -295,10 +295,10 @@ private Q_SLOTS:
         const QString path = writeDataFile(exe.path(), {"one"}, Settings{"", 1, 0});
         const QByteArray before = readAll(path);
         Harness first;
-        QCOMPARE(first.window.formLoad(exe.path()), std::nullopt);
+        QCOMPARE(first.controller.start(exe.path()), std::nullopt);
 
         Harness second;
-        QCOMPARE(second.window.formLoad(exe.path()), exitstatus::kAlreadyRunning);
+        QCOMPARE(second.controller.start(exe.path()), exitstatus::kAlreadyRunning);
         QCOMPARE(second.log, QStringList{"tray add in"});
         QCOMPARE(second.boxes.asked.size(), 1);
         const QString text = second.boxes.asked.first().text;
@@ -317,7 +317,7 @@ private Q_SLOTS:
         std::optional<int> status;
         Harness h;
         if (readOnly)
-            status = h.window.formLoad(exe.path());
+            status = h.controller.start(exe.path());
         makeWritable(exe.path());
         if (!readOnly)
             QSKIP("this system cannot make a folder read-only for the test's user");
@@ -347,7 +347,7 @@ private Q_SLOTS:
         const QByteArray oldXdg = qgetenv("XDG_DATA_HOME");
         qputenv("XDG_DATA_HOME", QFile::encodeName(notAFolder));
         Harness h;
-        const std::optional<int> status = h.window.formLoad(exe.path());
+        const std::optional<int> status = h.controller.start(exe.path());
         qputenv("XDG_DATA_HOME", oldXdg);
 
         QCOMPARE(status, exitstatus::kNoDataFolder);
@@ -365,13 +365,13 @@ private Q_SLOTS:
     void menuRebuild() {
         Harness h;
         SiteTable& table = h.state.siteTable;
-        h.window.menuSirano();
+        h.controller.rebuildSiteMenu();
         QCOMPARE(h.log, QStringList{"site 0 -"});
 
         for (const char* t : {"a", "b&c", "-", "", "e"})
             table.append(entry(t));
         h.log.clear();
-        h.window.menuSirano();
+        h.controller.rebuildSiteMenu();
         QCOMPARE(h.log, (QStringList{"site 0 a", "create 1", "site 1 b&c", "create 2", "site 2 -",
                                      "create 3", "site 3 ", "create 4", "site 4 e"}));
         QCOMPARE(h.menus.site(), (QStringList{"a", "b&c", "-", "", "e"}));
@@ -379,41 +379,35 @@ private Q_SLOTS:
         table.remove(0);
         table.setSiteCount(2);
         h.log.clear();
-        h.window.menuSirano();
+        h.controller.rebuildSiteMenu();
         QCOMPARE(h.log,
                  (QStringList{"site 0 b&c", "site 1 -", "destroy 2", "destroy 3", "destroy 4"}));
 
         table.setSiteCount(0);
         h.log.clear();
-        h.window.menuSirano();
+        h.controller.rebuildSiteMenu();
         QCOMPARE(h.log, (QStringList{"site 0 -", "site 0 -", "destroy 1"}));
         QCOMPARE(h.menus.site(), QStringList{"-"});
     }
 
-    void mouseMessage_data() {
+    void trayClick_data() {
         QTest::addColumn<bool>("loggedIn");
-        QTest::addColumn<int>("message");
+        QTest::addColumn<bool>("left");
         QTest::addColumn<QStringList>("expected");
         const QStringList site = {"processEvents", "popup site"};
         const QStringList command = {"processEvents", "popup command"};
-        QTest::newRow("left, logged in") << true << 0x201 << site;
-        QTest::newRow("left, logged out") << false << 0x201 << QStringList{};
-        QTest::newRow("right, logged in") << true << 0x204 << command;
-        QTest::newRow("right, logged out") << false << 0x204 << command;
-        const std::pair<const char*, int> ignored[] = {
-            {"move", 0x200},     {"left up", 0x202},      {"left double", 0x203},
-            {"right up", 0x205}, {"right double", 0x206}, {"middle", 0x207},
-        };
-        for (const auto& [name, message] : ignored)
-            QTest::newRow(name) << true << message << QStringList{};
+        QTest::newRow("left, logged in") << true << true << site;
+        QTest::newRow("left, logged out") << false << true << QStringList{};
+        QTest::newRow("right, logged in") << true << false << command;
+        QTest::newRow("right, logged out") << false << false << command;
     }
-    void mouseMessage() {
+    void trayClick() {
         QFETCH(bool, loggedIn);
-        QFETCH(int, message);
+        QFETCH(bool, left);
         QFETCH(QStringList, expected);
         Harness h;
         h.state.loggedIn = loggedIn;
-        h.window.formMouseMove(message);
+        h.controller.onTrayClick(left ? TrayClick::Left : TrayClick::Right);
         QCOMPARE(h.log, expected);
     }
 
@@ -444,32 +438,32 @@ private Q_SLOTS:
         QFETCH(QStringList, expected);
         QTemporaryDir exe;
         Harness h;
-        QCOMPARE(h.window.formLoad(exe.path()), std::nullopt);
+        QCOMPARE(h.controller.start(exe.path()), std::nullopt);
         const QString dataFile = h.state.dataFilePath;
         h.state.loggedIn = loggedIn;
         h.state.settings.masterPassword = password;
         h.log.clear();
 
         if (command == "LogInOut")
-            h.window.mnuLogInOutClick();
+            h.controller.toggleLogin();
         else if (command == "Open")
-            h.window.mnuOpenClick();
+            h.controller.openSiteSettings();
         else if (command == "Password")
-            h.window.mnuPasswordClick();
+            h.controller.openPasswordSettings();
         else
-            h.window.mnuEndClick();
+            h.controller.quitProgram();
         QCOMPARE(h.log, expected);
         QVERIFY(h.boxes.asked.isEmpty());
         QVERIFY(!QFile::exists(dataFile));  // none of them saves
 
         h.log.clear();
-        h.window.formUnload();  // the icon goes once
+        h.controller.removeIcon();  // the icon goes once
         QCOMPARE(h.log.contains("tray remove"), command != "End");
     }
 
     void aboutBox() {
         Harness h;
-        h.window.mnuVersionClick();
+        h.controller.showVersion();
         QCOMPARE(h.boxes.asked.size(), 1);
         const auto& box = h.boxes.asked.first();
         QCOMPARE(box.icon, QMessageBox::Information);
@@ -482,13 +476,13 @@ private Q_SLOTS:
         QVERIFY(h.log.isEmpty());
     }
 
-    void saveSiranoWritesTheDataFile() {
+    void saveWritesTheDataFile() {
         QTemporaryDir dir;
         Harness h;
         h.state.dataFilePath = dir.filePath(QLatin1String(kDataFileName));
         h.state.siteTable.append(entry("one"));
         h.state.settings = Settings{"pw", 0, 3};
-        h.window.saveSirano();
+        h.controller.saveDataFile();
         AppState back;
         loadStore(back, h.state.dataFilePath);
         QCOMPARE(back.settings, h.state.settings);
@@ -496,5 +490,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestMainWindow)
-#include "tst_mainwindow.moc"
+QTEST_GUILESS_MAIN(TestTrayController)
+#include "tst_traycontroller.moc"
