@@ -99,8 +99,11 @@ int main(int argc, char** argv) {
         },
         [&](const QString&) { return std::make_unique<LentLog>(log); },
         [] { return true; },
+        {},
+        std::chrono::milliseconds(1000),
+        {},
     };
-    TrayApp tray(state, executableFolder.path(), QString(), std::move(services));
+    TrayApp tray(state, executableFolder.path(), std::move(services));
     tray.start();
     // No data file: logged in at once. "記憶" then makes one site of each tab.
     if (!QTest::qWaitFor([&] { return browser != nullptr; }, 10000)) {

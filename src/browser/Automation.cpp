@@ -34,14 +34,11 @@ int16_t position16(int position) {
 }
 
 bool isTextLike(const QString& lowerType, const QString& value) {
-    // Every exclusion is checked, as the one combined test it is; no early exit is observable.
     static const QLatin1String kExcluded[] = {QLatin1String("hidden"), QLatin1String("radio"),
                                               QLatin1String("checkbox"), QLatin1String("submit"),
                                               QLatin1String("button")};
-    bool excluded = false;
-    for (const QLatin1String& t : kExcluded)
-        excluded = excluded || lowerType == t;
-    return !excluded && !value.isEmpty();
+    return !value.isEmpty() && std::none_of(std::begin(kExcluded), std::end(kExcluded),
+                                            [&](QLatin1String t) { return lowerType == t; });
 }
 
 QList<FieldEdit> editsOf(const SiteEntry& e, bool compareNames) {
@@ -198,13 +195,6 @@ AutomationReport Automation::fillSite(int16_t index) {
             report.openedInNewBrowser.append(e.url);
         }
     });
-    return report;
-}
-
-AutomationReport Automation::autoFillWindow(BrowserWindow& w) {
-    AutomationReport report;
-    if (state_.loggedIn)
-        fillAtOnce({&w}, report);
     return report;
 }
 

@@ -1,5 +1,5 @@
-// The browser work of the tray program: capture ("記憶"), open-and-fill of a site menu item,
-// the automatic fill of one window, and the one-second tick. Each runs under one error handler
+// The browser work of the tray program: capture ("記憶"), open-and-fill of a site menu item, and
+// the browser half of the one-second tick (the automatic fill). Each runs under one error handler
 // that logs with its place code and ends; nothing is shown to the user and nothing escapes.
 #pragma once
 
@@ -17,10 +17,6 @@
 
 namespace sirano {
 
-// Page round trips: capture reads each eligible window once; the fill on request writes each
-// matching window once; the automatic fill writes a window once with the edits of every entry that
-// matches it, and not at all when no entry can fill it. Busy state, address, handle and load count
-// are tracked by the browser and cost no round trip.
 // What one run of the browser work did. The tray program has no use for it; sirano-cli prints it.
 struct AutomationReport {
     struct Write {
@@ -51,13 +47,16 @@ public:
     // A window that fails is logged once all are written, and nothing is opened then.
     // Markers are left alone.
     AutomationReport fillSite(int16_t index);
-    // Logged in, idle window with forms: fills every entry that matches and has not yet been filled
-    // into this window, and adds the window to its markers.
-    AutomationReport autoFillWindow(BrowserWindow& w);
     // The browser half of the one-second tick. Logged in: a window that has started loading a page
     // since the last look leaves every entry's markers (so a reload is filled again however fast it
-    // was); a busy window is skipped; every other window goes to autoFillWindow(). The automatic
-    // log-out is not here: it must not depend on a browser.
+    // was); a busy window is skipped; every other window is filled with every entry that matches
+    // it and has not yet been filled into it, in one write, and joins those entries' markers. The
+    // automatic log-out is not here: it must not depend on a browser.
+    //
+    // Page round trips: capture reads each eligible window once; the fill on request writes each
+    // matching window once; the tick writes a window once with the edits of every entry that
+    // matches it, and not at all when no entry can fill it. Busy state, address, window id and
+    // load count are tracked by the browser and cost no round trip.
     AutomationReport tick();
 
 private:

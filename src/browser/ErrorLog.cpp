@@ -14,10 +14,8 @@ FileErrorLog::FileErrorLog(QString folder, const Clock& clock) : clock_(clock) {
 }
 
 QString FileErrorLog::formatLine(const QDateTime& at, int16_t placeCode, int32_t errNumber) {
-    // "0000" format: a negative code keeps its sign in front of four digits.
-    QString place = QString::number(placeCode < 0 ? -placeCode : placeCode).rightJustified(4, u'0');
-    if (placeCode < 0)
-        place.prepend(u'-');
+    // Place codes are the constants in place::, never negative.
+    const QString place = QString::number(placeCode).rightJustified(4, u'0');
     // Negative numbers show as their 32-bit two's complement.
     const QString number = QString::number(static_cast<uint32_t>(errNumber), 16).toUpper();
     return dateTimeText(at) + QLatin1String(" Error:") + place + u'(' + number + u')';

@@ -2,9 +2,7 @@
 
 #include "Menus.h"
 
-#include <QFile>
 #include <QPixmap>
-#include <chrono>
 
 #include "icons/loggedin.xpm"
 #include "icons/loggedout.xpm"
@@ -31,7 +29,7 @@ QIcon trayIconImage(TrayLook look) {
     return QIcon(QPixmap(look == TrayLook::LoggedIn ? loggedin : loggedout));
 }
 
-QtTrayIcon::QtTrayIcon(QString markFile) : markFile_(std::move(markFile)) {
+QtTrayIcon::QtTrayIcon() {
     icon_.setToolTip(QLatin1String(kTrayTip));
     connect(&icon_, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -51,14 +49,7 @@ void QtTrayIcon::setContextMenu(QMenu* menu) {
 void QtTrayIcon::add(TrayLook look) {
     icon_.setIcon(trayIconImage(look));
     icon_.show();
-    if (!markFile_.isEmpty()) {
-        const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                            std::chrono::system_clock::now().time_since_epoch())
-                            .count();
-        QFile mark(markFile_);
-        if (mark.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            mark.write(QByteArray::number(static_cast<qlonglong>(ns)));
-    }
+    Q_EMIT added();
 }
 
 void QtTrayIcon::modifyIcon(TrayLook look) {

@@ -23,9 +23,7 @@ QIcon trayIconImage(TrayLook look);
 class QtTrayIcon final : public QObject, public TrayIcon {
     Q_OBJECT
 public:
-    // markFile, when not empty, receives the wall-clock time in nanoseconds since the epoch at the
-    // moment the icon is added (for the start-up benchmark).
-    explicit QtTrayIcon(QString markFile = {});
+    QtTrayIcon();
 
     static bool trayAvailable();
     // Desktops that draw the menu themselves show this one on a right click.
@@ -37,10 +35,11 @@ public:
 
 Q_SIGNALS:
     void clicked(TrayClick click);
+    // The icon has just been added.
+    void added();
 
 private:
     QSystemTrayIcon icon_;
-    QString markFile_;
 };
 
 }  // namespace sirano

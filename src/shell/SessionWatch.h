@@ -2,7 +2,9 @@
 // is about to sleep. Heard over D-Bus, from the screen saver on the session bus
 // (org.freedesktop.ScreenSaver, or GNOME's own, ActiveChanged(true)) and from logind on the system
 // bus (Lock of this process's session, PrepareForSleep(true)). A missing bus or service means no
-// news, never an error; a service that appears later is heard from then on.
+// news, never an error. A screen saver and logind's PrepareForSleep are heard from whenever they
+// appear (the match is on the signal, not the owner); logind's Lock only when logind named our
+// session at construction, and the sleep delay lock only when logind granted it then.
 //
 // While logind lets it, the watch holds a delay lock on sleep, released once locked() has been
 // handled: without it the machine may sleep before the news is read, and the log-out would wait

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QDialog>
 #include <QDir>
+#include <QFile>
 
 namespace sirano {
 namespace {
@@ -29,14 +30,25 @@ TrayServices SystemServices::services() {
             return std::make_unique<FileErrorLog>(dataFolder, clock_);
         },
         &QtTrayIcon::trayAvailable,
+        [](QObject* parent) { return std::make_unique<SessionWatch>(parent); },
+        std::chrono::milliseconds(1000),
+        [mark = qEnvironmentVariable("SIRANO_TRAY_MARK")] {
+            if (mark.isEmpty())
+                return;
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                std::chrono::system_clock::now().time_since_epoch())
+                                .count();
+            QFile file(mark);
+            if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                file.write(QByteArray::number(static_cast<qlonglong>(ns)));
+        },
     };
 }
 
-TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, TrayServices services)
+TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices services)
     : state_(state),
       executableFolder_(std::move(executableFolder)),
       services_(std::move(services)),
-      tray_(std::move(markFile)),
       controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
     tray_.setContextMenu(menus_.commandMenu());
     connect(&tray_, &QtTrayIcon::clicked, this,
@@ -44,15 +56,20 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, QString markFile, Tr
     connect(&menus_, &QtMenus::commandChosen, this, &TrayApp::command);
     connect(&menus_, &QtMenus::siteChosen, this, &TrayApp::site);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { controller_.removeIcon(); });
+    if (services_.iconShown)
+        connect(&tray_, &QtTrayIcon::added, this, [this] { services_.iconShown(); });
     // Without a master password a log-in needs no prompt, so a log-out would protect nothing.
-    connect(&sessionWatch_, &SessionWatch::locked, this, [this] {
-        if (state_.loggedIn && !state_.settings.masterPassword.isEmpty())
-            logoutUnattended();
-    });
+    if (services_.sessionWatchFor) {
+        sessionWatch_ = services_.sessionWatchFor(this);
+        connect(sessionWatch_.get(), &SessionWatch::locked, this, [this] {
+            if (state_.loggedIn && !state_.settings.masterPassword.isEmpty())
+                logoutUnattended();
+        });
+    }
 
     // Ticks from creation on; until log-in they find nothing to do.
     tickTimer_.setObjectName(QStringLiteral("tickTimer"));
-    tickTimer_.setInterval(1000);
+    tickTimer_.setInterval(services_.tickInterval);
     connect(&tickTimer_, &QTimer::timeout, this, &TrayApp::tick);
     tickTimer_.start();
 
@@ -175,10 +192,6 @@ void TrayApp::orQuit(F&& f) {
                             QMessageBox::Ok);
     controller_.removeIcon();
     quit(1);
-}
-
-void TrayApp::processEvents() {
-    QCoreApplication::processEvents();
 }
 
 void TrayApp::showPasswordPrompt() {

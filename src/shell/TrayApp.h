@@ -17,6 +17,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -30,10 +31,18 @@ struct TrayServices {
     std::function<std::unique_ptr<Browser>(const QString& dataFolder)> browserFor;
     std::function<std::unique_ptr<ErrorLog>(const QString& dataFolder)> errorLogFor;
     std::function<bool()> trayAvailable;
+    // Hears the screen lock and sleep; empty: nothing is heard.
+    std::function<std::unique_ptr<SessionWatch>(QObject* parent)> sessionWatchFor;
+    // How often the automatic log-out and the automatic fill run.
+    std::chrono::milliseconds tickInterval{1000};
+    // Called each time the tray icon has been added (the start-up benchmark marks the moment).
+    std::function<void()> iconShown;
 };
 
 // The real services: message boxes on screen, the system clock, SIRANO's own Chromium (the
-// profile "browser" in the data folder) and "error.log" in the data folder.
+// profile "browser" in the data folder), "error.log" in the data folder, the session's buses for
+// the screen lock and sleep, one tick a second, and, when SIRANO_TRAY_MARK names a file, the
+// moment the icon is added written there (nanoseconds since the epoch).
 class SystemServices {
 public:
     TrayServices services();
@@ -46,24 +55,25 @@ private:
 class TrayApp final : public QObject, private ShellUi {
     Q_OBJECT
 public:
-    // markFile: see QtTrayIcon.
-    TrayApp(AppState& state, QString executableFolder, QString markFile, TrayServices services);
+    TrayApp(AppState& state, QString executableFolder, TrayServices services);
     ~TrayApp() override;
 
     // From the event loop: waits up to ~30 s for a tray host (desktops often start programs before
     // their panel), then starts; without one, says so and ends the loop with a non-zero status.
     void start();
 
+    // One tick, as the timer runs it every tickInterval: the automatic log-out first, then the
+    // automatic fill.
+    void tick();
+
 private:
     void pollTray();
     void command(CommandItem item);
     void site(int index);
-    void tick();
     void logoutUnattended();
     template <typename F>
     void orQuit(F&& f);
 
-    void processEvents() override;
     void showPasswordPrompt() override;
     void showSiteSettings() override;
     void showPasswordSettings() override;
@@ -83,7 +93,7 @@ private:
     std::unique_ptr<ErrorLog> errorLog_;
     std::unique_ptr<Automation> automation_;
     // A locked screen or a sleeping machine logs out (see the constructor).
-    SessionWatch sessionWatch_{this};
+    std::unique_ptr<SessionWatch> sessionWatch_;
 };
 
 }  // namespace sirano

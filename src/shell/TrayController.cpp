@@ -96,11 +96,9 @@ void TrayController::onTrayClick(TrayClick click) {
         case TrayClick::Left:
             if (!state_.loggedIn)
                 return;
-            ui_.processEvents();
             menus_.popupSiteMenu();
             break;
         case TrayClick::Right:
-            ui_.processEvents();
             menus_.popupCommandMenu();
             break;
     }

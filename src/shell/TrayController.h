@@ -31,8 +31,6 @@ inline constexpr int kNoDataFolder = 4;  // or its lock file cannot be made
 class ShellUi {
 public:
     virtual ~ShellUi() = default;
-    // Lets pending window messages run once (a waiting timer tick among them).
-    virtual void processEvents() = 0;
     // Each modal, created when shown and gone when closed.
     virtual void showPasswordPrompt() = 0;  // to log in, without an owner
     virtual void showSiteSettings() = 0;
@@ -54,7 +52,10 @@ public:
     // data file that fails to load is left untouched.
     std::optional<int> start(const QString& executableFolder);
 
-    // A left click opens the site menu while logged in, a right click the command menu.
+    // A left click opens the site menu while logged in, a right click the command menu. Both
+    // menus open without a nested event loop (QMenu::popup), so events waiting at the click,
+    // a due tick among them, run after it as they would anyway; running them before the popup
+    // could log out between the check and the site menu.
     void onTrayClick(TrayClick click);
 
     void toggleLogin();

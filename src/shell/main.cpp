@@ -23,9 +23,7 @@ int main(int argc, char* argv[]) {
 
     sirano::AppState state;
     sirano::SystemServices system;
-    // For the start-up benchmark: a file that receives the moment the tray icon is added.
-    sirano::TrayApp tray(state, QCoreApplication::applicationDirPath(),
-                         qEnvironmentVariable("SIRANO_TRAY_MARK"), system.services());
+    sirano::TrayApp tray(state, QCoreApplication::applicationDirPath(), system.services());
     tray.start();
     return QApplication::exec();
 }

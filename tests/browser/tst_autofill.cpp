@@ -241,7 +241,7 @@ private Q_SLOTS:
         f.addEntry("https://other.example/", loginFields("other"));
         f.addEntry("site.example", {field(0, 0, "text", "user", "second")});
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        f.automation.autoFillWindow(w);
+        f.automation.tick();
         // One write with both matching entries' edits, in entry order: the later one wins.
         QCOMPARE(w.writeCalls.size(), 1);
         QCOMPARE(w.writeCalls[0].size(), 4);
@@ -293,7 +293,6 @@ private Q_SLOTS:
             .filledWindows.insert(3);
         f.addEntry(kUrl, {field(0, 0, "text", "user", "three")});
         FakeWindow& w = f.browser.addWindow(kUrl, loginForms());
-        FakeWindow& next = f.browser.addWindow(kUrl, loginForms());
         if (failure == "short page")
             w.forms[0].removeLast();
         else if (failure == "refuses")
@@ -301,7 +300,7 @@ private Q_SLOTS:
         else
             w.closed = true;
 
-        f.automation.autoFillWindow(w);
+        f.automation.tick();
         QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{0, number}}));
         const bool reached = failure != "closed";
         QCOMPARE(filled(f, 0, w), reached);
@@ -313,6 +312,7 @@ private Q_SLOTS:
         if (failure != "short page")
             QVERIFY(!w.element(0, 2).checked);
 
+        FakeWindow& next = f.browser.addWindow(kUrl, loginForms());
         f.automation.tick();
         QCOMPARE(f.log.lines.size(), 2);
         QCOMPARE(next.element(0, 0).value, "three");
@@ -339,7 +339,7 @@ private Q_SLOTS:
         f.addEntry(kUrl, loginFields()).filledWindows.insert(9);
         FakeWindow& w = f.browser.addWindow(kUrl, hasForms ? loginForms() : QList<FakeForm>{});
         w.isBusy = busy;
-        f.automation.autoFillWindow(w);
+        f.automation.tick();
         QVERIFY(!filled(f, 0, w));
         QVERIFY(f.state.siteTable.at(0).filledWindows.contains(9));
         if (hasForms)

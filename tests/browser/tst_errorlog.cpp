@@ -38,8 +38,6 @@ private Q_SLOTS:
             << noon << 0 << -2147221504 << "2008/06/15 12:34:56 Error:0000(80040000)";
         QTest::newRow("five-digit place")
             << noon << 12345 << 462 << "2008/06/15 12:34:56 Error:12345(1CE)";
-        QTest::newRow("negative place")
-            << noon << -2 << 91 << "2008/06/15 12:34:56 Error:-0002(5B)";
         QTest::newRow("midnight: the date alone") << QDateTime(QDate(2008, 6, 15), QTime(0, 0)) << 0
                                                   << 430 << "2008/06/15 Error:0000(1AE)";
         QTest::newRow("a second past midnight")

@@ -1,12 +1,16 @@
 // sirano-cli autostart: the XDG autostart entry of the tray program, written, read back and
 // removed, for this build's programs and for an installed-looking copy in an awkwardly named
 // folder.
+#include "support/CliRunner.h"
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+using namespace sirano::test;
 
 namespace {
 
@@ -29,20 +33,16 @@ class TestAutostart : public QObject {
 
     Result run(const QStringList& args, const QString& program = QStringLiteral(SIRANO_CLI_PATH),
                const std::optional<QString>& xdgConfigHome = std::nullopt) {
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("HOME"), home());
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data")));
-        env.insert(QStringLiteral("XDG_CONFIG_HOME"), xdgConfigHome.value_or(config()));
+        CliRun run{args,
+                   {},
+                   {{QStringLiteral("HOME"), home()},
+                    {QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data"))},
+                    {QStringLiteral("XDG_CONFIG_HOME"), xdgConfigHome.value_or(config())}}};
         if (xdgConfigHome && xdgConfigHome->isEmpty())
-            env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-        p.setProcessEnvironment(env);
-        p.start(program, args);
-        if (!p.waitForFinished(30000))
-            qFatal("sirano-cli hangs");
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-                QString::fromUtf8(p.readAllStandardOutput()),
-                QString::fromUtf8(p.readAllStandardError())};
+            run.unset << QStringLiteral("XDG_CONFIG_HOME");
+        run.program = program;
+        const CliResult r = runCli(run);
+        return {r.exitCode, QString::fromUtf8(r.out), QString::fromUtf8(r.err)};
     }
 
     static QByteArray read(const QString& path) {

@@ -105,21 +105,16 @@ private Q_SLOTS:
         stand.write("#!/bin/sh\nexit 0\n");
         stand.close();
         stand.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin"));
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg")));
-        p.setProcessEnvironment(env);
-        p.start(QStringLiteral(SIRANO_CLI_PATH), {"fill", "0", "--data", data_});
-        QVERIFY(p.waitForStarted());
-        p.write("secret\n");
-        p.closeWriteChannel();
-        QVERIFY(p.waitForFinished(60000));
-        const QString err = QString::fromUtf8(p.readAllStandardError());
-        QCOMPARE(p.exitCode(), 1);
+        const Result r = test::runCli(
+            test::CliRun{{"fill", "0", "--data", data_},
+                   "secret\n",
+                   {{QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin")},
+                    {QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg"))}}});
+        const QString err = QString::fromUtf8(r.err);
+        QCOMPARE(r.exitCode, 1);
         QVERIFY2(err.contains(QStringLiteral("no browser could be started (error 429)")),
                  qPrintable(err));
-        QVERIFY(!p.readAllStandardOutput().contains("opened"));
+        QVERIFY(!r.out.contains("opened"));
     }
 };
 

@@ -2,6 +2,7 @@
 // address opened over DevTools; when it runs, further addresses and new tabs open in it.
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "support/CliRunner.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -24,18 +25,10 @@ struct Result {
     QString err;
 };
 
-Result runCli(const QStringList& args, const QString& dataHome, const QString& path) {
-    QProcess p;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    env.insert(QStringLiteral("PATH"), path);
-    p.setProcessEnvironment(env);
-    p.start(QStringLiteral(SIRANO_CLI_PATH), args);
-    if (!p.waitForFinished(60000))
-        qFatal("sirano-cli hangs");
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-            QString::fromUtf8(p.readAllStandardOutput()),
-            QString::fromUtf8(p.readAllStandardError())};
+Result run(const QStringList& args, const QString& dataHome, const QString& path) {
+    const test::CliResult r = test::runCli(test::CliRun{
+        args, {}, {{QStringLiteral("XDG_DATA_HOME"), dataHome}, {QStringLiteral("PATH"), path}}});
+    return {r.exitCode, QString::fromUtf8(r.out), QString::fromUtf8(r.err)};
 }
 
 QStringList urlsOf(Browser& browser) {
@@ -74,7 +67,7 @@ private Q_SLOTS:
         QString why;
         QVERIFY2(harness.start(&why), qPrintable(why));
         const QString first = harness.url(QStringLiteral("login1.html?first-page"));
-        Result r = runCli({"browser", first}, dataHome.path(), path);
+        Result r = run({"browser", first}, dataHome.path(), path);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         const QRegularExpressionMatch started =
             QRegularExpression(QStringLiteral("^started Chromium \\(process (\\d+)\\) on (.*) and "
@@ -102,7 +95,7 @@ private Q_SLOTS:
 
         // Running: the next address opens in it, nothing is started.
         const QString second = harness.url(QStringLiteral("login2.html?second-page"));
-        r = runCli({"browser", second}, dataHome.path(), path);
+        r = run({"browser", second}, dataHome.path(), path);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QCOMPARE(r.out, QStringLiteral("opened %1 in the running browser\n").arg(second));
         QVERIFY(ChromiumHarness::waitFor(
@@ -111,7 +104,7 @@ private Q_SLOTS:
         QCOMPARE(standIn.argv(), argv);
 
         // Without an address: one more tab.
-        r = runCli({"browser"}, dataHome.path(), path);
+        r = run({"browser"}, dataHome.path(), path);
         QVERIFY2(r.exitCode == 0, qPrintable(r.err));
         QVERIFY(ChromiumHarness::waitFor([&] { return browser->windows().size() == 3; }, 10000));
         QCOMPARE(standIn.argv(), argv);
@@ -121,7 +114,7 @@ private Q_SLOTS:
         QTemporaryDir dataHome;
         QTemporaryDir emptyPath;
         const Result r =
-            runCli({"browser", "https://example.org/"}, dataHome.path(), emptyPath.path());
+            run({"browser", "https://example.org/"}, dataHome.path(), emptyPath.path());
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains("No Chromium found"), qPrintable(r.err));
         QCOMPARE(r.out, QString());
@@ -143,7 +136,7 @@ private Q_SLOTS:
         QFETCH(int, exitCode);
         QFETCH(QString, message);
         QTemporaryDir dataHome;
-        const Result r = runCli(args, dataHome.path(), qEnvironmentVariable("PATH"));
+        const Result r = run(args, dataHome.path(), qEnvironmentVariable("PATH"));
         QCOMPARE(r.exitCode, exitCode);
         QVERIFY2((exitCode == 0 ? r.out : r.err).contains(message), qPrintable(r.out + r.err));
         QVERIFY(!QFileInfo::exists(dataHome.filePath(QStringLiteral("sirano"))));

@@ -37,7 +37,6 @@ public:
 
 class NoUi final : public ShellUi {
 public:
-    void processEvents() override {}
     void showPasswordPrompt() override {}
     void showSiteSettings() override {}
     void showPasswordSettings() override {}

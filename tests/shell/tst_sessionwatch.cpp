@@ -1,11 +1,11 @@
 // Log-out on a locked screen and before sleep: SessionWatch and the tray program on two private
 // dbus-daemons, given to the process as its session and its system bus, with stand-ins that own
 // the screen saver's and logind's names and emit their signals.
-#include "support/RecordingMessageBox.h"
 #include "browser/FakeBrowser.h"
 #include "shell/SessionWatch.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
+#include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
 
 #include <QApplication>
@@ -365,6 +365,7 @@ private Q_SLOTS:
         RecordingMessageBox messages;
         FixedClock clock;
         bool started = false;
+        SystemServices system;  // the session watch exactly as the program makes it
         TrayServices services{
             messages,
             clock,
@@ -374,8 +375,11 @@ private Q_SLOTS:
             },
             [](const QString&) { return std::make_unique<RecordingErrorLog>(); },
             [] { return true; },
+            system.services().sessionWatchFor,
+            std::chrono::hours(24),
+            {},
         };
-        TrayApp app(state, folder.path(), QString(), std::move(services));
+        TrayApp app(state, folder.path(), std::move(services));
         app.start();
         QVERIFY(QTest::qWaitFor([&] { return started; }, 5000));
         QVERIFY(state.loggedIn);

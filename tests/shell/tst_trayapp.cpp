@@ -1,6 +1,7 @@
 // The tray program as it is put together, on fakes of the browser, the error log, the clock and
-// the message boxes: a site chosen from the real site menu, the real one-second timer with the
-// automatic log-out and the automatic fill, and nothing of it while logged out.
+// the message boxes: a site chosen from the real site menu, the ticks with the automatic log-out
+// and the automatic fill, and nothing of it while logged out. The tests run each tick themselves
+// (the timer is set to a day), so that "nothing happened" follows a tick that had its chance.
 #include "browser/FakeBrowser.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
@@ -21,7 +22,7 @@ using namespace sirano::test;
 namespace {
 
 const QString kUrl = QStringLiteral("https://site.example/login");
-constexpr int kTicks = 4000;  // enough for a few ticks of the real timer, even on a loaded machine
+constexpr auto kNoTimer = std::chrono::hours(24);
 
 QMenu* menuNamed(const QString& name) {
     for (QWidget* w : QApplication::topLevelWidgets()) {
@@ -48,7 +49,8 @@ struct Program {
     QString browserFolder;
     std::unique_ptr<TrayApp> app;
 
-    explicit Program(int16_t autoLogoutMinutes = 0) {
+    explicit Program(int16_t autoLogoutMinutes = 0,
+                     std::chrono::milliseconds tickInterval = kNoTimer) {
         AppState stored;
         stored.settings.autoLoginAtStart = 1;
         stored.settings.autoLogoutMinutes = autoLogoutMinutes;
@@ -66,18 +68,23 @@ struct Program {
             },
             [this](const QString&) { return std::make_unique<LentLog>(log); },
             [] { return true; },
+            {},
+            tickInterval,
+            {},
         };
-        app = std::make_unique<TrayApp>(state, folder.path(), QString(), std::move(services));
+        app = std::make_unique<TrayApp>(state, folder.path(), std::move(services));
         app->start();
     }
 
     bool started() {
         return QTest::qWaitFor([this] { return !browserFolder.isEmpty(); }, 5000);
     }
-    // Waits for n more ticks that reached the browser.
+    // Runs n ticks; whether each reached the browser.
     bool ticks(int n) {
         const int target = browser.listings + n;
-        return QTest::qWaitFor([&] { return browser.listings >= target; }, kTicks * n);
+        for (int i = 0; i < n; ++i)
+            app->tick();
+        return browser.listings == target;
     }
     void chooseSite(int index) {
         QMenu* menu = menuNamed(QStringLiteral("siteMenu"));
@@ -150,7 +157,7 @@ private Q_SLOTS:
         loading.reload(false);
         FakeWindow& second = p.browser.addWindow(kUrl + "?again", loginForms());
         QVERIFY(p.ticks(1));
-        QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", kTicks);
+        QCOMPARE(tab.element(0, 0).value, "alice");
         QCOMPARE(second.element(0, 0).value, "alice");
         tab.element(0, 0).value = "typed";
         QVERIFY(p.ticks(2));
@@ -166,6 +173,15 @@ private Q_SLOTS:
         QVERIFY(p.log.lines.isEmpty());
     }
 
+    // The timer runs the ticks: a matching tab is filled without anything else happening.
+    void timerRunsTheTicks() {
+        Program p(0, std::chrono::milliseconds(20));
+        QVERIFY(p.started());
+        FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
+        QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(p.browser.listings >= 3, 10000);
+    }
+
     // The automatic log-out comes with the first tick past the set minutes, whatever the
     // browser does; from then on nothing is filled.
     void automaticLogout_data() {
@@ -178,20 +194,36 @@ private Q_SLOTS:
         Program p(5);
         QVERIFY(p.started());
         p.browser.windowsFailure = windowsFailure;
-        QVERIFY(QTest::qWaitFor([&] { return p.browser.listings >= 2; }, 2 * kTicks));
+        QVERIFY(p.ticks(2));
         QVERIFY(p.state.loggedIn);
 
         p.clock.at = p.clock.at.addSecs(6 * 60);
-        QTRY_VERIFY_WITH_TIMEOUT(!p.state.loggedIn, kTicks);
+        p.app->tick();
+        QVERIFY(!p.state.loggedIn);
         QCOMPARE(command("logInOutAction")->text(), "ﾛｸﾞｲﾝ");
         QVERIFY(!command("captureAction")->isEnabled());
 
         p.browser.windowsFailure = 0;
         FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
         const int listings = p.browser.listings;
-        QTest::qWait(2500);
+        p.app->tick();
+        p.app->tick();
         QCOMPARE(p.browser.listings, listings);
         QCOMPARE(tab.element(0, 0).value, "");
+    }
+
+    // On the tick where the log-out falls due, a tab that the same tick would fill stays empty:
+    // the log-out comes first.
+    void logoutTickFillsNothing() {
+        Program p(5);
+        QVERIFY(p.started());
+        QVERIFY(p.ticks(1));
+        FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
+        p.clock.advance(6 * 60);
+        p.app->tick();
+        QVERIFY(!p.state.loggedIn);
+        QCOMPARE(tab.element(0, 0).value, "");
+        QCOMPARE(p.browser.pageRoundTrips(), 0);
     }
 
     // The set minutes pass while the site settings dialog is open: the log-out closes it, so
@@ -205,8 +237,9 @@ private Q_SLOTS:
             if (QWidget* w = QApplication::activeModalWidget())
                 open = w->objectName();
             p.clock.advance(6 * 60);
+            p.app->tick();
         });
-        QTimer::singleShot(4 * kTicks, [&] {  // never left open, whatever happens
+        QTimer::singleShot(10000, [&] {  // never left open, whatever happens
             if (QWidget* w = QApplication::activeModalWidget()) {
                 closedByLogout = false;
                 qobject_cast<QDialog*>(w)->reject();
@@ -228,13 +261,17 @@ private Q_SLOTS:
         QVERIFY(!p.state.loggedIn);
         FakeWindow& tab = p.browser.addWindow(kUrl, loginForms());
         p.chooseSite(0);
-        QTest::qWait(2500);
+        const int listings = p.browser.listings;
+        p.app->tick();
+        p.app->tick();
+        QCOMPARE(p.browser.listings, listings);
         QCOMPARE(tab.element(0, 0).value, "");
         QCOMPARE(p.browser.pageRoundTrips(), 0);
 
         command("logInOutAction")->trigger();  // no master password: logged in at once
         QVERIFY(p.state.loggedIn);
-        QTRY_COMPARE_WITH_TIMEOUT(tab.element(0, 0).value, "alice", kTicks);
+        QVERIFY(p.ticks(1));
+        QCOMPARE(tab.element(0, 0).value, "alice");
     }
 };
 

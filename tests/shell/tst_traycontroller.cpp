@@ -72,7 +72,6 @@ public:
     QStringList& log;
     std::function<void()> onPrompt;
     explicit FakeUi(QStringList& l) : log(l) {}
-    void processEvents() override { log << "processEvents"; }
     void showPasswordPrompt() override {
         log << "prompt";
         if (onPrompt)
@@ -394,8 +393,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("loggedIn");
         QTest::addColumn<bool>("left");
         QTest::addColumn<QStringList>("expected");
-        const QStringList site = {"processEvents", "popup site"};
-        const QStringList command = {"processEvents", "popup command"};
+        const QStringList site = {"popup site"};
+        const QStringList command = {"popup command"};
         QTest::newRow("left, logged in") << true << true << site;
         QTest::newRow("left, logged out") << false << true << QStringList{};
         QTest::newRow("right, logged in") << true << false << command;
