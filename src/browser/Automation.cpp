@@ -163,7 +163,8 @@ AutomationReport Automation::fillSite(int16_t index) {
             QString location = w.locationUrl();
             if (w.busy() || !urlMatches(location, e.url))
                 continue;
-            sent.push_back({static_cast<int>(i), std::move(location), w.startWrite(edits)});
+            std::unique_ptr<PendingWrite> write = w.startWrite(edits, location);
+            sent.push_back({static_cast<int>(i), std::move(location), std::move(write)});
         }
         std::optional<SiranoError> failure;
         for (Sent& s : sent) {
@@ -233,7 +234,7 @@ std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int 
     }
     if (fill.shares.isEmpty())
         return std::nullopt;
-    fill.write = w.startWrite(edits);
+    fill.write = w.startWrite(edits, fill.location);
     return fill;
 }
 

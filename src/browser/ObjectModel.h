@@ -1,5 +1,5 @@
 // The browser as the capture and the fills see it: an ordered collection of windows, each with
-// tracked state (busy, address, handle) and two page round trips, one to read and one to write.
+// tracked state (busy, address, window id) and two page round trips, one to read and one to write.
 // Implementations: ChromiumBrowser (Chromium over the DevTools protocol) and the in-memory fake of
 // the tests. Every failure is a SiranoError carrying one of the numbers of store/Error.h.
 #pragma once
@@ -53,7 +53,7 @@ struct WriteResult {
 class PendingRead {
 public:
     virtual ~PendingRead() = default;
-    // Waits for the answer: the snapshot, or the SiranoError that readPage() would throw.
+    // Waits for the answer: the snapshot, or a SiranoError.
     virtual PageSnapshot take() = 0;
 };
 
@@ -61,7 +61,7 @@ public:
 class PendingWrite {
 public:
     virtual ~PendingWrite() = default;
-    // Waits for the answer: what writeFields() would return, or the SiranoError it would throw.
+    // Waits for the answer: how far the write got, or a SiranoError.
     virtual WriteResult take() = 0;
 };
 
@@ -77,17 +77,16 @@ public:
     // change between two looks means a new page, even one that loaded completely in between.
     virtual quint64 loadsStarted() const = 0;
 
-    // One round trip each. Throw SiranoError when the window is gone or does not answer.
-    virtual PageSnapshot readPage() = 0;
-    // The same read, sent now and answered by take(), so that several windows can be read at once.
-    // Never throws: a failure comes out of take().
+    // One round trip each, sent now and answered by take(), so that several windows can be read
+    // or written at once. Never throw: a failure (the window is gone or does not answer) comes out
+    // of take().
     virtual std::unique_ptr<PendingRead> startRead() = 0;
-    // Writes in order, stopping at the first failure; edits before it stay written.
-    // Writes nothing when the document has no forms (hadForms false).
-    virtual WriteResult writeFields(const QList<FieldEdit>& edits) = 0;
-    // The same write, sent now and answered by take(). Never throws: a failure comes out of
-    // take().
-    virtual std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) = 0;
+    // Writes in order, stopping at the first failure; edits before it stay written. Writes
+    // nothing when the document has no forms (hadForms false). observedUrl is the address the
+    // caller matched the edits against: a page that has moved to another origin since refuses
+    // the write (462), so that values never reach a site they were not matched with.
+    virtual std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits,
+                                                     const QString& observedUrl) = 0;
     // Opens url in a new background tab of this window's browser.
     virtual void openInBackground(const QString& url) = 0;
 };

@@ -78,7 +78,8 @@ public:
         }
     }
 
-    PageSnapshot readPage() override {
+    // What a read answers, at once.
+    PageSnapshot readPage() {
         ++roundTrips;
         failIfUnreachable();
         if (readFailure)
@@ -101,12 +102,15 @@ public:
         return std::make_unique<Sent<PendingRead, PageSnapshot>>(*this, QString(),
                                                                  [this] { return readPage(); });
     }
-    std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits) override {
+    std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits,
+                                             const QString& observedUrl) override {
+        observedUrls.append(observedUrl);
         return std::make_unique<Sent<PendingWrite, WriteResult>>(
             *this, QStringLiteral("write "), [this, edits] { return writeFields(edits); });
     }
 
-    WriteResult writeFields(const QList<FieldEdit>& edits) override {
+    // What a write answers, at once.
+    WriteResult writeFields(const QList<FieldEdit>& edits) {
         ++roundTrips;
         failIfUnreachable();
         writeCalls.append(edits);
@@ -159,6 +163,7 @@ public:
     // What happened.
     int roundTrips = 0;
     QList<QList<FieldEdit>> writeCalls;
+    QStringList observedUrls;  // the address each write was matched against
     QStringList openedInBackground;
 
     // Where sent and taken page calls are recorded ("send <title>", "take <title>" for reads,

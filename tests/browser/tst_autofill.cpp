@@ -245,6 +245,7 @@ private Q_SLOTS:
         // One write with both matching entries' edits, in entry order: the later one wins.
         QCOMPARE(w.writeCalls.size(), 1);
         QCOMPARE(w.writeCalls[0].size(), 4);
+        QCOMPARE(w.observedUrls, QStringList{kUrl});
         QCOMPARE(w.element(0, 0).value, "second");
         QCOMPARE(w.element(0, 1).value, "secret");
         QVERIFY(filled(f, 0, w));

@@ -5,6 +5,7 @@
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "support/WindowCalls.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -164,17 +165,17 @@ private Q_SLOTS:
             return opened != nullptr;
         }));
         QVERIFY(p.logLines().isEmpty());
-        QCOMPARE(opened->readPage().forms[0].elements[0].value, QStringLiteral("carol"));
+        QCOMPARE(readNow(*opened).forms[0].elements[0].value, QStringLiteral("carol"));
 
         // The user's own edit survives the ticks that follow.
         FieldEdit typed;
         typed.value = QStringLiteral("dave");
-        QCOMPARE(opened->writeFields({typed}).applied, 1);
+        QCOMPARE(writeNow(*opened, {typed}).applied, 1);
         for (int i = 0; i < 5; ++i) {
             p.automation.tick();
             QThread::msleep(50);
         }
-        PageSnapshot page = opened->readPage();
+        PageSnapshot page = readNow(*opened);
         QCOMPARE(page.forms[0].elements[0].value, QStringLiteral("dave"));
         QCOMPARE(page.forms[1].elements[0].value.count(QStringLiteral("change:user=carol")), 1);
 
@@ -189,7 +190,7 @@ private Q_SLOTS:
         }));
         for (int i = 0; i < 3; ++i)
             p.automation.tick();
-        page = opened->readPage();
+        page = readNow(*opened);
         QCOMPARE(page.forms[1].elements[0].value.count(QStringLiteral("change:user=carol")), 1);
         QVERIFY(p.logLines().isEmpty());
     }

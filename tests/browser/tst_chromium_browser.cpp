@@ -1,6 +1,7 @@
 // The Chromium browser over the DevTools protocol, on a real headless Chromium and loopback pages.
 #include "ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "support/WindowCalls.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -141,7 +142,7 @@ private Q_SLOTS:
         QVERIFY(one && two);
         QVERIFY(one->windowId() != two->windowId());
 
-        const PageSnapshot first = one->readPage();
+        const PageSnapshot first = readNow(*one);
         QCOMPARE(first.title, QStringLiteral("Login One"));
         QCOMPARE(first.url, harness_->url(QStringLiteral("login1.html")));
         QCOMPARE(first.forms.size(), 1);
@@ -157,7 +158,7 @@ private Q_SLOTS:
         QVERIFY(e[2].checked);
         QCOMPARE(e[3].type, QStringLiteral("submit"));
 
-        const PageSnapshot second = two->readPage();
+        const PageSnapshot second = readNow(*two);
         QCOMPARE(second.title, QStringLiteral("Login Two"));
         QCOMPARE(second.forms.size(), 2);
         QCOMPARE(second.forms[0].elements.size(), 1);
@@ -191,7 +192,7 @@ private Q_SLOTS:
                            QStringLiteral("document.forms[0].elements[0].value = 'bea'"));
         QList<PageSnapshot> oneByOne;
         for (const WindowPtr& w : windows)
-            oneByOne << w->readPage();
+            oneByOne << readNow(*w);
         QVERIFY(ChromiumHarness::waitQuiet([&] { return browser->traffic().commands; }));
 
         const auto before = browser->traffic();
@@ -234,14 +235,14 @@ private Q_SLOTS:
             const WindowPtr w = waitForWindow(*browser, url);
             QVERIFY(w);
             const QString value = QStringLiteral("round %1").arg(round);
-            const WriteResult result = w->writeFields({text(0, 0, value)});
+            const WriteResult result = writeNow(*w, {text(0, 0, value)});
             QVERIFY(!result.failure);
             QCOMPARE(result.applied, 1);
             QCOMPARE(harness_->evaluate(tab, QStringLiteral("document.forms[0].elements[0].value"))
                          .toString(),
                      value);
             // Once more at once: by then the function is surely kept in the world.
-            QCOMPARE(w->writeFields({text(0, 1, value)}).applied, 1);
+            QCOMPARE(writeNow(*w, {text(0, 1, value)}).applied, 1);
             QCOMPARE(harness_->evaluate(tab, QStringLiteral("document.forms[0].elements[1].value"))
                          .toString(),
                      value);
@@ -285,7 +286,7 @@ private Q_SLOTS:
         QCOMPARE(windowIdsOf(*browser), numbers);
 
         // The page that moved to another site is read in its new document.
-        QCOMPARE(browser->windows()[2]->readPage().title, QStringLiteral("Login Two"));
+        QCOMPARE(readNow(*browser->windows()[2]).title, QStringLiteral("Login Two"));
         moved.removeAt(at);
         QList<int32_t> left = numbers;
         left.removeAt(at);
@@ -337,7 +338,7 @@ private Q_SLOTS:
         harness_->evaluate(tab, QStringLiteral("history.back(); 0"));
         QVERIFY(ChromiumHarness::waitFor([&] { return page->locationUrl() == cached; }));
         QVERIFY(ChromiumHarness::waitFor([&] { return !page->busy(); }, 3000));
-        QCOMPARE(page->readPage().title, QStringLiteral("Login One"));
+        QCOMPARE(readNow(*page).title, QStringLiteral("Login One"));
     }
 
     void busyAtFirstSight() {
@@ -373,7 +374,7 @@ private Q_SLOTS:
         QVERIFY(ChromiumHarness::waitFor([&] { return w->busy(); }));
         harness_->answerDialog(tab);
         QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }));
-        QCOMPARE(w->readPage().title, QStringLiteral("after"));
+        QCOMPARE(readNow(*w).title, QStringLiteral("after"));
     }
 
     void hostilePageIsReadAndWrittenFaithfully() {
@@ -383,7 +384,7 @@ private Q_SLOTS:
         const WindowPtr w = waitForWindow(*browser, hostile);
         QVERIFY(w);
 
-        PageSnapshot page = w->readPage();
+        PageSnapshot page = readNow(*w);
         QCOMPARE(page.title, QStringLiteral("Hostile"));
         QCOMPARE(page.url, hostile);
         QCOMPARE(page.forms.size(), 2);
@@ -400,12 +401,12 @@ private Q_SLOTS:
             text(0, 0, QStringLiteral("</script><script>alert(4)</script>")),
             text(1, 0, QStringLiteral("'); alert(5);//")),
             text(1, 1, QStringLiteral("\"`${alert(6)}\\u0022")), tick(1, 2, false)};
-        const WriteResult result = w->writeFields(edits);
+        const WriteResult result = writeNow(*w, edits);
         QVERIFY(result.hadForms);
         QCOMPARE(result.applied, 4);
         QVERIFY(!result.failure);
 
-        page = w->readPage();
+        page = readNow(*w);
         QCOMPARE(page.forms[0].elements[0].value, edits[0].value);
         QCOMPARE(page.forms[1].elements[0].value, edits[1].value);
         QCOMPARE(page.forms[1].elements[1].value, edits[2].value);
@@ -428,13 +429,13 @@ private Q_SLOTS:
         renamed.expectedName = QStringLiteral("User");  // names compare exactly
         FieldEdit named = text(0, 1, QStringLiteral("pa ss"));
         named.expectedName = QStringLiteral("pass");
-        const WriteResult result = w->writeFields({text(0, 0, QStringLiteral("carol")), renamed,
-                                                   named, tick(0, 2, true), tick(0, 3, true)});
+        const WriteResult result = writeNow(*w, {text(0, 0, QStringLiteral("carol")), renamed,
+                                                 named, tick(0, 2, true), tick(0, 3, true)});
         QVERIFY(result.hadForms);
         QCOMPARE(result.applied, 5);
         QVERIFY(!result.failure);
 
-        const PageSnapshot page = w->readPage();
+        const PageSnapshot page = readNow(*w);
         QCOMPARE(page.forms[0].elements[0].value, QStringLiteral("carol"));
         QCOMPARE(page.forms[0].elements[1].value, QStringLiteral("pa ss"));
         QVERIFY(page.forms[0].elements[2].checked);
@@ -451,9 +452,9 @@ private Q_SLOTS:
                               {QStringLiteral("remember"), true}}));
 
         // Clearing a tick goes through the page's listeners as well.
-        QCOMPARE(w->writeFields({tick(0, 3, false)}).applied, 1);
-        QVERIFY(!w->readPage().forms[0].elements[3].checked);
-        QVERIFY(w->readPage().forms[1].elements[0].value.endsWith(
+        QCOMPARE(writeNow(*w, {tick(0, 3, false)}).applied, 1);
+        QVERIFY(!readNow(*w).forms[0].elements[3].checked);
+        QVERIFY(readNow(*w).forms[1].elements[0].value.endsWith(
             QStringLiteral("click:terms=false\ninput:terms=false\nchange:terms=false\n")));
     }
 
@@ -483,7 +484,7 @@ private Q_SLOTS:
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
 
-        const WriteResult result = w->writeFields(edits);
+        const WriteResult result = writeNow(*w, edits);
         QVERIFY(result.hadForms);
         QCOMPARE(result.applied, applied);
         QCOMPARE(result.failure ? result.failure->number() : 0, error);
@@ -495,7 +496,7 @@ private Q_SLOTS:
             if (!e.checkbox && e.formIndex == 0 && (e.elementIndex == 0 || e.elementIndex == 1))
                 expected[e.elementIndex] = e.value;
         }
-        const PageSnapshot page = w->readPage();
+        const PageSnapshot page = readNow(*w);
         QCOMPARE(page.forms[0].elements[0].value, expected[0]);
         QCOMPARE(page.forms[0].elements[1].value, expected[1]);
     }
@@ -506,11 +507,11 @@ private Q_SLOTS:
         auto browser = connect();
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
-        const WriteResult result = w->writeFields({text(0, 0, QStringLiteral("x"))});
+        const WriteResult result = writeNow(*w, {text(0, 0, QStringLiteral("x"))});
         QVERIFY(!result.hadForms);
         QCOMPARE(result.applied, 0);
         QVERIFY(!result.failure);
-        QVERIFY(w->readPage().forms.isEmpty());
+        QVERIFY(readNow(*w).forms.isEmpty());
     }
 
     void pageThatMovedToAnotherSiteRefusesTheWrite() {
@@ -519,7 +520,7 @@ private Q_SLOTS:
         auto browser = connect();
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
-        QCOMPARE(w->locationUrl(), url);  // what the caller matched
+        QCOMPARE(w->locationUrl(), url);
         const QString elsewhere =
             harness_->url(QStringLiteral("login1.html"), QStringLiteral("localhost"));
         harness_->navigate(tab, elsewhere);
@@ -527,15 +528,16 @@ private Q_SLOTS:
             return harness_->evaluate(tab, QStringLiteral("location.href")).toString() == elsewhere;
         }));
         try {
-            w->writeFields({text(0, 0, QStringLiteral("for 127.0.0.1 only"))});
+            // Matched against the address the page showed before it moved.
+            w->startWrite({text(0, 0, QStringLiteral("for 127.0.0.1 only"))}, url)->take();
             QFAIL("the write reached another site");
         } catch (const SiranoError& e) {
             QCOMPARE(e.number(), err::kObjectDisconnected);
         }
-        QCOMPARE(w->readPage().forms[0].elements[0].value, QStringLiteral("alice"));
+        QCOMPARE(readNow(*w).forms[0].elements[0].value, QStringLiteral("alice"));
         // Looked at again, the new site is what the caller matches and writes.
         QCOMPARE(w->locationUrl(), elsewhere);
-        QCOMPARE(w->writeFields({text(0, 0, QStringLiteral("for localhost"))}).applied, 1);
+        QCOMPARE(writeNow(*w, {text(0, 0, QStringLiteral("for localhost"))}).applied, 1);
     }
 
     void trackedStateCostsNoCommand() {
@@ -544,9 +546,9 @@ private Q_SLOTS:
         auto browser = connect();
         const WindowPtr w = waitForWindow(*browser, url);
         QVERIFY(w);
-        w->readPage();  // the page's isolated world exists from here on
+        readNow(*w);  // the page's isolated world exists from here on
         // The first write in a world also keeps the write function there, in the background.
-        w->writeFields({text(0, 0, QStringLiteral("first"))});
+        writeNow(*w, {text(0, 0, QStringLiteral("first"))});
         // What the connection does by itself on first sight of each page is done.
         QVERIFY(ChromiumHarness::waitQuiet([&] { return browser->traffic().commands; }));
 
@@ -560,8 +562,8 @@ private Q_SLOTS:
         }
         QCOMPARE(browser->traffic().commands, before.commands);
 
-        w->readPage();
-        w->writeFields({text(0, 0, QStringLiteral("x")), text(0, 1, QStringLiteral("y"))});
+        readNow(*w);
+        writeNow(*w, {text(0, 0, QStringLiteral("x")), text(0, 1, QStringLiteral("y"))});
         QCOMPARE(browser->traffic().commands, before.commands + 2);
         QCOMPARE(browser->traffic().waited, before.waited + 2);
     }
@@ -580,7 +582,7 @@ private Q_SLOTS:
         QElapsedTimer clock;
         clock.start();
         try {
-            w->writeFields({text(0, 1, QStringLiteral("wakes the listener"))});
+            writeNow(*w, {text(0, 1, QStringLiteral("wakes the listener"))});
             QFAIL("a hung page answered");
         } catch (const SiranoError& e) {
             QCOMPARE(e.number(), err::kObjectDisconnected);
@@ -589,7 +591,7 @@ private Q_SLOTS:
         QCOMPARE(ticks, 0);
         QVERIFY(w->busy());
         QVERIFY(ChromiumHarness::waitFor([&] { return !w->busy(); }, 5000));
-        QCOMPARE(w->readPage().forms[0].elements[1].value, QStringLiteral("wakes the listener"));
+        QCOMPARE(readNow(*w).forms[0].elements[1].value, QStringLiteral("wakes the listener"));
     }
 
     void tabClosedInTheMiddleFailsAtOnce() {
@@ -603,7 +605,7 @@ private Q_SLOTS:
         {
             RunLater close(400, [&] { harness_->closeTab(tab); });
             try {
-                w->writeFields({text(0, 1, QStringLiteral("x"))});
+                writeNow(*w, {text(0, 1, QStringLiteral("x"))});
                 QFAIL("the closed tab answered");
             } catch (const SiranoError& e) {
                 QCOMPARE(e.number(), err::kObjectDisconnected);
@@ -611,7 +613,7 @@ private Q_SLOTS:
         }
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         QVERIFY(ChromiumHarness::waitFor([&] { return !urlsOf(*browser).contains(url); }));
-        QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());
+        QVERIFY_THROWS_EXCEPTION(SiranoError, readNow(*w));
     }
 
     void browserKilledInTheMiddleFailsAtOnce() {
@@ -626,7 +628,7 @@ private Q_SLOTS:
             RunLater kill(400,
                           [&] { ::kill(static_cast<pid_t>(harness_->browserPid()), SIGKILL); });
             try {
-                w->writeFields({text(0, 1, QStringLiteral("x"))});
+                writeNow(*w, {text(0, 1, QStringLiteral("x"))});
                 QFAIL("the killed browser answered");
             } catch (const SiranoError& e) {
                 QCOMPARE(e.number(), err::kObjectDisconnected);
@@ -635,7 +637,7 @@ private Q_SLOTS:
         QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
         harness_->killBrowser();
         QVERIFY(browser->windows().isEmpty());
-        QVERIFY_THROWS_EXCEPTION(SiranoError, w->readPage());
+        QVERIFY_THROWS_EXCEPTION(SiranoError, readNow(*w));
         QVERIFY_THROWS_EXCEPTION(SiranoError, w->openInBackground(url));
 
         // The next browser on the same profile is found again.
@@ -657,7 +659,7 @@ private Q_SLOTS:
         QVERIFY(opened);
         QCOMPARE(browser->windows().size(), before + 1);
         QCOMPARE(browser->windows().last()->windowId(), opened->windowId());
-        QCOMPARE(opened->readPage().title, QStringLiteral("Login Two"));
+        QCOMPARE(readNow(*opened).title, QStringLiteral("Login Two"));
         QCOMPARE(w->locationUrl(), url);
     }
 
@@ -691,7 +693,7 @@ private Q_SLOTS:
         const WindowPtr w = waitForWindow(browser, url, true, 20000);
         QVERIFY(w);
         QVERIFY(ChromiumHarness::waitFor([&] { return urlsOf(browser) == QStringList{url}; }));
-        QCOMPARE(w->readPage().title, QStringLiteral("Login One"));
+        QCOMPARE(readNow(*w).title, QStringLiteral("Login One"));
         QVERIFY(QFile::exists(
             QDir(options.profileFolder).filePath(QStringLiteral("DevToolsActivePort"))));
         QCOMPARE(QFile(options.profileFolder).permissions() & QFileDevice::ReadOther,

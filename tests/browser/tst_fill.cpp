@@ -45,6 +45,9 @@ private Q_SLOTS:
         QCOMPARE(a.roundTrips, 1);
         QCOMPARE(b.roundTrips, 1);
         QCOMPARE(other.roundTrips, 0);
+        // Each write names the address it was matched against, which the page checks.
+        QCOMPARE(a.observedUrls, QStringList{kUrl + "?from=menu"});
+        QCOMPARE(b.observedUrls, QStringList{"HTTPS://SITE.EXAMPLE/LOGIN"});
         QVERIFY(f.state.siteTable.at(0).filledWindows.contains(5));
         QVERIFY(!f.state.siteTable.at(0).filledWindows.contains(a.windowId()));
         QVERIFY(a.openedInBackground.isEmpty());

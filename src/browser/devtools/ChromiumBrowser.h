@@ -3,7 +3,8 @@
 // One connection to the browser endpoint, with target discovery and browser-level auto-attach to
 // every page. Events, handled on the connection's worker thread, keep each page's state current:
 // order of first sight, a number of our own as windowId, busy, address. So windows() and the
-// tracked properties cost no protocol command at all; readPage() and writeFields() cost one each.
+// tracked properties cost no protocol command at all; a read or a write costs one each
+// (ChromiumWindow.cpp).
 //
 // A page is busy until it is attached and its state known, from Page.frameStartedLoading to
 // Page.frameStoppedLoading of its main frame (a page found already loading: document.readyState
@@ -45,7 +46,6 @@ public:
     Traffic traffic() const;
     // Process id of the last browser started by openInNewBrowser(), 0 if none.
     qint64 lastStartedPid() const { return lastStartedPid_; }
-    bool connected() const;
 
     struct Core;  // shared with the windows, which may outlive this object
 

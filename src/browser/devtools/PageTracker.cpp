@@ -58,6 +58,15 @@ QList<std::shared_ptr<TrackedPage>> PageTracker::pages() const {
     return {pages_.begin(), pages_.end()};
 }
 
+DevToolsConnection::StallHook PageTracker::stallHook(const std::shared_ptr<TrackedPage>& page) {
+    return [page](bool stalled) {
+        if (stalled)
+            ++page->stalled;
+        else
+            --page->stalled;
+    };
+}
+
 bool PageTracker::busy(const TrackedPage& page) const {
     std::lock_guard lock(mutex_);
     return page.busy();

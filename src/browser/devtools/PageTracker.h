@@ -67,6 +67,10 @@ public:
     void addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout);
     QList<std::shared_ptr<TrackedPage>> pages() const;
 
+    // Counts the page as busy while a caller has given up waiting for one of its commands,
+    // until the answer comes after all.
+    static DevToolsConnection::StallHook stallHook(const std::shared_ptr<TrackedPage>& page);
+
     bool busy(const TrackedPage& page) const;
     quint64 loadsStarted(const TrackedPage& page) const;
     QString url(const TrackedPage& page) const;
