@@ -4,6 +4,7 @@
 #include "store/Generator.h"
 #include "store/StoreContents.h"
 
+#include <QDateTime>
 #include <QString>
 
 namespace sirano {
@@ -13,7 +14,7 @@ struct AppState {
     Settings settings;
 
     bool loggedIn = false;
-    QString loginTime;  // date-time text of the last log-in (see store/DateTimeText.h)
+    QDateTime loginTime;  // the instant of the last log-in, in UTC
 
     QString dataFilePath;  // ".../SIRANO.DAT"
     QString dataFolder;    // holds the data file, error.log and the browser profile

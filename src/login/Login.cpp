@@ -7,7 +7,8 @@ namespace sirano {
 void login(AppState& state, LoginView& view, const Clock& clock) {
     state.loggedIn = true;
     view.setLogInOutCaption(kLogOutCaption);
-    state.loginTime = dateTimeText(clock.now());
+    // An instant, not a wall-clock reading: 02:30 on the night the clocks go back happens twice.
+    state.loginTime = clock.now().toUTC();
     view.setTrayLook(TrayLook::LoggedIn);
     view.setProtectedItemEnabled(ProtectedItem::SiteSettings, true);
     view.setProtectedItemEnabled(ProtectedItem::Capture, true);
@@ -40,11 +41,7 @@ bool autoLogoutDue(const AppState& state, const QDateTime& now) {
     const int16_t minutes = state.settings.autoLogoutMinutes;
     if (!state.loggedIn || minutes <= 0)
         return false;
-    const std::optional<QDateTime> loginTime = parseDateTimeText(state.loginTime);
-    if (!loginTime)
-        throw SiranoError(err::kTypeMismatch,
-                          QStringLiteral("Type mismatch: log-in time \"%1\"").arg(state.loginTime));
-    return minuteBoundaries(*loginTime, now) > minutes;
+    return minuteBoundaries(state.loginTime, now) > minutes;
 }
 
 LogInOutAction logInOutAction(const AppState& state) {

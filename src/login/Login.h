@@ -34,8 +34,8 @@ void logout(AppState& state, LoginView& view);
 
 // The automatic log-out is due: logged in, a setting above 0, and more clock-minute boundaries
 // crossed since the log-in than the setting (10:00:59 to 10:01:00 counts one), so that a setting
-// of N logs out between N and N + 1 minutes after the log-in. Throws SiranoError (13) when the
-// log-in time is not a date-time.
+// of N logs out between N and N + 1 minutes after the log-in. Counted on the time line, so a
+// change of the clocks (daylight saving) neither brings it forward nor puts it off.
 bool autoLogoutDue(const AppState& state, const QDateTime& now);
 
 // What "ﾛｸﾞｲﾝ"/"ﾛｸﾞｱｳﾄ" does in the current state.

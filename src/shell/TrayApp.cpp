@@ -146,18 +146,12 @@ void TrayApp::site(int index) {
 }
 
 // The automatic log-out comes first and needs no browser: a browser that hangs or is gone never
-// keeps the user logged in. Its only failure (an unreadable log-in time) ends the tick.
+// keeps the user logged in.
 void TrayApp::tick() {
     if (!state_.loggedIn)
         return;
-    try {
-        if (autoLogoutDue(state_, services_.clock.now()))
-            logoutUnattended();
-    } catch (const SiranoError& e) {
-        if (errorLog_)
-            errorLog_->logError(place::kTimer, e.number());
-        return;
-    }
+    if (autoLogoutDue(state_, services_.clock.now()))
+        logoutUnattended();
     if (automation_)
         automation_->tick();
 }

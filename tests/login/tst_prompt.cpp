@@ -115,7 +115,7 @@ private Q_SLOTS:
         QFETCH(bool, right);
 
         Prompt p(master, int16_t(mode));
-        p.state.loginTime = QStringLiteral("2008/06/15 12:34:56");
+        p.state.loginTime = QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56)).toUTC();
         type(p.passwordBox, typed);
         QCOMPARE(p.passwordBox->text(), typed);
         if (byEnter)
@@ -139,7 +139,7 @@ private Q_SLOTS:
             QCOMPARE(p.passwordBox->text(), typed);
             QVERIFY(p.actions.calls.isEmpty());
         }
-        QCOMPARE(p.state.loginTime, QStringLiteral("2008/06/15 12:34:56"));
+        QCOMPARE(p.state.loginTime, QDateTime(QDate(2008, 6, 15), QTime(12, 34, 56)).toUTC());
     }
 
     void wrongThenRight() {
