@@ -3,8 +3,10 @@
 #include "Commands.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
+#include "browser/devtools/BrowserEndpoint.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/ChromiumLauncher.h"
+#include "browser/devtools/PortOwnership.h"
 #include "store/Reason.h"
 
 #include <QDir>

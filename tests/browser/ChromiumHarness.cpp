@@ -1,6 +1,8 @@
 #include "ChromiumHarness.h"
 
+#include "browser/devtools/BrowserEndpoint.h"
 #include "browser/devtools/ChromiumLauncher.h"
+#include "browser/devtools/PortOwnership.h"
 
 #include <sys/prctl.h>
 #include <QDir>

@@ -1,8 +1,10 @@
 // The link to the browser before any Chromium is involved: whose listener a port is, the browser's
 // /json/version answer, and the command line a browser is started with.
 #include "ChromiumHarness.h"
+#include "browser/devtools/BrowserEndpoint.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/ChromiumLauncher.h"
+#include "browser/devtools/PortOwnership.h"
 #include "support/Files.h"
 
 #include <netinet/in.h>
@@ -188,6 +190,23 @@ private Q_SLOTS:
         QFETCH(QByteArray, table);
         QFETCH(QList<uint>, uids);
         QCOMPARE(loopbackListenerUids(table, 9222), uids);
+    }
+
+    // The decision, for any user running the tests: ours only when every listener is ours.
+    void portOwnerDecision_data() {
+        QTest::addColumn<QList<uint>>("uids");
+        QTest::addColumn<int>("owner");
+        QTest::newRow("none") << QList<uint>{} << int(PortOwner::Nobody);
+        QTest::newRow("ours") << QList<uint>{1000} << int(PortOwner::Us);
+        QTest::newRow("ours on both families") << QList<uint>{1000, 1000} << int(PortOwner::Us);
+        QTest::newRow("another's") << QList<uint>{1001} << int(PortOwner::Other);
+        QTest::newRow("ours and another's") << QList<uint>{1000, 1001} << int(PortOwner::Other);
+        QTest::newRow("another's and ours") << QList<uint>{0, 1000} << int(PortOwner::Other);
+    }
+    void portOwnerDecision() {
+        QFETCH(QList<uint>, uids);
+        QFETCH(int, owner);
+        QCOMPARE(int(portOwnerOf(uids, 1000)), owner);
     }
 
     void portOwnerOnThisComputer() {

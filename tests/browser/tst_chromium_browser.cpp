@@ -1,6 +1,8 @@
 // The Chromium browser over the DevTools protocol, on a real headless Chromium and loopback pages.
 #include "ChromiumHarness.h"
+#include "browser/devtools/BrowserEndpoint.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "browser/devtools/PortOwnership.h"
 #include "support/WindowCalls.h"
 
 #include <QDir>

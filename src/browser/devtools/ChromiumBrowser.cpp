@@ -1,7 +1,9 @@
 #include "ChromiumBrowser.h"
 
+#include "BrowserEndpoint.h"
 #include "ChromiumCore.h"
 #include "ChromiumWindow.h"
+#include "PortOwnership.h"
 #include "browser/Matching.h"
 
 #include <QJsonArray>

@@ -2,6 +2,7 @@
 // pages it tracks, and the calls every window makes. Not for use outside this folder.
 #pragma once
 
+#include "BrowserEndpoint.h"
 #include "ChromiumBrowser.h"
 #include "PageTracker.h"
 
