@@ -1,0 +1,419 @@
+#include "DataFileFormat.h"
+
+#include "Codec.h"
+#include "Cp932.h"
+#include "MasterPassword.h"
+#include "NumericValue.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace sirano {
+namespace {
+
+constexpr char kUtf8Bom[] = "\xEF\xBB\xBF";
+constexpr qsizetype kUtf8BomLength = 3;
+
+// A value as a reason shows it: cut short when long, line ends visible.
+QString shown(const QString& value) {
+    constexpr qsizetype kMax = 40;
+    QString v = value.size() > kMax ? value.left(kMax) + QStringLiteral("...") : value;
+    v.replace(QLatin1Char('\r'), QStringLiteral("\\r"))
+        .replace(QLatin1Char('\n'), QStringLiteral("\\n"));
+    return v;
+}
+
+using What = ValueName;
+using WhatKind = ValueName::Kind;
+using Why = Reason::Kind;
+
+// A value as read: a view into the file's bytes, or its own copy when doubled quotes were undone.
+struct Value {
+    QByteArrayView bytes;
+    QByteArray unquoted;
+    int line = 0;
+    int position = 0;
+};
+
+// Takes values one after another; a line end is only a delimiter, but is counted for messages.
+// Works on the bytes: in CP932 and UTF-8 alike, no byte of a multi-byte character is a quote, a
+// comma or a line end, so only the texts themselves need converting.
+class Reader {
+public:
+    Reader(QByteArrayView bytes, bool utf8, const QString& fileName)
+        : data_(bytes.data()), size_(bytes.size()), utf8_(utf8), file_(fileName) {}
+
+    bool atEnd() const { return pos_ >= size_; }
+
+    // what names the expected value, for the message when the file ends before it.
+    Value next(const What& what) {
+        if (atEnd())
+            throw LoadError(err::kInputPastEnd, file_, line_, valueInLine_ + 1,
+                            Reason{Why::EndsEarly, what});
+        Value v;
+        v.line = line_;
+        v.position = ++valueInLine_;
+        skipBlanks();
+        if (pos_ < size_ && data_[pos_] == '"')
+            readQuoted(v);
+        else
+            readBare(v);
+        endValue(v);
+        return v;
+    }
+
+    QString text(const Value& v) const { return text(v.bytes); }
+    QString text(QByteArrayView bytes) const {
+        return utf8_ ? QString::fromUtf8(bytes) : cp932::decode(bytes);
+    }
+
+    // The same into out, reusing its room; plain ASCII (nearly every type and name) is copied as
+    // it is, since CP932 and UTF-8 both keep ASCII unchanged.
+    void textInto(const Value& v, QString& out) const {
+        const QByteArrayView b = v.bytes;
+        if (std::all_of(b.begin(), b.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
+            out = QLatin1StringView(b.data(), b.size());
+        else
+            out = text(b);
+    }
+
+    int16_t number(const Value& v, const What& what) const {
+        const QByteArrayView t = v.bytes;
+        if (t.isEmpty())
+            return 0;
+        const bool negative = t[0] == '-';
+        qsizetype i = negative ? 1 : 0;
+        if (i == t.size())
+            throw notNumber(v, what);
+        int64_t n = 0;
+        for (; i < t.size(); ++i) {
+            if (t[i] < '0' || t[i] > '9')
+                throw notNumber(v, what);
+            if (n <= 0x10000)
+                n = n * 10 + (t[i] - '0');
+        }
+        if (negative)
+            n = -n;
+        if (n < INT16_MIN || n > INT16_MAX)
+            throw LoadError(err::kOverflow, file_, v.line, v.position,
+                            Reason{Why::NumberOutOfRange, what, shown(text(v))});
+        return static_cast<int16_t>(n);
+    }
+
+    const QString& file() const { return file_; }
+    int line() const { return line_; }
+
+private:
+    LoadError notNumber(const Value& v, const What& what) const {
+        return LoadError(err::kTypeMismatch, file_, v.line, v.position,
+                         Reason{Why::NotWholeNumber, what, shown(text(v))});
+    }
+
+    void skipBlanks() {
+        while (pos_ < size_ && (data_[pos_] == ' ' || data_[pos_] == '\t'))
+            ++pos_;
+    }
+
+    void readQuoted(Value& v) {
+        ++pos_;
+        bool copied = false;
+        for (;;) {
+            // Up to the next quote; line ends inside are text, counted for messages.
+            const qsizetype start = pos_;
+            while (pos_ < size_ && data_[pos_] != '"') {
+                const char c = data_[pos_++];
+                if (c == '\n' || (c == '\r' && (pos_ == size_ || data_[pos_] != '\n'))) {
+                    ++line_;
+                    valueInLine_ = 0;
+                }
+            }
+            const QByteArrayView run(data_ + start, pos_ - start);
+            if (pos_ == size_)
+                throw LoadError(err::kInputPastEnd, file_, v.line, v.position,
+                                Reason{Why::UnclosedText});
+            ++pos_;
+            const bool doubled = pos_ < size_ && data_[pos_] == '"';
+            if (!doubled && !copied) {
+                v.bytes = run;
+                break;
+            }
+            v.unquoted.append(run);
+            copied = true;
+            if (!doubled)
+                break;
+            v.unquoted.append('"');
+            ++pos_;
+        }
+        if (copied)
+            v.bytes = v.unquoted;
+        skipBlanks();
+    }
+
+    void readBare(Value& v) {
+        const qsizetype start = pos_;
+        while (pos_ < size_ && data_[pos_] != ',' && data_[pos_] != '\r' && data_[pos_] != '\n')
+            ++pos_;
+        qsizetype end = pos_;
+        while (end > start && (data_[end - 1] == ' ' || data_[end - 1] == '\t'))
+            --end;
+        v.bytes = QByteArrayView(data_ + start, end - start);
+    }
+
+    void endValue(const Value& v) {
+        if (atEnd())
+            return;
+        const char c = data_[pos_];
+        if (c == ',') {
+            ++pos_;
+        } else if (c == '\r' || c == '\n') {
+            ++pos_;
+            if (c == '\r' && pos_ < size_ && data_[pos_] == '\n')
+                ++pos_;
+            ++line_;
+            valueInLine_ = 0;
+        } else {
+            throw LoadError(err::kBadFileFormat, file_, v.line, v.position,
+                            Reason{Why::TextFollowedBy,
+                                   {},
+                                   shown(text(QByteArrayView(
+                                       data_ + pos_, std::min<qsizetype>(10, size_ - pos_))))});
+        }
+    }
+
+    const char* data_;
+    qsizetype size_;
+    bool utf8_;
+    const QString& file_;
+    qsizetype pos_ = 0;
+    int line_ = 1;
+    int valueInLine_ = 0;
+};
+
+Settings settingsFromHeader(const QString& h, const Value& header, const Reader& reader) {
+    const qsizetype length = h.size();
+    if (length < 4)
+        throw LoadError(err::kInvalidArgument, reader.file(), header.line, header.position,
+                        Reason{Why::HeaderTooShort, {}, {}, length});
+    Settings s;
+    s.autoLoginAtStart = static_cast<int16_t>(std::nearbyint(numericValue(h.mid(length - 4, 1))));
+    const double minutes = std::nearbyint(numericValue(h.right(3)));
+    if (!(minutes >= 0 && minutes <= 999))
+        throw LoadError(err::kBadFileFormat, reader.file(), header.line, header.position,
+                        Reason{Why::HeaderMinutes, {}, shown(h.right(3))});
+    s.autoLogoutMinutes = static_cast<int16_t>(minutes);
+    s.masterPassword = h.left(length - 4);
+    if (s.masterPassword == kBlankPassphrase)
+        s.masterPassword.clear();
+    return s;
+}
+
+bool allFitCp932(const SiteTable& table) {
+    QString scratch;
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        if (!cp932::fits(e.title) || !cp932::fits(e.url) || !cp932::fits(e.urlKeyword))
+            return false;
+        for (int j = 0; j < e.fieldCount(); ++j) {
+            for (const auto t : {SiteEntry::Text::Type, SiteEntry::Text::Name}) {
+                e.copyFieldText(j, t, scratch);
+                if (!cp932::fits(scratch))
+                    return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Writes the file's bytes: plain texts in CP932 (when every one fits) or UTF-8.
+class Writer {
+public:
+    explicit Writer(bool cp932) : cp932_(cp932), table_(cp932::table()) {}
+
+    void text(const QString& t) {
+        out_ += '"';
+        const size_t start = out_.size();
+        bool quote = false;
+        if (cp932_) {
+            for (QChar c : t) {
+                const char16_t u = c.unicode();
+                const uint16_t code = u < 0x80 ? u : table_.encode[u];
+                if (code >= 0x100)
+                    out_ += static_cast<char>(code >> 8);
+                out_ += static_cast<char>(code & 0xFF);
+                quote = quote || u == u'"';
+            }
+        } else {
+            const QByteArray utf8 = t.toUtf8();
+            out_.append(utf8.constData(), static_cast<size_t>(utf8.size()));
+            quote = utf8.contains('"');
+        }
+        // A quote inside is doubled; its byte is never part of a multi-byte character.
+        if (quote) {
+            std::string doubled;
+            for (size_t i = start; i < out_.size(); ++i) {
+                doubled += out_[i];
+                if (out_[i] == '"')
+                    doubled += '"';
+            }
+            out_.resize(start);
+            out_ += doubled;
+        }
+        out_ += '"';
+    }
+
+    void stored(Generator& gen, const QString& plain) {
+        out_ += '"';
+        appendEncodedText(gen, plain, out_);
+        out_ += '"';
+    }
+
+    void number(int n) {
+        std::array<char, 16> buffer{};
+        const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), n);
+        out_.append(buffer.data(), result.ptr);
+    }
+
+    void comma() { out_ += ','; }
+    void lineEnd() { out_ += "\r\n"; }
+    void reserve(qsizetype n) { out_.reserve(static_cast<size_t>(n)); }
+
+    QByteArray bytes(bool withBom) const {
+        QByteArray b;
+        b.reserve(static_cast<qsizetype>(out_.size()) + kUtf8BomLength);
+        if (withBom)
+            b.append(kUtf8Bom);
+        b.append(out_.data(), static_cast<qsizetype>(out_.size()));
+        return b;
+    }
+
+private:
+    bool cp932_;
+    const cp932::Table& table_;
+    std::string out_;
+};
+
+qsizetype estimatedSize(const SiteTable& table) {
+    qsizetype n = 64;
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        n += 20 + 3 * (e.title.size() + e.url.size() + e.urlKeyword.size());
+        n += 24 * e.fieldCount() + 4 * e.fieldTextLength();
+    }
+    return n;
+}
+
+}  // namespace
+
+StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QString& fileName) {
+    const bool utf8 = bytes.startsWith(kUtf8Bom);
+    Reader reader(QByteArrayView(bytes).sliced(utf8 ? kUtf8BomLength : 0), utf8, fileName);
+    if (reader.atEnd())
+        throw LoadError(err::kInputPastEnd, fileName, 1, 0, Reason{Why::EmptyFile});
+
+    const Value header = reader.next(What{WhatKind::Header});
+    if (header.bytes.isEmpty())
+        throw LoadError(err::kInvalidArgument, fileName, header.line, header.position,
+                        Reason{Why::EmptyHeader});
+    const QString h = decodeTextBytes(gen, header.bytes);
+
+    StoreContents contents;
+    SiteTable& table = contents.siteTable;
+    QString type;  // reused for every field: a full table has 101101 of them
+    QString name;
+    QString value;
+    while (!reader.atEnd()) {
+        const int i = table.siteCount();
+        if (i >= kTableSlots)
+            throw LoadError(err::kSubscriptOutOfRange, fileName, reader.line(), 0,
+                            Reason{Why::TooManyEntries, {}, {}, kTableSlots});
+        const auto entryWhat = [i](WhatKind name) { return What{name, i}; };
+        const auto fieldWhat = [i](WhatKind name, int j) { return What{name, i, j}; };
+        SiteEntry e;
+        e.title = reader.text(reader.next(entryWhat(WhatKind::Title)));
+        const Value countValue = reader.next(entryWhat(WhatKind::FieldCount));
+        const int16_t fieldCount = reader.number(countValue, entryWhat(WhatKind::FieldCount));
+        if (fieldCount < 0 || fieldCount > kFieldColumns)
+            throw LoadError(err::kSubscriptOutOfRange, fileName, countValue.line,
+                            countValue.position,
+                            Reason{Why::FieldCountOutOfRange,
+                                   entryWhat(WhatKind::FieldCount),
+                                   {},
+                                   fieldCount,
+                                   kFieldColumns});
+        e.url = reader.text(reader.next(entryWhat(WhatKind::Address)));
+        e.urlKeyword = reader.text(reader.next(entryWhat(WhatKind::AddressKeyword)));
+        for (int j = 0; j < fieldCount; ++j) {
+            Value v = reader.next(fieldWhat(WhatKind::FormPosition, j));
+            const int16_t formIndex = reader.number(v, fieldWhat(WhatKind::FormPosition, j));
+            v = reader.next(fieldWhat(WhatKind::ElementPosition, j));
+            const int16_t elementIndex = reader.number(v, fieldWhat(WhatKind::ElementPosition, j));
+            reader.textInto(reader.next(fieldWhat(WhatKind::Type, j)), type);
+            reader.textInto(reader.next(fieldWhat(WhatKind::Name, j)), name);
+            v = reader.next(fieldWhat(WhatKind::StoredValue, j));
+            if (v.bytes.isEmpty())
+                throw LoadError(err::kInvalidArgument, fileName, v.line, v.position,
+                                Reason{Why::EmptyStoredValue, fieldWhat(WhatKind::StoredValue, j)});
+            decodeTextBytes(gen, v.bytes, value);
+            e.appendField(formIndex, elementIndex, type, name, value);
+        }
+        reader.next(entryWhat(WhatKind::ClosingIndex));
+        table.append(std::move(e));
+    }
+    contents.settings = settingsFromHeader(h, header, reader);
+    return contents;
+}
+
+QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, Generator& gen) {
+    if (settings.autoLoginAtStart < 0 || settings.autoLoginAtStart > 9)
+        throw SaveError(err::kSubscriptOutOfRange, {},
+                        Reason{Why::LoginFlagOutOfRange, {}, {}, settings.autoLoginAtStart}, false);
+    if (settings.autoLogoutMinutes < 0 || settings.autoLogoutMinutes > 999)
+        throw SaveError(err::kSubscriptOutOfRange, {},
+                        Reason{Why::MinutesOutOfRange, {}, {}, settings.autoLogoutMinutes}, false);
+
+    const QString password =
+        settings.masterPassword.isEmpty() ? kBlankPassphrase : settings.masterPassword;
+    const QString h = password + QString::number(settings.autoLoginAtStart) +
+                      QStringLiteral("%1").arg(settings.autoLogoutMinutes, 3, 10, QLatin1Char('0'));
+
+    const bool cp932 = allFitCp932(table);
+    Writer out(cp932);
+    out.reserve(estimatedSize(table));
+    out.stored(gen, h);
+    out.lineEnd();
+    QString scratch;  // one field text at a time, its room reused
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        out.text(e.title);
+        out.comma();
+        out.number(e.fieldCount());
+        out.comma();
+        out.text(e.url);
+        out.comma();
+        out.text(e.urlKeyword);
+        for (int j = 0; j < e.fieldCount(); ++j) {
+            out.comma();
+            out.number(e.formIndex(j));
+            out.comma();
+            out.number(e.elementIndex(j));
+            out.comma();
+            e.copyFieldText(j, SiteEntry::Text::Type, scratch);
+            out.text(scratch);
+            out.comma();
+            e.copyFieldText(j, SiteEntry::Text::Name, scratch);
+            out.text(scratch);
+            out.comma();
+            e.copyFieldText(j, SiteEntry::Text::Value, scratch);
+            out.stored(gen, scratch);
+        }
+        out.comma();
+        out.number(i);
+        out.lineEnd();
+    }
+    return out.bytes(!cp932);
+}
+
+}  // namespace sirano
