@@ -1,4 +1,5 @@
 // sirano: the tray program.
+#include "CommandLine.h"
 #include "QtTrayIcon.h"
 #include "TrayApp.h"
 #include "app/AppState.h"
@@ -7,6 +8,8 @@
 #include <QFont>
 
 int main(int argc, char* argv[]) {
+    if (const auto status = sirano::answerCommandLine(argc, argv))
+        return *status;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sirano"));
     QApplication::setQuitOnLastWindowClosed(false);
