@@ -56,7 +56,11 @@ std::optional<int> TrayController::start(const QString& executableFolder) {
     state_.dataFolder = folder;
     state_.dataFilePath = QDir(folder).filePath(QLatin1String(kDataFileName));
 
-    if (QFileInfo(state_.dataFilePath).isFile()) {
+    // Anything at the path is loaded, and the load refuses what is not a regular file: a folder
+    // or a named pipe there taken for "no data" would log in with nothing, and the first save
+    // would replace it.
+    const QFileInfo dataFile(state_.dataFilePath);
+    if (dataFile.exists() || dataFile.isSymLink()) {
         try {
             StoreContents loaded = loadDataFile(state_.dataFilePath, state_.generator);
             state_.siteTable = std::move(loaded.siteTable);

@@ -2,7 +2,10 @@
 
 #include "SafeFile.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -78,6 +81,27 @@ FolderInUse::FolderInUse(const QString& folder)
                                  "the data file with its own copy.")
                       .arg(folder)) {}
 
+namespace {
+
+// QLockFile keeps the system's error to itself: a file of our own made the same way says it
+// ("No space left on device", "Read-only file system", "Permission denied").
+QString whyNoFileThere(const QString& folder) {
+    const QByteArray probe = QFile::encodeName(QDir(folder).filePath(
+        QStringLiteral(".sirano-probe-%1").arg(QCoreApplication::applicationPid())));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    int error = fd < 0 ? errno : 0;
+    if (fd >= 0) {
+        if (::write(fd, "0", 1) != 1)
+            error = errno;
+        ::close(fd);
+        ::unlink(probe.constData());
+    }
+    return error ? QString::fromLocal8Bit(std::strerror(error))
+                 : QStringLiteral("the lock file itself is refused");
+}
+
+}  // namespace
+
 LockAttempt DataFolderLock::acquire(const QString& folder) {
     auto file = std::make_unique<QLockFile>(QDir(folder).filePath(QLatin1String(kLockFileName)));
     // Never stale by age: only a lock whose process is gone is taken over.
@@ -93,10 +117,10 @@ LockAttempt DataFolderLock::acquire(const QString& folder) {
             return {LockAttempt::Outcome::HeldByLiveProcess, nullptr, {}};
         case QLockFile::PermissionError:
             return {LockAttempt::Outcome::CannotWrite, nullptr,
-                    Reason{Reason::Kind::LockNotAllowed}};
+                    Reason{Reason::Kind::LockNotAllowed, {}, whyNoFileThere(folder)}};
         default:
             return {LockAttempt::Outcome::CannotWrite, nullptr,
-                    Reason{Reason::Kind::LockNotWritable}};
+                    Reason{Reason::Kind::LockNotWritable, {}, whyNoFileThere(folder)}};
     }
 }
 

@@ -137,11 +137,9 @@ QString english(const Reason& r) {
         case K::FolderNotCreated:
             return QStringLiteral("the system refuses it (%1)").arg(r.text);
         case K::LockNotAllowed:
-            return QStringLiteral("the folder does not allow it");
+            return QStringLiteral("the folder does not allow it (%1)").arg(r.text);
         case K::LockNotWritable:
-            return QStringLiteral(
-                "it cannot be created or written (a missing folder, a full "
-                "disk?)");
+            return QStringLiteral("it cannot be created or written (%1)").arg(r.text);
     }
     return {};
 }
@@ -220,10 +218,9 @@ QString japanese(const Reason& r) {
         case K::FolderNotCreated:
             return QStringLiteral("システムが作成を拒みました (%1)").arg(r.text);
         case K::LockNotAllowed:
-            return QStringLiteral("フォルダへの書き込みが許可されていません");
+            return QStringLiteral("フォルダへの書き込みが許可されていません (%1)").arg(r.text);
         case K::LockNotWritable:
-            return QStringLiteral(
-                "作成も書き込みもできません (フォルダがない、ディスクが一杯など)");
+            return QStringLiteral("作成も書き込みもできません (%1)").arg(r.text);
     }
     return {};
 }

@@ -464,7 +464,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("limit");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
-        QTest::newRow("no room for the lock") << 10 << 0 << 1 << "The lock file";
+        // The lock file's message names the system's reason, not a guess at it.
+        QTest::newRow("no room for the lock")
+            << 10 << 0 << 1
+            << QStringLiteral("cannot be created or written (%1)")
+                   .arg(QString::fromLocal8Bit(std::strerror(EFBIG)));
         QTest::newRow("no room for a small file")
             << 1500 << 1024 << 1 << QString::fromLocal8Bit(std::strerror(EFBIG));
         QTest::newRow("no room for a larger file")

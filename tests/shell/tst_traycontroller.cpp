@@ -9,6 +9,7 @@
 
 #include <sys/stat.h>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QtTest>
 #include <cerrno>
 #include <cstring>
@@ -243,6 +244,35 @@ private Q_SLOTS:
         QCOMPARE(readAll(path), before);
     }
 
+    // A folder or a named pipe where the data file belongs stops the start as a damaged file
+    // does: nothing logged in, nothing replaced.
+    void dataFileThatIsNoFile_data() {
+        QTest::addColumn<bool>("pipe");
+        QTest::newRow("folder") << false;
+        QTest::newRow("named pipe") << true;
+    }
+    void dataFileThatIsNoFile() {
+        QFETCH(bool, pipe);
+        QTemporaryDir exe;
+        const QString folder = dataHome_.filePath(QStringLiteral("sirano"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString path = folder + QStringLiteral("/SIRANO.DAT");
+        if (pipe)
+            QCOMPARE(::mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        else
+            QVERIFY(QDir().mkdir(path));
+        const auto cleanup = qScopeGuard([&] { QDir(folder).removeRecursively(); });
+
+        Harness h;
+        QCOMPARE(h.controller.start(exe.path()), exitstatus::kDataFileUnreadable);
+        QCOMPARE(h.log, QStringList{"tray add in"});
+        QVERIFY(!h.state.loggedIn);
+        QCOMPARE(h.boxes.asked.size(), 1);
+        QVERIFY2(h.boxes.asked.first().text.contains(QDir::toNativeSeparators(path)),
+                 qPrintable(h.boxes.asked.first().text));
+        QCOMPARE(QFileInfo(path).isDir(), !pipe);
+    }
+
     void damagedDataFile_data() {
         QTest::addColumn<int>("cut");  // bytes dropped from the end, or -1: a broken number
         QTest::newRow("ends early") << 12;
@@ -332,7 +362,14 @@ private Q_SLOTS:
         const QString lockFile =
             QDir::toNativeSeparators(QDir(exe.path()).filePath(QLatin1String(kLockFileName)));
         QVERIFY2(box.text.contains(lockFile), qPrintable(box.text));
-        QCOMPARE(englishWords(box.text, {lockFile}), QStringList());
+        // The system's reason, as the system words it.
+        QStringList reasons;
+        for (const int error : {EACCES, EPERM, EROFS})
+            reasons << QString::fromLocal8Bit(std::strerror(error));
+        QVERIFY2(std::any_of(reasons.begin(), reasons.end(),
+                             [&](const QString& r) { return box.text.contains(r); }),
+                 qPrintable(box.text));
+        QCOMPARE(englishWords(box.text, QStringList{lockFile} + reasons), QStringList());
         QVERIFY(!h.state.loggedIn);
         QCOMPARE(readAll(path), before);
     }

@@ -451,7 +451,9 @@ private Q_SLOTS:
     void lockThatCannotBeMade() {
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("no/such/folder"));
-        QCOMPARE(DataFolderLock::acquire(missing).outcome, LockAttempt::Outcome::CannotWrite);
+        const LockAttempt nowhere = DataFolderLock::acquire(missing);
+        QCOMPARE(nowhere.outcome, LockAttempt::Outcome::CannotWrite);
+        QCOMPARE(nowhere.reason.text, QString::fromLocal8Bit(std::strerror(ENOENT)));
         if (!makeReadOnly(dir.path())) {
             makeWritable(dir.path());
             QSKIP("this system cannot make a folder read-only for the test's user");
