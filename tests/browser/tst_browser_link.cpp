@@ -192,6 +192,21 @@ private Q_SLOTS:
         QCOMPARE(loopbackListenerUids(table, 9222), uids);
     }
 
+    // A profile in a data folder that does not exist yet (sirano-cli --data NEW/SIRANO.DAT): every
+    // folder made on the way is the owner's alone, as the data folder always is.
+    void profileFoldersAreOwnersOnly() {
+        QTemporaryDir dir;
+        const QString top = dir.filePath(QStringLiteral("new"));
+        const QString profile = top + QStringLiteral("/deeper/browser");
+        LaunchOptions options;
+        options.programs = {QStringLiteral("/bin/true")};
+        QVERIFY(startChromium(options, profile, 0) > 0);
+        for (const QString& made : {top, top + QStringLiteral("/deeper"), profile}) {
+            QVERIFY2(QFileInfo(made).isDir(), qPrintable(made));
+            QCOMPARE(QFileInfo(made).permissions() & 0x0077, QFile::Permissions());
+        }
+    }
+
     // The decision, for any user running the tests: ours only when every listener is ours.
     void portOwnerDecision_data() {
         QTest::addColumn<QList<uint>>("uids");

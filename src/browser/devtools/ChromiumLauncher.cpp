@@ -2,6 +2,7 @@
 
 #include "browser/ObjectModel.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QDir>
 #include <QFile>
@@ -10,8 +11,28 @@
 #include <QStandardPaths>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 
 namespace sirano {
+namespace {
+
+// Makes the folder and every missing one above it for the owner alone (0700), as the data folder
+// is made: a data folder named with --data holds the profile, and both hold secrets. 0 or errno.
+int makeOwnFolders(const QString& folder) {
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    qsizetype from = 1;
+    for (;;) {
+        const qsizetype slash = path.indexOf(u'/', from);
+        const QString part = slash < 0 ? path : path.left(slash);
+        if (::mkdir(QFile::encodeName(part).constData(), 0700) != 0 && errno != EEXIST)
+            return errno;
+        if (slash < 0)
+            return QFileInfo(path).isDir() ? 0 : ENOTDIR;
+        from = slash + 1;
+    }
+}
+
+}  // namespace
 
 QStringList chromiumArguments(const QString& profileFolder, quint16 port,
                               const QStringList& extraArgs) {
@@ -41,10 +62,10 @@ qint64 startChromium(const LaunchOptions& options, const QString& profileFolder,
                           QStringLiteral("No Chromium found (tried %1).")
                               .arg(options.programs.join(QStringLiteral(", "))));
     }
-    if (!QDir().mkpath(profileFolder)) {
-        throw SiranoError(
-            err::kCannotCreateObject,
-            QStringLiteral("Cannot create the browser profile folder %1.").arg(profileFolder));
+    if (const int error = makeOwnFolders(profileFolder)) {
+        throw SiranoError(err::kCannotCreateObject,
+                          QStringLiteral("Cannot create the browser profile folder %1: %2.")
+                              .arg(profileFolder, QString::fromLocal8Bit(std::strerror(error))));
     }
     QFile::setPermissions(profileFolder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
