@@ -76,6 +76,7 @@ AutomationReport Automation::capture() {
         return report;
     logFailures(errorLog_, place::kCapture, report, [&] {
         SiteTable& table = state_.siteTable;
+        const int before = table.siteCount();
         const QList<std::shared_ptr<BrowserWindow>> windows = browser_.windows();
         // Every read is sent before any answer is awaited; the answers are taken in window
         // order, so a failure ends the capture exactly where reading one by one would.
@@ -126,7 +127,18 @@ AutomationReport Automation::capture() {
                 ++report.sitesAdded;
             }
         }
-        actions_.saveDataFile();
+        // Nothing new: the data file stays as it is, and none is made where there was none.
+        if (report.sitesAdded == 0)
+            return;
+        try {
+            actions_.saveDataFile();
+        } catch (const SiranoError& e) {
+            // What could not be saved is in no menu and no list: the table is as before.
+            table.setSiteCount(before);
+            report.sitesAdded = 0;
+            report.saveFailure = e;
+            throw;
+        }
         actions_.rebuildSiteMenu();
     });
     return report;

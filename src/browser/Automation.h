@@ -30,6 +30,7 @@ struct AutomationReport {
     QStringList openedInNewBrowser;
     int sitesAdded = 0;
     std::optional<int> error;  // the number logged when the run (or one window of a tick) failed
+    std::optional<SiranoError> saveFailure;  // the capture's save failed (and was undone)
 };
 
 class Automation {
@@ -37,9 +38,9 @@ public:
     Automation(AppState& state, Browser& browser, ErrorLog& errorLog, AppActions& actions);
 
     // Logged in: every idle window with an http(s) address and at least one form becomes a new
-    // entry when it yields a field; then saveDataFile() and rebuildSiteMenu(). A failure (error 9
-    // at the table or field bound) ends the capture unsaved; entries completed before it stay
-    // counted.
+    // entry when it yields a field; then, when any did, saveDataFile() and rebuildSiteMenu(). A
+    // failure (error 9 at the table or field bound) ends the capture unsaved; entries completed
+    // before it stay counted. A failed save takes the new entries out again (saveFailure).
     AutomationReport capture();
     // Fills entry index into every idle matching window with forms; opens its address in the
     // background (or in a new browser when there is no window) when no text value was written.

@@ -98,6 +98,9 @@ public:
     // The open windows in a stable order (first seen, first listed). No browser: empty.
     // Throws SiranoError only when the browser answers wrongly.
     virtual QList<std::shared_ptr<BrowserWindow>> windows() = 0;
+    // Whether a browser answers now (connecting to it when it can): windows() is empty both
+    // when none runs and when it shows no page.
+    virtual bool answers() = 0;
     // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
     virtual void openInNewBrowser(const QString& url) = 0;
 };

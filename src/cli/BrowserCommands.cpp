@@ -96,6 +96,23 @@ std::unique_ptr<Browser> connect(const BrowserCommandLine& cl) {
         QDir(dataFolderOf(cl.dataFile)).filePath(QLatin1String(kBrowserProfileName)), cl.port);
 }
 
+// The browser a command works on; CliError (exit 1) naming where it was looked for when none
+// answers there.
+std::unique_ptr<Browser> connectOrFail(const BrowserCommandLine& cl) {
+    std::unique_ptr<Browser> browser = connect(cl);
+    if (browser->answers())
+        return browser;
+    if (cl.port)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("no browser answers on port %1 of 127.0.0.1 (or the "
+                                      "listener there is not your own browser).")
+                           .arg(*cl.port));
+    throw CliError(
+        exitcode::kFailure,
+        QStringLiteral("no browser answers for the profile %1; start it with 'sirano-cli browser'.")
+            .arg(QDir(dataFolderOf(cl.dataFile)).filePath(QLatin1String(kBrowserProfileName))));
+}
+
 // Loads the store and asks the master password, as the tray's log-in would. Without a data file
 // (allowed for the capture) the store starts empty, as the tray's does.
 void logIn(AppState& state, const QString& dataFile, const Io& io, bool mayBeNew = false) {
@@ -126,7 +143,7 @@ int windowsCommand(const QStringList& args, const Io& io) {
                    "Lists the browser's windows (tabs) in SIRANO's order, one line each: order,\n"
                    "number, \"busy\" or \"idle\", and address, separated by tabs.")))
         return exitcode::kOk;
-    const std::unique_ptr<Browser> browser = connect(cl);
+    const std::unique_ptr<Browser> browser = connectOrFail(cl);
     const QList<std::shared_ptr<BrowserWindow>> windows = browser->windows();
     if (windows.isEmpty())
         io.err << QStringLiteral("sirano-cli: no browser window is open.\n");
@@ -154,7 +171,8 @@ int captureCommand(const QStringList& args, const Io& io) {
     const auto lock = lockForWriting(cl.dataFile);
     AppState state;
     logIn(state, cl.dataFile, io, true);
-    const std::unique_ptr<Browser> browser = connect(cl);
+    // Before anything is written: no browser, no capture, and no data file made.
+    const std::unique_ptr<Browser> browser = connectOrFail(cl);
     const SystemClock clock;
     FileErrorLog log(state.dataFolder, clock);
     CliActions actions(state, cl.dataFile);

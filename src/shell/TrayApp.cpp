@@ -5,6 +5,7 @@
 #include "login/PasswordPrompt.h"
 #include "login/PasswordSettingsDialog.h"
 #include "store/Error.h"
+#include "ui/Controls.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -116,8 +117,11 @@ void TrayApp::command(CommandItem item) {
     orQuit([&] {
         switch (item) {
             case CommandItem::Capture:
-                if (automation_)
-                    automation_->capture();
+                if (automation_) {
+                    const AutomationReport report = automation_->capture();
+                    if (report.saveFailure)
+                        reportCaptureNotSaved(state_, *report.saveFailure, services_.messages);
+                }
                 break;
             case CommandItem::SiteSettings:
                 controller_.openSiteSettings();

@@ -66,31 +66,45 @@ void setMasked(QLineEdit* box, bool masked) {
                              Qt::ImhNoAutoUppercase);
 }
 
+namespace {
+
+void showSaveFailure(const AppState& state, const SiranoError& error, MessageBox& messages,
+                     QWidget* parent, const QString& consequence) {
+    QString detail;
+    if (const auto* e = dynamic_cast<const SaveError*>(&error)) {
+        const QString file = e->file().isEmpty() ? state.dataFilePath : e->file();
+        detail = QStringLiteral("ファイル: %1\n理由: %2")
+                     .arg(QDir::toNativeSeparators(file), e->reasonText(Language::Japanese));
+    } else {
+        // Not the store's own failure: its message is all there is to show.
+        detail = error.message();
+        if (!detail.contains(state.dataFilePath))
+            detail = state.dataFilePath + QStringLiteral(": ") + detail;
+    }
+    messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
+                  QStringLiteral("データファイルを保存できませんでした。\n\n%1\n\n%2")
+                      .arg(detail, consequence),
+                  QMessageBox::Ok);
+}
+
+}  // namespace
+
 bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                           QWidget* parent) {
-    const auto report = [&](const QString& detail) {
-        messages.show(parent, QMessageBox::Critical, QStringLiteral("保存エラー"),
-                      QStringLiteral("データファイルを保存できませんでした。\n\n%1\n\n"
-                                     "変更はこの実行中だけ有効で、ファイルには書かれていません。")
-                          .arg(detail),
-                      QMessageBox::Ok);
-    };
     try {
         actions.saveDataFile();
         return true;
-    } catch (const SaveError& e) {
-        const QString file = e.file().isEmpty() ? state.dataFilePath : e.file();
-        report(QStringLiteral("ファイル: %1\n理由: %2")
-                   .arg(QDir::toNativeSeparators(file), e.reasonText(Language::Japanese)));
-        return false;
     } catch (const SiranoError& e) {
-        // Not the store's own failure: its message is all there is to show.
-        QString detail = e.message();
-        if (!detail.contains(state.dataFilePath))
-            detail = state.dataFilePath + QStringLiteral(": ") + detail;
-        report(detail);
+        showSaveFailure(
+            state, e, messages, parent,
+            QStringLiteral("変更はこの実行中だけ有効で、ファイルには書かれていません。"));
         return false;
     }
+}
+
+void reportCaptureNotSaved(const AppState& state, const SiranoError& error, MessageBox& messages) {
+    showSaveFailure(state, error, messages, nullptr,
+                    QStringLiteral("記憶したサイトは保存も追加もされていません。"));
 }
 
 }  // namespace sirano

@@ -4,6 +4,7 @@
 
 #include "app/AppActions.h"
 #include "app/AppState.h"
+#include "store/Error.h"
 #include "ui/MessageBox.h"
 
 #include <QFont>
@@ -46,5 +47,7 @@ void setMasked(QLineEdit* box, bool masked);
 // why; the state in memory stays as it is and the program goes on. Returns whether it saved.
 bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                           QWidget* parent);
+// The same report for a capture whose save failed: the captured sites were taken out again.
+void reportCaptureNotSaved(const AppState& state, const SiranoError& error, MessageBox& messages);
 
 }  // namespace sirano

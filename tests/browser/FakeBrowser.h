@@ -233,6 +233,8 @@ public:
         return {windows_.begin(), windows_.end()};
     }
 
+    bool answers() override { return running; }
+
     void openInNewBrowser(const QString& url) override {
         if (startFailure)
             throw SiranoError(startFailure, QStringLiteral("no browser"));
@@ -251,6 +253,7 @@ public:
     int windowsFailure = 0;  // non-zero: windows() fails with this number
     int startFailure = 0;    // non-zero: openInNewBrowser() fails with this number
     int listings = 0;
+    bool running = true;  // answers()
     QStringList openedInNewBrowser;
 
 private:

@@ -3,8 +3,10 @@
 #include "store/DataFolder.h"
 #include "support/CliRunner.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -62,6 +64,16 @@ private Q_SLOTS:
             << QStringList{"capture"} << QByteArray() << 2 << "No master password";
         QTest::newRow("no such site")
             << QStringList{"fill", "3"} << QByteArray("secret\n") << 1 << "There is no site 3";
+        // Nothing listens on port 1; the test's own profile has no browser.
+        QTest::newRow("capture, no browser at the port")
+            << QStringList{"capture", "--browser", "1"} << QByteArray("secret\n") << 1
+            << "no browser answers on port 1";
+        QTest::newRow("windows, no browser at the port")
+            << QStringList{"windows", "--browser", "1"} << QByteArray() << 1
+            << "no browser answers on port 1";
+        QTest::newRow("capture, no browser on the profile")
+            << QStringList{"capture"} << QByteArray("secret\n") << 1
+            << "no browser answers for the profile";
     }
     void refusals() {
         QFETCH(QStringList, args);
@@ -72,6 +84,7 @@ private Q_SLOTS:
             QFile f(data_);
             return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
         }();
+        const QDateTime written = QFileInfo(data_).fileTime(QFileDevice::FileModificationTime);
         const Result r = run(args + QStringList{QStringLiteral("--data"), data_}, input);
         QCOMPARE(r.exitCode, exitCode);
         const QByteArray shown = exitCode == 0 ? r.out : r.err;
@@ -79,6 +92,17 @@ private Q_SLOTS:
         QFile f(data_);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll(), before);
+        QCOMPARE(QFileInfo(data_).fileTime(QFileDevice::FileModificationTime), written);
+    }
+
+    // No browser: the capture makes no data file where there was none.
+    void captureWithoutBrowserMakesNothing() {
+        QVERIFY(QDir().mkpath(dir_.filePath(QStringLiteral("fresh"))));
+        const QString fresh = dir_.filePath(QStringLiteral("fresh/SIRANO.DAT"));
+        const Result r = run({"capture", "--browser", "1", "--data", fresh});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("no browser answers on port 1"), r.err.constData());
+        QVERIFY(!QFileInfo::exists(fresh));
     }
 
     void fillNeedsADataFile() {
@@ -105,11 +129,11 @@ private Q_SLOTS:
         stand.write("#!/bin/sh\nexit 0\n");
         stand.close();
         stand.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        const Result r = test::runCli(
-            test::CliRun{{"fill", "0", "--data", data_},
-                   "secret\n",
-                   {{QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin")},
-                    {QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg"))}}});
+        const Result r = test::runCli(test::CliRun{
+            {"fill", "0", "--data", data_},
+            "secret\n",
+            {{QStringLiteral("PATH"), bin + QStringLiteral(":/usr/bin:/bin")},
+             {QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("xdg"))}}});
         const QString err = QString::fromUtf8(r.err);
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(err.contains(QStringLiteral("no browser could be started (error 429)")),

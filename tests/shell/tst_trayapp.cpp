@@ -11,6 +11,8 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
+#include <QFileInfo>
 #include <QMenu>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -171,6 +173,34 @@ private Q_SLOTS:
         QCOMPARE(tab.element(0, 0).value, "alice");
         QCOMPARE(tab.roundTrips, 2);
         QVERIFY(p.log.lines.isEmpty());
+    }
+
+    // 記憶 whose save fails says so as every failed save does, and what was not saved is in no
+    // menu; 記憶 that finds nothing new leaves the data file as it was.
+    void captureThatCannotBeSaved() {
+        Program p;
+        QVERIFY(p.started());
+        const QString dataFile = p.folder.filePath(QStringLiteral("SIRANO.DAT"));
+        const QDateTime written = QFileInfo(dataFile).fileTime(QFileDevice::FileModificationTime);
+        command("captureAction")->trigger();  // no tab at all
+        QVERIFY(p.messages.asked.isEmpty());
+        QCOMPARE(QFileInfo(dataFile).fileTime(QFileDevice::FileModificationTime), written);
+
+        // A folder where the data file was: every save fails, even for root.
+        QVERIFY(QFile::remove(dataFile));
+        QVERIFY(QDir().mkdir(dataFile));
+        p.browser.addWindow(QStringLiteral("https://other.example/login"),
+                            {{FakeElement::text("user", "bob")}});
+        command("captureAction")->trigger();
+        QCOMPARE(p.messages.asked.size(), 1);
+        QCOMPARE(p.messages.asked.first().title, QStringLiteral("保存エラー"));
+        QVERIFY2(p.messages.asked.first().text.contains(dataFile),
+                 qPrintable(p.messages.asked.first().text));
+        QCOMPARE(p.state.siteTable.siteCount(), 1);
+        QMenu* sites = menuNamed("siteMenu");
+        sites->popup(QPoint(0, 0));
+        QCOMPARE(sites->actions().size(), 1);
+        sites->hide();
     }
 
     // The timer runs the ticks: a matching tab is filled without anything else happening.

@@ -10,6 +10,7 @@ class LentBrowser final : public Browser {
 public:
     explicit LentBrowser(Browser& b) : b_(b) {}
     QList<std::shared_ptr<BrowserWindow>> windows() override { return b_.windows(); }
+    bool answers() override { return b_.answers(); }
     void openInNewBrowser(const QString& url) override { b_.openInNewBrowser(url); }
 
 private:

@@ -180,6 +180,10 @@ void ChromiumBrowser::openInNewBrowser(const QString& url) {
     core_->openAddress(url, true);
 }
 
+bool ChromiumBrowser::answers() {
+    return core_->ensureConnected();
+}
+
 ChromiumBrowser::Traffic ChromiumBrowser::traffic() const {
     return Traffic{core_->tracker.connection().commandsSent(),
                    core_->tracker.connection().callsWaited()};

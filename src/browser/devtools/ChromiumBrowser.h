@@ -41,6 +41,7 @@ public:
     ~ChromiumBrowser() override;
 
     QList<std::shared_ptr<BrowserWindow>> windows() override;
+    bool answers() override;
     void openInNewBrowser(const QString& url) override;
 
     Traffic traffic() const;
