@@ -214,7 +214,7 @@ int fillCommand(const QStringList& args, const Io& io) {
     AppState state;
     logIn(state, cl.dataFile, io);
     if (index >= state.siteTable.siteCount())
-        throw CliError(exitcode::kFailure,
+        throw CliError(exitcode::kUsage,
                        QStringLiteral("There is no site %1: %2 holds %3.")
                            .arg(index)
                            .arg(cl.dataFile, englishCount(state.siteTable.siteCount(), u"site")));

@@ -84,7 +84,7 @@ QString exitCodesHelp() {
         "  3   refused: the data file exists (import without --force), the output file\n"
         "      exists (export --output without --force), or SIRANO is running with that\n"
         "      data folder\n"
-        "  64  unknown command or option, or a missing argument\n");
+        "  64  unknown command or option, a missing or wrong argument (a site that is not there)\n");
 }
 
 std::optional<QString> readTerminalPassword(const QString& prompt) {
@@ -111,11 +111,37 @@ void addCommonOptions(QCommandLineParser& parser) {
         QCommandLineOption({QStringLiteral("h"), kHelpOption}, QStringLiteral("This help.")));
 }
 
+// The parser's complaint as the user typed it: "unknown option '--bogus'" with its dashes (the
+// parser names 'bogus'), a negative number as a value, not an option, and in the same small
+// letters as the other messages.
+QString parseErrorText(const QCommandLineParser& parser, const QStringList& args) {
+    for (const QString& arg : args) {
+        if (!arg.startsWith(u'-') || arg == QLatin1String("-") || arg == QLatin1String("--"))
+            continue;
+        const QString name = arg.section(u'=', 0, 0);
+        QString bare = name;
+        while (bare.startsWith(u'-'))
+            bare.remove(0, 1);
+        bool number = false;
+        bare.toLong(&number);
+        if (number)
+            return QStringLiteral("'%1' is not a valid argument: no number here is negative.")
+                .arg(arg);
+        if (parser.errorText().startsWith(QLatin1String("Unknown option")) &&
+            parser.errorText().contains(QStringLiteral("'%1'").arg(bare)))
+            return QStringLiteral("unknown option '%1'.").arg(name);
+    }
+    QString text = parser.errorText();
+    if (!text.isEmpty())
+        text[0] = text[0].toLower();
+    return text;
+}
+
 void parseOrThrow(QCommandLineParser& parser, const QString& command, const QStringList& args,
                   int minPositional, int maxPositional) {
     const QString tryHelp = QStringLiteral("\nTry 'sirano-cli %1 --help'.").arg(command);
     if (!parser.parse(QStringList{QStringLiteral("sirano-cli")} + args))
-        throw CliError(exitcode::kUsage, parser.errorText() + tryHelp);
+        throw CliError(exitcode::kUsage, parseErrorText(parser, args) + tryHelp);
     if (wantsHelp(parser))
         return;
     const qsizetype n = parser.positionalArguments().size();

@@ -55,6 +55,15 @@ QString trayProgram() {
                        .arg(here.path()));
 }
 
+// The same program, or nothing when there is none to start.
+QString trayProgramOrEmpty() {
+    try {
+        return trayProgram();
+    } catch (const CliError&) {
+        return {};
+    }
+}
+
 // An Exec key's value: the program as one argument, quoted where the desktop entry rules ask,
 // then escaped as every string value is.
 QString execValue(const QString& program) {
@@ -173,10 +182,15 @@ int autostartCommand(const QStringList& args, const Io& io) {
                       .arg(path, program.isEmpty() ? QStringLiteral("nothing (no Exec line)")
                                                    : describeProgram(program));
         if (!program.isEmpty() && !QFileInfo(program).isExecutable())
-            io.err << QStringLiteral(
-                          "sirano-cli: warning: %1 does not exist or cannot run; "
-                          "'sirano-cli autostart on' points it at this one.\n")
-                          .arg(program);
+            io.err << QStringLiteral("sirano-cli: warning: %1 does not exist or cannot run; %2\n")
+                          .arg(program, !trayProgramOrEmpty().isEmpty()
+                                            ? QStringLiteral("'sirano-cli autostart on' points "
+                                                             "it at %1.")
+                                                  .arg(trayProgramOrEmpty())
+                                            : QStringLiteral("'sirano-cli autostart off' removes "
+                                                             "it; install SIRANO again, or run "
+                                                             "'autostart on' from a build that "
+                                                             "has its sirano."));
         return exitcode::kOk;
     }
     throw CliError(exitcode::kUsage,

@@ -234,8 +234,8 @@ int importStore(const QStringList& args, const Io& io) {
                      "nothing is\nwritten unless all of it is good. Refused too: a document "
                      "over 64 MB, a text over\n32767 characters, a lone UTF-16 surrogate in a "
                      "title, address, keyword, type or\nname, and a master password that holds a "
-                     "line end or is \"Blank Passphrase!\". The file is replaced "
-                     "atomically. Refused while\nSIRANO is running with the same data "
+                     "line end or is \"Blank Passphrase!\".\nThe file is replaced "
+                     "atomically. Refused while SIRANO is running with the same\ndata "
                      "folder.\n\nOptions:\n"
                      "  --force       replace an existing data file; its master password, if "
                      "any, is\n                asked first (as export asks it)\n") +

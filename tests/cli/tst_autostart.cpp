@@ -165,6 +165,15 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         QVERIFY(r.out.contains("starts /nowhere/sirano"));
         QVERIFY2(r.err.contains("/nowhere/sirano does not exist"), qPrintable(r.err));
+        // The build's sirano-cli has a sirano to point it at; the copy without one does not, and
+        // suggests what works for it.
+        QVERIFY2(r.err.contains("'sirano-cli autostart on' points it at " +
+                                QFileInfo(QStringLiteral(SIRANO_EXE)).canonicalFilePath()),
+                 qPrintable(r.err));
+        r = run({"autostart", "status"}, cli);
+        QVERIFY2(r.err.contains("'sirano-cli autostart off' removes it") &&
+                     !r.err.contains("'sirano-cli autostart on' points"),
+                 qPrintable(r.err));
     }
 
     void usage_data() {
@@ -179,7 +188,7 @@ private Q_SLOTS:
         QTest::newRow("two words")
             << QStringList{"autostart", "on", "off"} << 64 << "unexpected argument 'off'";
         QTest::newRow("an option")
-            << QStringList{"autostart", "on", "--force"} << 64 << "Unknown option 'force'";
+            << QStringList{"autostart", "on", "--force"} << 64 << "unknown option '--force'";
     }
     void usage() {
         QFETCH(QStringList, args);

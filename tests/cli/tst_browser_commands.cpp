@@ -63,7 +63,7 @@ private Q_SLOTS:
         QTest::newRow("no password given")
             << QStringList{"capture"} << QByteArray() << 2 << "No master password";
         QTest::newRow("no such site")
-            << QStringList{"fill", "3"} << QByteArray("secret\n") << 1 << "There is no site 3";
+            << QStringList{"fill", "3"} << QByteArray("secret\n") << 64 << "There is no site 3";
         // Nothing listens on port 1; the test's own profile has no browser.
         QTest::newRow("capture, no browser at the port")
             << QStringList{"capture", "--browser", "1"} << QByteArray("secret\n") << 1

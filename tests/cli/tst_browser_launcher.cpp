@@ -129,7 +129,7 @@ private Q_SLOTS:
         QTest::newRow("two addresses") << QStringList{"browser", "a.example", "b.example"} << 64
                                        << "unexpected argument 'b.example'";
         QTest::newRow("an unknown option")
-            << QStringList{"browser", "--new-window"} << 64 << "Unknown option 'new-window'";
+            << QStringList{"browser", "--new-window"} << 64 << "unknown option '--new-window'";
     }
     void usage() {
         QFETCH(QStringList, args);

@@ -121,7 +121,11 @@ private Q_SLOTS:
         QTest::newRow("unknown command")
             << QStringList{"frobnicate"} << 64 << "unknown command 'frobnicate'";
         QTest::newRow("unknown option")
-            << QStringList{"check", "--verbose"} << 64 << "Unknown option 'verbose'";
+            << QStringList{"check", "--verbose"} << 64 << "sirano-cli: unknown option '--verbose'.";
+        QTest::newRow("unknown short option")
+            << QStringList{"list", "-q"} << 64 << "sirano-cli: unknown option '-q'.";
+        QTest::newRow("negative number")
+            << QStringList{"fill", "-1"} << 64 << "'-1' is not a valid argument: no number here is";
         QTest::newRow("missing option value") << QStringList{"check", "--data"} << 64 << "data";
         QTest::newRow("import without file") << QStringList{"import"} << 64 << "missing";
         QTest::newRow("extra argument")
@@ -137,6 +141,24 @@ private Q_SLOTS:
         QVERIFY2(shown.contains(output), qPrintable(shown));
         if (exitCode == 0 && args.contains(QStringLiteral("--help")))
             QVERIFY(shown.contains(QStringLiteral("Exit codes:")));
+    }
+
+    // Every help fits a terminal of 100 columns.
+    void helpLinesFit() {
+        const QStringList commands{"check",   "list", "export",    "import", "windows",
+                                   "capture", "fill", "autostart", "browser"};
+        for (const QStringList& args : QList<QStringList>{{"--help"}} + [&] {
+                 QList<QStringList> all;
+                 for (const QString& c : commands)
+                     all.append({c, QStringLiteral("--help")});
+                 return all;
+             }()) {
+            const Result r = run(args);
+            QCOMPARE(r.exitCode, 0);
+            for (const QByteArray& line : r.out.split('\n'))
+                QVERIFY2(QString::fromUtf8(line).size() <= 100,
+                         qPrintable(args.join(u' ') + QStringLiteral(": ") + line));
+        }
     }
 
     void check_data() {
@@ -416,7 +438,7 @@ private Q_SLOTS:
         const Result filled =
             run({QStringLiteral("fill"), QStringLiteral("5"), QStringLiteral("--data"), data_},
                 "secret\n");
-        QCOMPARE(filled.exitCode, 1);
+        QCOMPARE(filled.exitCode, 64);
         QVERIFY2(filled.err.contains(QStringLiteral("holds %1.").arg(sites).toUtf8()),
                  filled.err.constData());
     }
