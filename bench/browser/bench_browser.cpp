@@ -44,6 +44,7 @@ public:
     void rebuildSiteMenu() override {}
     void login() override {}
     void logout() override {}
+    void restartLogoutCount() override {}
 };
 
 struct Figure {

@@ -12,6 +12,9 @@ public:
     virtual void rebuildSiteMenu() = 0;
     virtual void login() = 0;
     virtual void logout() = 0;
+    // The automatic log-out counts its minutes from now, as after a log-in: new minutes apply
+    // from the moment they are set, not from a log-in long past.
+    virtual void restartLogoutCount() = 0;
 };
 
 }  // namespace sirano

@@ -40,6 +40,7 @@ public:
     void rebuildSiteMenu() override {}
     void login() override {}
     void logout() override {}
+    void restartLogoutCount() override {}
     QString saveFailure;
 
 private:

@@ -144,9 +144,14 @@ void PasswordSettingsDialog::onChange() {
         return;
     }
 
+    const bool newMinutes = state_.settings.autoLogoutMinutes != *minutes;
     state_.settings.masterPassword = newPasswordBox_->text();
     state_.settings.autoLoginAtStart = autoLoginCheck_->isChecked() ? 1 : 0;
     state_.settings.autoLogoutMinutes = *minutes;
+    // Counted from the change: minutes shortened below the time already spent would otherwise
+    // log out at the next tick, closing the message below before it can be read.
+    if (newMinutes)
+        actions_.restartLogoutCount();
     if (saveDataFileOrReport(state_, actions_, messages_, this))
         messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);

@@ -179,6 +179,10 @@ void TrayController::login() {
     sirano::login(state_, *this, clock_);
 }
 
+void TrayController::restartLogoutCount() {
+    state_.loginTime = clock_.now().toUTC();
+}
+
 void TrayController::logout() {
     sirano::logout(state_, *this);
 }

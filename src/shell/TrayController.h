@@ -75,6 +75,7 @@ public:
     void rebuildSiteMenu() override;
     void login() override;
     void logout() override;
+    void restartLogoutCount() override;
 
 private:
     void setLogInOutCaption(const QString& caption) override;

@@ -13,7 +13,9 @@
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -254,6 +256,32 @@ private Q_SLOTS:
         QVERIFY(!p.state.loggedIn);
         QCOMPARE(tab.element(0, 0).value, "");
         QCOMPARE(p.browser.pageRoundTrips(), 0);
+    }
+
+    // New log-out minutes count from the change: the success message stays until read, and the
+    // log-out comes the new minutes later.
+    void newMinutesCountFromTheChange() {
+        Program p(5);
+        QVERIFY(p.started());
+        p.clock.advance(6 * 60);  // due at the next tick
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            auto* minutes = dialog->findChild<QLineEdit*>(QStringLiteral("minutesBox"));
+            minutes->setText(QStringLiteral("3"));  // fewer than have passed
+            dialog->findChild<QPushButton*>(QStringLiteral("changeButton"))->click();
+        });
+        command("passwordSettingsAction")->trigger();
+        QCOMPARE(p.messages.asked.size(), 1);
+        QCOMPARE(p.messages.asked.first().title, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
+        p.app->tick();
+        QVERIFY(p.state.loggedIn);
+        p.clock.advance(3 * 60);
+        p.app->tick();
+        QVERIFY(p.state.loggedIn);  // three minutes, not yet the fourth boundary
+        p.clock.advance(60);
+        p.app->tick();
+        QVERIFY(!p.state.loggedIn);
     }
 
     // The set minutes pass while the site settings dialog is open: the log-out closes it, so

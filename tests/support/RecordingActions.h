@@ -46,6 +46,9 @@ public:
         if (state_)
             state_->loggedIn = false;
     }
+    // Not recorded in calls (every settings change would show in every list); counted instead.
+    void restartLogoutCount() override { ++logoutCountRestarts; }
+    int logoutCountRestarts = 0;
 
 private:
     AppState* state_;
