@@ -136,10 +136,10 @@ void SiteSettingsDialog::onDelete() {
     SiteTable& table = state_.siteTable;
     if (table.siteCount() == 0 || editor_.selectedSite >= table.siteCount())
         return;
-    const QMessageBox::StandardButton answer =
-        messages_.show(this, QMessageBox::Critical, QStringLiteral("確認"),
-                       table.at(editor_.selectedSite).title + QStringLiteral(" を削除しますか？"),
-                       QMessageBox::Ok | QMessageBox::Cancel);
+    const QMessageBox::StandardButton answer = messages_.show(
+        this, QMessageBox::Critical, QStringLiteral("確認"),
+        breakable(table.at(editor_.selectedSite).title) + QStringLiteral(" を削除しますか？"),
+        QMessageBox::Ok | QMessageBox::Cancel);
     if (answer != QMessageBox::Ok)
         return;
     table.remove(editor_.selectedSite);

@@ -89,6 +89,22 @@ void showSaveFailure(const AppState& state, const SiranoError& error, MessageBox
 
 }  // namespace
 
+QString breakable(const QString& text) {
+    constexpr int kRun = 30;
+    QString out;
+    out.reserve(text.size() + text.size() / kRun);
+    int run = 0;
+    for (const QChar c : text) {
+        out.append(c);
+        run = c.isSpace() || c == QChar(0x200B) ? 0 : run + 1;
+        if (run == kRun) {
+            out.append(QChar(0x200B));
+            run = 0;
+        }
+    }
+    return out;
+}
+
 bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                           QWidget* parent) {
     try {

@@ -40,6 +40,10 @@ QPushButton* addButton(QWidget* parent, const char* name, const QString& text, Q
 // the focus, and does nothing elsewhere. Returns whether the key was Enter, that is handled.
 bool pressFocusedButtonOnEnter(QWidget* window, const QKeyEvent* event);
 
+// The text with an invisible break opportunity (U+200B) after every 30 characters that have none:
+// a message box wraps a long title without spaces instead of cutting it off at its edge.
+QString breakable(const QString& text);
+
 // Masked boxes show "*" (not the style's bullet); every such box keeps the input method off.
 void setMasked(QLineEdit* box, bool masked);
 

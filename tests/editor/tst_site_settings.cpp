@@ -133,6 +133,7 @@ private Q_SLOTS:
     void emptyTable();
     void deleteEntry_data();
     void deleteEntry();
+    void deleteQuestionWrapsALongTitle();
     void deleteQuestionInJapanese();
     void reveal_data();
     void reveal();
@@ -394,6 +395,24 @@ void TestSiteSettings::deleteEntry_data() {
                                << QStringList{"Alpha", "Beta", "Gamma ｶﾞﾝﾏ"};
 }
 
+// A title without spaces longer than the box is wide: the question holds it whole, with a break
+// opportunity at least every 30 characters, so the box wraps it instead of cutting it off.
+void TestSiteSettings::deleteQuestionWrapsALongTitle() {
+    Fixture f;
+    const QString title = QString(298, u'x');
+    f.state.siteTable.at(0).title = title;
+    f.messages.answers = {QMessageBox::Cancel};
+    SiteSettingsDialog dialog(f.state, f.editor, f.actions, f.messages);
+    dialog.show();
+    click(dialog, "deleteButton");
+    QCOMPARE(f.messages.asked.size(), 1);
+    const QString text = f.messages.asked.first().text;
+    QCOMPARE(QString(text).remove(QChar(0x200B)), title + QStringLiteral(" を削除しますか？"));
+    for (const QString& run : text.split(QChar(0x200B)))
+        QVERIFY(run.size() <= 30 + 9);
+    QCOMPARE(f.state.siteTable.at(0).title, title);
+}
+
 void TestSiteSettings::deleteEntry() {
     QFETCH(int, site);
     QFETCH(QMessageBox::StandardButton, answer);
@@ -409,7 +428,8 @@ void TestSiteSettings::deleteEntry() {
 
     QCOMPARE(f.messages.asked.size(), 1);
     const AskedBox& question = f.messages.asked.first();
-    QCOMPARE(question.text, before.at(site).title + QStringLiteral(" を削除しますか？"));
+    QCOMPARE(QString(question.text).remove(QChar(0x200B)),
+             before.at(site).title + QStringLiteral(" を削除しますか？"));
     QCOMPARE(question.title, QStringLiteral("確認"));
     QCOMPARE(question.icon, QMessageBox::Critical);
     QCOMPARE(question.buttons, QMessageBox::Ok | QMessageBox::Cancel);
