@@ -11,7 +11,11 @@ namespace sirano {
 
 PasswordPrompt::PasswordPrompt(AppState& state, AppActions& actions, MessageBox& messages,
                                int16_t mode, QWidget* parent)
-    : QDialog(parent), state_(state), actions_(actions), messages_(messages), mode_(mode) {
+    : QDialog(parent, kFixedDialogFlags),
+      state_(state),
+      actions_(actions),
+      messages_(messages),
+      mode_(mode) {
     setUpWindow(this, "passwordPrompt", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), QSize(312, 96));
 
     addLabel(this, "passwordLabel", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ:"), QRect(8, 8, 97, 17));

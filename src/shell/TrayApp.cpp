@@ -52,8 +52,19 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices service
       services_(std::move(services)),
       controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
     tray_.setContextMenu(menus_.commandMenu());
-    connect(&tray_, &QtTrayIcon::clicked, this,
-            [this](TrayClick click) { orQuit([&] { controller_.onTrayClick(click); }); });
+    tray_.setParent(this);
+    connect(&tray_, &QtTrayIcon::clicked, this, [this](TrayClick click) {
+        // A dialog of ours waits for its answer, perhaps behind the browser or minimised, and
+        // no menu can be used meanwhile: the click brings it back.
+        if (QWidget* open = QApplication::activeModalWidget()) {
+            if (open->isMinimized())
+                open->showNormal();
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+        orQuit([&] { controller_.onTrayClick(click); });
+    });
     connect(&menus_, &QtMenus::commandChosen, this, &TrayApp::command);
     connect(&menus_, &QtMenus::siteChosen, this, &TrayApp::site);
     connect(qApp, &QCoreApplication::aboutToQuit, this, [this] { controller_.removeIcon(); });

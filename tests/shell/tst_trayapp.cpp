@@ -258,6 +258,37 @@ private Q_SLOTS:
         QCOMPARE(p.browser.pageRoundTrips(), 0);
     }
 
+    // A click on the icon while a dialog is open (minimised, or behind the browser) brings the
+    // dialog back instead of a menu that could not be used.
+    void clickBringsTheOpenDialogBack_data() {
+        QTest::addColumn<int>("click");
+        QTest::newRow("left") << int(TrayClick::Left);
+        QTest::newRow("right") << int(TrayClick::Right);
+    }
+    void clickBringsTheOpenDialogBack() {
+        QFETCH(int, click);
+        Program p;
+        QVERIFY(p.started());
+        auto* tray = p.app->findChild<QtTrayIcon*>();
+        QVERIFY(tray);
+        bool restored = false;
+        bool menuShown = true;
+        QTimer::singleShot(0, [&] {
+            QWidget* dialog = QApplication::activeModalWidget();
+            QVERIFY(dialog);
+            dialog->showMinimized();
+            QVERIFY(dialog->isMinimized());
+            Q_EMIT tray->clicked(TrayClick(click));
+            restored = !dialog->isMinimized() && dialog->isVisible();
+            menuShown = menuNamed(QStringLiteral("siteMenu"))->isVisible() ||
+                        menuNamed(QStringLiteral("commandMenu"))->isVisible();
+            qobject_cast<QDialog*>(dialog)->reject();
+        });
+        command("siteSettingsAction")->trigger();
+        QVERIFY(restored);
+        QVERIFY(!menuShown);
+    }
+
     // New log-out minutes count from the change: the success message stays until read, and the
     // log-out comes the new minutes later.
     void newMinutesCountFromTheChange() {
