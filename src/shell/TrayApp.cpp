@@ -57,6 +57,8 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices service
         // A dialog of ours waits for its answer, perhaps behind the browser or minimised, and
         // no menu can be used meanwhile: the click brings it back.
         if (QWidget* open = QApplication::activeModalWidget()) {
+            // Under an X11 tray Qt pops the context menu up itself on a right click.
+            menus_.commandMenu()->hide();
             if (open->isMinimized())
                 open->showNormal();
             open->raise();
@@ -203,21 +205,33 @@ void TrayApp::orQuit(F&& f) {
     quit(1);
 }
 
+namespace {
+
+// Modal to nothing but itself: an application-modal dialog would also block the tray icon's
+// own window, and a click on the icon could then never bring back a dialog that went behind
+// the browser or was minimised. The tray's click handler keeps the menus away instead.
+int runDialog(QDialog& dialog) {
+    dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
+}  // namespace
+
 void TrayApp::showPasswordPrompt() {
     PasswordPrompt prompt(state_, controller_, services_.messages, PasswordPrompt::LogIn);
-    prompt.exec();
+    runDialog(prompt);
 }
 
 void TrayApp::showSiteSettings() {
     SiteSettingsDialog dialog(state_, controller_.editorState(), controller_, services_.messages);
     // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
     dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
-    dialog.exec();
+    runDialog(dialog);
 }
 
 void TrayApp::showPasswordSettings() {
     PasswordSettingsDialog dialog(state_, controller_, services_.messages);
-    dialog.exec();
+    runDialog(dialog);
 }
 
 void TrayApp::quit(int status) {

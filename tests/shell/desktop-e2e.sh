@@ -185,6 +185,42 @@ if [ "$s" = 1 ] && [ "$before" = "$after" ]; then
   pass "a damaged file: status 1, bytes unchanged"
 else fail "damaged: status $s"; fi
 
+# 6. Under a window manager: a dialog minimised (or hidden behind another window) comes back
+#    with the next click on the icon, whichever button; the dialog offers no minimise button of
+#    its own, but the window manager's key or a task bar can still minimise it.
+if command -v openbox >/dev/null; then
+  openbox --sm-disable >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+  home="$work/wm"
+  launch "$home"
+  wait_for has_icon
+  for button in 1 3; do
+    click_icon 3 && wait_for menu_open
+    key Down Down Return  # 記憶, 設定
+    if ! wait_for shown "SIRANO 設定"; then fail "設定 does not open"; continue; fi
+    # Motif hints: flags, functions, decorations; no minimise (8) or maximise (16) function.
+    hints=$(xprop -id "$(window_named "SIRANO 設定")" _MOTIF_WM_HINTS | sed 's/.*= //; s/,//g')
+    read -r _ functions _ <<<"$hints"
+    if [ -n "$functions" ] && [ $((functions & 24)) -eq 0 ]; then
+      pass "the dialog asks for no minimise or maximise button ($hints)"
+    else fail "window hints of the dialog: '$hints'"; fi
+    xdotool windowminimize --sync "$(window_named "SIRANO 設定")" 2>/dev/null
+    if ! wait_for gone "SIRANO 設定"; then fail "the dialog cannot be minimised"; fi
+    click_icon "$button"
+    if wait_for shown "SIRANO 設定" && no_menu; then
+      pass "a click ($button) on the icon brings the minimised dialog back"
+    else fail "click $button: the minimised dialog stays away"; fi
+    xdotool windowfocus --sync "$(window_named "SIRANO 設定")" 2>/dev/null
+    key Escape
+    wait_for gone "SIRANO 設定"
+  done
+  end_by_menu
+  [ "$(exit_status)" = 0 ] || fail "end under the window manager"
+else
+  echo "skipped: openbox is not installed (the window-manager checks)"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "--- program output"; cat "$work/sirano.log"
   exit 1
