@@ -1,5 +1,6 @@
 // sirano-cli: SIRANO's data file (and, where built, the browser) from a terminal.
 #include "Commands.h"
+#include "store/ProcessSetup.h"
 
 #include <QCoreApplication>
 
@@ -50,6 +51,7 @@ int runCommand(const QList<Command>& commands, const QString& name, const QStrin
 }  // namespace
 
 int main(int argc, char** argv) {
+    sirano::ignoreFileSizeLimitSignal();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("sirano-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(SIRANO_VERSION));

@@ -3,6 +3,7 @@
 #include "QtTrayIcon.h"
 #include "TrayApp.h"
 #include "app/AppState.h"
+#include "store/ProcessSetup.h"
 
 #include <QApplication>
 #include <QFont>
@@ -10,6 +11,7 @@
 int main(int argc, char* argv[]) {
     if (const auto status = sirano::answerCommandLine(argc, argv))
         return *status;
+    sirano::ignoreFileSizeLimitSignal();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("sirano"));
     QApplication::setQuitOnLastWindowClosed(false);

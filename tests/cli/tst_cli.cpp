@@ -31,14 +31,15 @@ mode_t modeOf(const QString& path) {
     return st.st_mode & 07777;
 }
 
-// sirano-cli under a file size limit with SIGXFSZ ignored: its writes fail as on a full disk.
+// sirano-cli under a file size limit, started as a shell starts it (SIGXFSZ not ignored): it
+// ignores the signal itself, so its writes fail as on a full disk instead of killing it.
 Result runLimited(const QStringList& args, const QString& dataHome, rlim_t limit) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
     p.setProcessEnvironment(env);
     p.setChildProcessModifier([limit] {
-        std::signal(SIGXFSZ, SIG_IGN);
+        std::signal(SIGXFSZ, SIG_DFL);
         rlimit r{};
         ::getrlimit(RLIMIT_FSIZE, &r);
         r.rlim_cur = limit;
@@ -527,6 +528,7 @@ private Q_SLOTS:
         const QStringList temporaries =
             QDir(dir_.path()).entryList({QStringLiteral("SIRANO.DAT.*")});
         QVERIFY2(temporaries.isEmpty(), qPrintable(temporaries.join(u' ')));
+        QVERIFY(!QFile::exists(dir_.filePath(QStringLiteral("sirano.lock"))));
     }
 
     void oversizeDocumentIsRefused() {

@@ -1,0 +1,11 @@
+#include "ProcessSetup.h"
+
+#include <csignal>
+
+namespace sirano {
+
+void ignoreFileSizeLimitSignal() {
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+}  // namespace sirano
