@@ -55,6 +55,31 @@ qsizetype hostEnd(const QString& address, qsizetype from) {
     return end;
 }
 
+// The address with its host in the ASCII form browsers show (IDNA: "bänk.example" is
+// "xn--bnk-sna.example"), so that a stored Unicode host matches the page it names. An address
+// whose host is ASCII already, or is no valid name, comes back as it is.
+QString withAsciiHost(const QString& address) {
+    const qsizetype authority = schemePrefix(address);
+    qsizetype start = authority;
+    qsizetype authorityEnd = authority;
+    while (authorityEnd < address.size() && address[authorityEnd] != u'/' &&
+           address[authorityEnd] != u'?' && address[authorityEnd] != u'#')
+        ++authorityEnd;
+    if (authority > 0) {
+        const qsizetype at = address.lastIndexOf(u'@', authorityEnd - 1);
+        if (at >= authority)
+            start = at + 1;
+    }
+    const qsizetype end = std::min(hostEnd(address, start), authorityEnd);
+    const QStringView host = QStringView(address).sliced(start, end - start);
+    if (std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() < 0x80; }))
+        return address;
+    const QByteArray ace = QUrl::toAce(host.toString());
+    if (ace.isEmpty())
+        return address;
+    return address.left(start) + QString::fromLatin1(ace) + address.sliced(end);
+}
+
 bool shortenedMatches(const QString& location, const QString& stored) {
     const qsizetype authority = schemePrefix(location);
     if (authority == 0)
@@ -80,9 +105,11 @@ bool shortenedMatches(const QString& location, const QString& stored) {
 
 }  // namespace
 
-bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
-    if (locationUrl.isEmpty() || storedUrl.isEmpty())
+bool urlMatches(const QString& location, const QString& stored) {
+    if (location.isEmpty() || stored.isEmpty())
         return false;
+    const QString locationUrl = withAsciiHost(location);
+    const QString storedUrl = withAsciiHost(stored);
     const qsizetype scheme = schemePrefix(storedUrl);
     if (scheme == 0)
         return shortenedMatches(locationUrl, storedUrl);
@@ -93,8 +120,8 @@ bool urlMatches(const QString& locationUrl, const QString& storedUrl) {
     if (!locationUrl.contains(storedUrl, Qt::CaseInsensitive))
         return false;
     // Without a host ("https://" alone) it would match every page.
-    const std::optional<Origin> stored = httpOrigin(storedUrl);
-    return stored && httpOrigin(locationUrl) == stored;
+    const std::optional<Origin> storedOrigin = httpOrigin(storedUrl);
+    return storedOrigin && httpOrigin(locationUrl) == storedOrigin;
 }
 
 QString openableAddress(const QString& storedUrl) {

@@ -48,6 +48,20 @@ private Q_SLOTS:
         // Shortened addresses: anchored at the start of the host or after one of its dots, and
         // covering the host to its end.
         const QString shortened = "bank.example/login";
+        // A stored Unicode host matches the ASCII (IDNA) form the browser shows, either way round;
+        // another host still does not.
+        const QString ace = "https://xn--bnk-qla.example/login?x=1";
+        QTest::newRow("Unicode host, absolute") << ace << "https://bänk.example/login" << true;
+        QTest::newRow("Unicode host, shortened") << ace << "bänk.example/login" << true;
+        QTest::newRow("Unicode host, capitals") << ace << "https://BÄNK.example/login" << true;
+        QTest::newRow("ASCII stored, Unicode shown") << "https://bänk.example/login"
+                                                     << "https://xn--bnk-qla.example/login" << true;
+        QTest::newRow("Unicode host, other site")
+            << "https://xn--bnk-qla.example.evil.example/login"
+            << "bänk.example" << false;
+        QTest::newRow("Unicode host, carried in the query")
+            << "https://evil.example/?next=https://xn--bnk-qla.example/login"
+            << "https://bänk.example/login" << false;
         QTest::newRow("shortened, case ignored")
             << "HTTPS://WWW.BANK.EXAMPLE/LOGIN" << shortened << true;
         QTest::newRow("shortened, host that only ends alike")
