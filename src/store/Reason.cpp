@@ -132,6 +132,10 @@ QString english(const Reason& r) {
                 .arg(r.text);
         case K::FileExists:
             return QStringLiteral("the file exists");
+        case K::ForeignLink:
+            return QStringLiteral(
+                "it is a symbolic link that another user made, which SIRANO does not write "
+                "through");
         case K::NoPerUserFolder:
             return QStringLiteral("there is no per-user data folder (is HOME set?)");
         case K::FolderNotCreated:
@@ -213,6 +217,8 @@ QString japanese(const Reason& r) {
                 .arg(r.text);
         case K::FileExists:
             return QStringLiteral("ファイルが既にあります");
+        case K::ForeignLink:
+            return QStringLiteral("他のユーザーが作ったシンボリックリンクなので、書き込みません");
         case K::NoPerUserFolder:
             return QStringLiteral("ユーザーのデータフォルダの場所が分かりません (HOME が未設定？)");
         case K::FolderNotCreated:

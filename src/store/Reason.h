@@ -62,6 +62,7 @@ struct Reason {
         FileNotCreated,
         Renaming,
         FileExists,
+        ForeignLink,  // a symbolic link another user made there
         // The data folder and its lock.
         NoPerUserFolder,
         FolderNotCreated,  // text: the system's error

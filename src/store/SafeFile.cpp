@@ -97,6 +97,14 @@ QString writeTarget(const QString& path) {
 
 std::optional<WriteFailure> writeFileAtomically(const QString& path, const QByteArray& bytes,
                                                 ExistingFile existing) {
+    // A link is followed only when it is our own: one that another user put there (in a shared
+    // folder such as /tmp) would have us replace a file of their choosing, and resolving it
+    // ourselves would pass by the kernel's protection of links in sticky folders.
+    struct stat link {};
+    if (existing == ExistingFile::Replace &&
+        ::lstat(QFile::encodeName(path).constData(), &link) == 0 && S_ISLNK(link.st_mode) &&
+        link.st_uid != ::geteuid())
+        return WriteFailure{Reason{Reason::Kind::ForeignLink}, false};
     // A name that must not exist is never followed: any link there is an existing file.
     const QByteArray target =
         QFile::encodeName(existing == ExistingFile::Replace ? writeTarget(path) : path);

@@ -22,7 +22,8 @@ struct WriteFailure {
 // written, synced to disk, then renamed over path. Any failure removes the temporary file and
 // leaves path as it was; a kill leaves at most the temporary file (see removeStaleTemporaries).
 // The result has mode 0600 whatever the umask or the mode of the file it replaces. With
-// ExistingFile::Replace a symbolic link at path is followed: its target is replaced. With
+// ExistingFile::Replace a symbolic link of our own user at path is followed (its target is
+// replaced); one of another user is refused (ForeignLink) and nothing is written. With
 // ExistingFile::Keep anything at path (a symbolic link too) is never replaced, also when it
 // appears while the bytes are written; a kill between claiming the name and the rename leaves an
 // empty file there.

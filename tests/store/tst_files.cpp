@@ -448,6 +448,46 @@ private Q_SLOTS:
         QVERIFY(taken.lock);
     }
 
+    // In a shared sticky folder (/tmp), a link that another user made never has us replace what
+    // it points to, nor create a file where it points; our own links are followed as before.
+    void linksOfOtherUsersAreNotWrittenThrough_data() {
+        QTest::addColumn<bool>("ours");
+        QTest::addColumn<bool>("dangling");
+        QTest::newRow("another user's link to my file") << false << false;
+        QTest::newRow("another user's dangling link") << false << true;
+        QTest::newRow("my own link") << true << false;
+    }
+    void linksOfOtherUsersAreNotWrittenThrough() {
+        QFETCH(bool, ours);
+        QFETCH(bool, dangling);
+        if (!ours && ::geteuid() != 0)
+            QSKIP("needs root to make a link owned by another user");
+        QTemporaryDir dir;
+        const QString shared = dir.filePath(QStringLiteral("shared"));
+        QVERIFY(QDir().mkdir(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString victim = dir.filePath(QStringLiteral("mine.txt"));
+        writeFile(victim, "my own file\n");
+        const QString target = dangling ? dir.filePath(QStringLiteral("chosen")) : victim;
+        const QString link = shared + QStringLiteral("/out.json");
+        QVERIFY(QFile::link(target, link));
+        if (!ours)
+            QCOMPARE(::lchown(QFile::encodeName(link).constData(), 65534, 65534), 0);
+
+        const auto failed = writeFileAtomically(link, "written\n", ExistingFile::Replace);
+        if (ours) {
+            QVERIFY(!failed);
+            QCOMPARE(readAll(victim), QByteArray("written\n"));
+            return;
+        }
+        QVERIFY(failed);
+        QVERIFY(failed->reason.kind == Reason::Kind::ForeignLink);
+        QCOMPARE(readAll(victim), QByteArray("my own file\n"));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("chosen"))));
+        QCOMPARE(QDir(shared).entryList(QDir::Files | QDir::System | QDir::Hidden).size(), 1);
+    }
+
     void lockThatCannotBeMade() {
         QTemporaryDir dir;
         const QString missing = dir.filePath(QStringLiteral("no/such/folder"));
