@@ -84,7 +84,8 @@ QString exitCodesHelp() {
         "  3   refused: the data file exists (import without --force), the output file\n"
         "      exists (export --output without --force), or SIRANO is running with that\n"
         "      data folder\n"
-        "  64  unknown command or option, a missing or wrong argument (a site that is not there)\n");
+        "  64  unknown command or option, a missing or wrong argument (a site that is not "
+        "there)\n");
 }
 
 std::optional<QString> readTerminalPassword(const QString& prompt) {
@@ -182,6 +183,28 @@ void warnIfOthersCanRead(const QString& dataFile, const Io& io) {
     };
     struct stat st {};
     const QString folder = QFileInfo(dataFile).absolutePath();
+    // Another user who owns the folder or the file, or may write into the folder, can replace
+    // the data file (or put a link in its place) with one of their own.
+    const auto warnForeign = [&io](const QString& what, const QString& path, uid_t owner) {
+        io.err << QStringLiteral(
+                      "sirano-cli: warning: %1 %2 belongs to another user (uid %3), "
+                      "who can change or replace it.\n")
+                      .arg(what, path)
+                      .arg(owner);
+    };
+    if (::stat(QFile::encodeName(folder).constData(), &st) == 0) {
+        if (st.st_uid != ::geteuid())
+            warnForeign(QStringLiteral("the data folder"), folder, st.st_uid);
+        else if ((st.st_mode & 022) != 0)
+            io.err << QStringLiteral(
+                          "sirano-cli: warning: other users can write into the data "
+                          "folder %1 and replace the data file; chmod 700 it.\n")
+                          .arg(folder);
+    }
+    if (::lstat(QFile::encodeName(dataFile).constData(), &st) == 0 && st.st_uid != ::geteuid())
+        warnForeign(S_ISLNK(st.st_mode) ? QStringLiteral("the link at the data file's place")
+                                        : QStringLiteral("the data file"),
+                    dataFile, st.st_uid);
     if (::stat(QFile::encodeName(folder).constData(), &st) == 0 && (st.st_mode & 077) != 0)
         warn(QStringLiteral("the data folder"), folder, st.st_mode & 07777);
     if (::stat(QFile::encodeName(dataFile).constData(), &st) == 0 && S_ISREG(st.st_mode) &&

@@ -63,8 +63,8 @@ int check(const QStringList& args, const Io& io) {
             QStringLiteral("Usage: sirano-cli check [--data FILE]\n\n"
                            "Loads the data file. Prints \"ok: N sites\", or why the file cannot "
                            "be loaded\n(file, line, value position and reason). Warns when other "
-                           "users can read the\ndata folder or the data file. Creates "
-                           "nothing.\n\nOptions:\n") +
+                           "users can read the\ndata folder or the data file, own either, or may "
+                           "write into the folder.\nCreates nothing.\n\nOptions:\n") +
                 kDataHelp))
         return exitcode::kOk;
     const QString path = dataFilePath(parser);

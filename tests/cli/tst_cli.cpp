@@ -578,6 +578,37 @@ private Q_SLOTS:
         QTest::newRow("folder open to the group") << 0750 << 0600 << "the data folder";
         QTest::newRow("file readable") << 0700 << 0644 << "the data file";
     }
+    // A data file or folder of another user, or a folder others may write into: they can
+    // replace the data file, and check says so.
+    void checkWarnsOfOtherOwners_data() {
+        QTest::addColumn<bool>("foreignFile");
+        QTest::addColumn<int>("folderMode");
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("file of another user")
+            << true << 0700 << "the data file %1 belongs to another user (uid 65534)";
+        QTest::newRow("folder writable by others")
+            << false << 0733 << "other users can write into the data folder";
+    }
+    void checkWarnsOfOtherOwners() {
+        QFETCH(bool, foreignFile);
+        QFETCH(int, folderMode);
+        QFETCH(QString, warning);
+        if (foreignFile && ::geteuid() != 0)
+            QSKIP("needs root to give a file to another user");
+        QTemporaryDir home;
+        const QString folder = home.filePath(QStringLiteral("sirano"));
+        QVERIFY(QDir(home.path()).mkdir(QStringLiteral("sirano")));
+        const QString file = folder + QStringLiteral("/SIRANO.DAT");
+        QVERIFY(QFile::copy(kFixtures + QStringLiteral("mixed.dat"), file));
+        ::chmod(QFile::encodeName(file).constData(), 0644);
+        ::chmod(QFile::encodeName(folder).constData(), static_cast<mode_t>(folderMode));
+        if (foreignFile)
+            QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
+        const Result r = test::runCli({QStringLiteral("check")}, {}, home.path());
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains(warning.arg(file).toUtf8()), r.err.constData());
+    }
+
     void checkWarnsWhenOthersCanRead() {
         QFETCH(int, folderMode);
         QFETCH(int, fileMode);
