@@ -144,20 +144,18 @@ private Q_SLOTS:
             QVERIFY(shown.contains(QStringLiteral("Exit codes:")));
     }
 
-    // Every help fits a terminal of 100 columns.
+    // Every help fits a terminal of 100 columns, apart from the paths of the user's own folders.
     void helpLinesFit() {
         const QStringList commands{"check",   "list", "export",    "import", "windows",
                                    "capture", "fill", "autostart", "browser"};
-        for (const QStringList& args : QList<QStringList>{{"--help"}} + [&] {
-                 QList<QStringList> all;
-                 for (const QString& c : commands)
-                     all.append({c, QStringLiteral("--help")});
-                 return all;
-             }()) {
+        QList<QStringList> helps{{"--help"}};
+        for (const QString& c : commands)
+            helps.append({c, QStringLiteral("--help")});
+        for (const QStringList& args : helps) {
             const Result r = run(args);
             QCOMPARE(r.exitCode, 0);
             for (const QByteArray& line : r.out.split('\n'))
-                QVERIFY2(QString::fromUtf8(line).size() <= 100,
+                QVERIFY2(QString::fromUtf8(line).remove(QDir::homePath()).size() <= 100,
                          qPrintable(args.join(u' ') + QStringLiteral(": ") + line));
         }
     }
@@ -587,7 +585,7 @@ private Q_SLOTS:
         QTest::newRow("file of another user")
             << true << 0700 << "the data file %1 belongs to another user (uid 65534)";
         QTest::newRow("folder writable by others")
-            << false << 0733 << "other users can write into the data folder";
+            << false << 0733 << "other users can write into the data folder %1 and replace";
     }
     void checkWarnsOfOtherOwners() {
         QFETCH(bool, foreignFile);
@@ -606,7 +604,7 @@ private Q_SLOTS:
             QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
         const Result r = test::runCli({QStringLiteral("check")}, {}, home.path());
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.err.contains(warning.arg(file).toUtf8()), r.err.constData());
+        QVERIFY2(r.err.contains(warning.arg(foreignFile ? file : folder).toUtf8()), r.err.constData());
     }
 
     void checkWarnsWhenOthersCanRead() {
