@@ -136,7 +136,7 @@ AutomationReport Automation::capture() {
             // What could not be saved is in no menu and no list: the table is as before.
             table.setSiteCount(before);
             report.sitesAdded = 0;
-            report.saveFailure = e;
+            report.saveFailure = std::current_exception();
             throw;
         }
         actions_.rebuildSiteMenu();

@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QStringList>
 #include <cstdint>
+#include <exception>
 #include <memory>
 #include <optional>
 
@@ -30,7 +31,9 @@ struct AutomationReport {
     QStringList openedInNewBrowser;
     int sitesAdded = 0;
     std::optional<int> error;  // the number logged when the run (or one window of a tick) failed
-    std::optional<SiranoError> saveFailure;  // the capture's save failed (and was undone)
+    // The capture's save failed (and was undone): what it threw, whole (a SaveError names the
+    // file and the reason apart).
+    std::exception_ptr saveFailure;
 };
 
 class Automation {

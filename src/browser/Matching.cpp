@@ -55,43 +55,45 @@ qsizetype hostEnd(const QString& address, qsizetype from) {
     return end;
 }
 
-// The address with its host in the ASCII form browsers show (IDNA: "bänk.example" is
-// "xn--bnk-sna.example"), so that a stored Unicode host matches the page it names. An address
-// whose host is ASCII already, or is no valid name, comes back as it is.
-QString withAsciiHost(const QString& address) {
+struct Span {
+    qsizetype start;
+    qsizetype end;
+};
+
+// Where the host of an address stands: after "scheme://" and the user name and password, if
+// any, up to its port, path, query or fragment. An address without a scheme starts with it.
+Span hostSpan(const QString& address) {
     const qsizetype authority = schemePrefix(address);
-    qsizetype start = authority;
     qsizetype authorityEnd = authority;
     while (authorityEnd < address.size() && address[authorityEnd] != u'/' &&
            address[authorityEnd] != u'?' && address[authorityEnd] != u'#')
         ++authorityEnd;
+    qsizetype start = authority;
     if (authority > 0) {
         const qsizetype at = address.lastIndexOf(u'@', authorityEnd - 1);
         if (at >= authority)
             start = at + 1;
     }
-    const qsizetype end = std::min(hostEnd(address, start), authorityEnd);
-    const QStringView host = QStringView(address).sliced(start, end - start);
-    if (std::all_of(host.begin(), host.end(), [](QChar c) { return c.unicode() < 0x80; }))
+    return {start, std::min(hostEnd(address, start), authorityEnd)};
+}
+
+// The address with its host in the ASCII form browsers show (IDNA: "bänk.example" is
+// "xn--bnk-qla.example"), so that a stored Unicode host matches the page it names. An address
+// that is ASCII throughout (nearly all, and every address Chromium reports) is not parsed.
+QString withAsciiHost(const QString& address) {
+    if (std::all_of(address.begin(), address.end(), [](QChar c) { return c.unicode() < 0x80; }))
         return address;
-    const QByteArray ace = QUrl::toAce(host.toString());
+    const auto [start, end] = hostSpan(address);
+    const QByteArray ace = QUrl::toAce(address.sliced(start, end - start));
     if (ace.isEmpty())
-        return address;
+        return address;  // no valid name: compared as it is
     return address.left(start) + QString::fromLatin1(ace) + address.sliced(end);
 }
 
 bool shortenedMatches(const QString& location, const QString& stored) {
-    const qsizetype authority = schemePrefix(location);
-    if (authority == 0)
+    if (schemePrefix(location) == 0)
         return false;  // a page without a host (about:blank, data:...)
-    qsizetype authorityEnd = authority;
-    while (authorityEnd < location.size() && location[authorityEnd] != u'/' &&
-           location[authorityEnd] != u'?' && location[authorityEnd] != u'#')
-        ++authorityEnd;
-    // The host follows the user name and password, if any.
-    const qsizetype at = location.lastIndexOf(u'@', authorityEnd - 1);
-    const qsizetype hostStart = at >= authority ? at + 1 : authority;
-    const qsizetype hostStop = std::min(hostEnd(location, hostStart), authorityEnd);
+    const auto [hostStart, hostStop] = hostSpan(location);
     const qsizetype storedHostLength = hostEnd(stored, 0);
     for (qsizetype from = hostStart; from < hostStop; ++from) {
         if (from != hostStart && location[from - 1] != u'.')

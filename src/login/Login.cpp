@@ -7,12 +7,16 @@ namespace sirano {
 void login(AppState& state, LoginView& view, const Clock& clock) {
     state.loggedIn = true;
     view.setLogInOutCaption(kLogOutCaption);
-    // An instant, not a wall-clock reading: 02:30 on the night the clocks go back happens twice.
-    state.loginTime = clock.now().toUTC();
+    restartLogoutCount(state, clock);
     view.setTrayLook(TrayLook::LoggedIn);
     view.setProtectedItemEnabled(ProtectedItem::SiteSettings, true);
     view.setProtectedItemEnabled(ProtectedItem::Capture, true);
     view.setProtectedItemEnabled(ProtectedItem::PasswordSettings, true);
+}
+
+void restartLogoutCount(AppState& state, const Clock& clock) {
+    // An instant, not a wall-clock reading: 02:30 on the night the clocks go back happens twice.
+    state.loginTime = clock.now().toUTC();
 }
 
 void logout(AppState& state, LoginView& view) {

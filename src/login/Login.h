@@ -29,6 +29,8 @@ public:
 
 // Logged in from now: a repeated call starts the log-in time again.
 void login(AppState& state, LoginView& view, const Clock& clock);
+// The automatic log-out counts from now (a log-in does this too).
+void restartLogoutCount(AppState& state, const Clock& clock);
 // Logged out; the log-in time stays as it was.
 void logout(AppState& state, LoginView& view);
 

@@ -133,7 +133,7 @@ void TrayApp::command(CommandItem item) {
                 if (automation_) {
                     const AutomationReport report = automation_->capture();
                     if (report.saveFailure)
-                        reportCaptureNotSaved(state_, *report.saveFailure, services_.messages);
+                        reportCaptureNotSaved(state_, report.saveFailure, services_.messages);
                 }
                 break;
             case CommandItem::SiteSettings:

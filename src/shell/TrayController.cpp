@@ -180,7 +180,7 @@ void TrayController::login() {
 }
 
 void TrayController::restartLogoutCount() {
-    state_.loginTime = clock_.now().toUTC();
+    sirano::restartLogoutCount(state_, clock_);
 }
 
 void TrayController::logout() {

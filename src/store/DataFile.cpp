@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <QFile>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -30,8 +31,8 @@ struct Unmap {
 class FileBytes {
 public:
     FileBytes() = default;
-    FileBytes(void* map, size_t reserved) : map_(map, Unmap{reserved}) {}
-    void setStart(const char* start) { start_ = start; }
+    FileBytes(void* map, size_t reserved, const char* start)
+        : map_(map, Unmap{reserved}), start_(start) {}
     void truncate(size_t size) { size_ = size; }
     QByteArray bytes() const {
         return QByteArray::fromRawData(start_, static_cast<qsizetype>(size_));
@@ -57,12 +58,7 @@ FileBytes readDataFile(const QString& path) {
         throw LoadError(err::kPathFileAccess, path, 0, 0,
                         Reason{Why::CannotOpen, {}, systemError(error)});
     }
-    QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
-        throw LoadError(err::kPathFileAccess, path, 0, 0,
-                        Reason{Why::CannotOpen, {}, file.errorString()});
-    }
+    const auto closeFile = qScopeGuard([fd] { ::close(fd); });
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         throw LoadError(err::kPathFileAccess, path, 0, 0,
@@ -83,11 +79,10 @@ FileBytes readDataFile(const QString& path) {
     if (map == MAP_FAILED)
         throw LoadError(err::kPathFileAccess, path, 0, 0,
                         Reason{Why::CannotRead, {}, systemError(errno)});
-    FileBytes bytes(map, reserved);
     const auto address = reinterpret_cast<uintptr_t>(map);
     char* const start = reinterpret_cast<char*>((address + kHugePage - 1) & ~(kHugePage - 1));
+    FileBytes bytes(map, reserved, start);
     ::madvise(start, size, MADV_HUGEPAGE);  // only advice: without it, small pages
-    bytes.setStart(start);
     size_t filled = 0;
     while (filled < size) {
         const ssize_t got = ::read(fd, start + filled, size - filled);

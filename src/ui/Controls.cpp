@@ -118,9 +118,14 @@ bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox
     }
 }
 
-void reportCaptureNotSaved(const AppState& state, const SiranoError& error, MessageBox& messages) {
-    showSaveFailure(state, error, messages, nullptr,
-                    QStringLiteral("記憶したサイトは保存も追加もされていません。"));
+void reportCaptureNotSaved(const AppState& state, std::exception_ptr failure,
+                           MessageBox& messages) {
+    try {
+        std::rethrow_exception(std::move(failure));
+    } catch (const SiranoError& e) {
+        showSaveFailure(state, e, messages, nullptr,
+                        QStringLiteral("記憶したサイトは保存も追加もされていません。"));
+    }
 }
 
 }  // namespace sirano

@@ -11,6 +11,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <exception>
 
 class QKeyEvent;
 class QLabel;
@@ -52,6 +53,7 @@ void setMasked(QLineEdit* box, bool masked);
 bool saveDataFileOrReport(const AppState& state, AppActions& actions, MessageBox& messages,
                           QWidget* parent);
 // The same report for a capture whose save failed: the captured sites were taken out again.
-void reportCaptureNotSaved(const AppState& state, const SiranoError& error, MessageBox& messages);
+// failure holds a SiranoError (anything else goes on to the caller).
+void reportCaptureNotSaved(const AppState& state, std::exception_ptr failure, MessageBox& messages);
 
 }  // namespace sirano

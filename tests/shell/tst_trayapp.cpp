@@ -198,6 +198,9 @@ private Q_SLOTS:
         QCOMPARE(p.messages.asked.first().title, QStringLiteral("保存エラー"));
         QVERIFY2(p.messages.asked.first().text.contains(dataFile),
                  qPrintable(p.messages.asked.first().text));
+        // In Japanese, the file and the reason apart, as every other failed save says it.
+        QVERIFY2(p.messages.asked.first().text.contains(QStringLiteral("理由: ")),
+                 qPrintable(p.messages.asked.first().text));
         QCOMPARE(p.state.siteTable.siteCount(), 1);
         QMenu* sites = menuNamed("siteMenu");
         sites->popup(QPoint(0, 0));
