@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
             return made;
         },
         [&](const QString&) { return std::make_unique<LentLog>(log); },
-        [] { return true; },
+        [] { return TrayHost::XEmbed; },
         {},
         std::chrono::milliseconds(1000),
         {},

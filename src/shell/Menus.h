@@ -27,6 +27,9 @@ public:
     virtual void createSiteItem(int index) = 0;
     // Destroys item index (>= 1); the others keep their indices.
     virtual void destroySiteItem(int index) = 0;
+    // Whether a site item can be chosen (only while logged in); disabling closes a site menu
+    // that is open.
+    virtual void setSitesEnabled(bool enabled) = 0;
 
     // At the mouse pointer; a chosen item's command runs on this thread.
     virtual void popupSiteMenu() = 0;

@@ -2,6 +2,7 @@
 
 #include <QCursor>
 #include <QFontMetrics>
+#include <QGuiApplication>
 #include <QTextDocument>
 #include <algorithm>
 #include <utility>
@@ -44,11 +45,62 @@ QString withoutMnemonics(QString text) {
     return text;
 }
 
+struct FittedCaption {
+    QString text;
+    QString toolTip;  // the whole title, when the text is shortened
+};
+
+FittedCaption fitted(const QString& caption, const QFontMetrics& metrics, int width) {
+    const QString title = controlsAsSpaces(caption);
+    const QString text = metrics.elidedText(title, Qt::ElideMiddle, width);
+    if (text == title)
+        return {title, {}};
+    // Escaped: a page title is no markup.
+    return {text, Qt::convertFromPlainText(title, Qt::WhiteSpaceNormal)};
+}
+
+// The host lays out the exported menu with its own font: shortened by characters, in the middle,
+// never inside a surrogate pair.
+QString shortenedForHost(const QString& title) {
+    constexpr qsizetype kHead = 29;
+    constexpr qsizetype kTail = 30;
+    if (title.size() <= kHead + kTail + 1)
+        return title;
+    qsizetype head = kHead;
+    if (title.at(head - 1).isHighSurrogate())
+        --head;
+    qsizetype tail = kTail;
+    if (title.at(title.size() - tail).isLowSurrogate())
+        --tail;
+    return title.left(head) + QChar(0x2026) + title.right(tail);
+}
+
+const QString kSeparatorCaption = QStringLiteral("-");
+
 }  // namespace
 
-QtMenus::QtMenus()
+SiteMenuKind siteMenuKindForPlatform() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"))
+               ? SiteMenuKind::Window
+               : SiteMenuKind::Popup;
+}
+
+QString exportedLabel(const QString& caption) {
+    QString label = shortenedForHost(controlsAsSpaces(caption));
+    label.replace(QLatin1Char('_'), QLatin1String("__"));
+    const qsizetype ampersand = label.indexOf(QLatin1Char('&'));
+    if (ampersand >= 0 && ampersand != label.size() - 1)
+        label.insert(ampersand, QLatin1Char('&'));
+    return label;
+}
+
+QtMenus::QtMenus(SiteMenuKind kind)
     : commandMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))),
       siteMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))) {
+    if (kind == SiteMenuKind::Window) {
+        siteWindow_ = std::make_unique<SiteWindow>();
+        connect(siteWindow_.get(), &SiteWindow::chosen, this, &QtMenus::siteChosen);
+    }
     commandMenu_->setObjectName(QStringLiteral("commandMenu"));
     siteMenu_->setObjectName(QStringLiteral("siteMenu"));
     // A lone "-" must show; a collapsed one leaves an invisible menu that swallows the next click.
@@ -82,6 +134,78 @@ QtMenus::QtMenus()
 
 QtMenus::~QtMenus() = default;
 
+void QtMenus::addSitesToCommandMenu() {
+    if (sitesSubmenu_)
+        return;
+    sitesSubmenu_ = std::make_unique<QMenu>(QStringLiteral("ｻｲﾄ"));
+    sitesSubmenu_->setObjectName(QStringLiteral("sitesSubmenu"));
+    sitesSubmenu_->setSeparatorsCollapsible(false);
+    connect(sitesSubmenu_.get(), &QMenu::triggered, this, [this](QAction* action) {
+        bool isSite = false;
+        const int index = action->data().toInt(&isSite);
+        if (isSite && sitesEnabled_)
+            Q_EMIT siteChosen(index);
+    });
+    sitesAction_ = sitesSubmenu_->menuAction();
+    sitesAction_->setObjectName(QStringLiteral("sitesAction"));
+    sitesAction_->setEnabled(sitesEnabled_);
+    QAction* first = commandMenu_->actions().value(0);
+    commandMenu_->insertAction(first, sitesAction_);
+    commandMenu_->insertSeparator(first)->setObjectName(QStringLiteral("sitesSeparator"));
+    for (std::size_t i = 0; i < siteItems_.size(); ++i)
+        exportItem(static_cast<int>(i));
+}
+
+// Made at once, not as the menu opens: not every host asks before it shows a submenu.
+void QtMenus::exportItem(int index) {
+    SiteItem& item = siteItems_.at(static_cast<std::size_t>(index));
+    if (!sitesSubmenu_ || !item.exists)
+        return;
+    if (!item.exported) {
+        QAction* next = nullptr;
+        for (std::size_t i = static_cast<std::size_t>(index) + 1; i < siteItems_.size(); ++i) {
+            if ((next = siteItems_[i].exported))
+                break;
+        }
+        item.exported = new QAction(sitesSubmenu_.get());
+        item.exported->setObjectName(QStringLiteral("exportedSiteAction"));
+        item.exported->setData(index);
+        sitesSubmenu_->insertAction(next, item.exported);
+    }
+    const bool separator = item.caption == kSeparatorCaption;
+    item.exported->setSeparator(separator);
+    item.exported->setText(separator ? QString() : exportedLabel(item.caption));
+}
+
+void QtMenus::fillSiteWindow() {
+    const QFontMetrics metrics(siteWindow_->list().font());
+    const int width = captionWidth(metrics);
+    std::vector<SiteWindow::Item> items;
+    for (std::size_t i = 0; i < siteItems_.size(); ++i) {
+        const SiteItem& item = siteItems_[i];
+        if (!item.exists)
+            continue;
+        if (item.caption == kSeparatorCaption) {
+            items.push_back({static_cast<int>(i), {}, {}, true});
+            continue;
+        }
+        FittedCaption shown = fitted(item.caption, metrics, width);
+        items.push_back({static_cast<int>(i), std::move(shown.text), std::move(shown.toolTip)});
+    }
+    siteWindow_->setItems(items);
+}
+
+void QtMenus::setSitesEnabled(bool enabled) {
+    sitesEnabled_ = enabled;
+    if (sitesAction_)
+        sitesAction_->setEnabled(enabled);
+    if (!enabled) {
+        siteMenu_->hide();
+        if (siteWindow_)
+            siteWindow_->hide();
+    }
+}
+
 QAction* QtMenus::addCommand(CommandItem item, const char* name, const QString& caption) {
     QAction* action = commandMenu_->addAction(caption);
     action->setObjectName(QLatin1String(name));
@@ -103,6 +227,9 @@ void QtMenus::setSiteCaption(int index, const QString& caption) {
     item.caption = caption;
     if (item.action)
         showCaption(item);
+    exportItem(index);
+    if (siteWindow_ && siteWindow_->isVisible())
+        fillSiteWindow();
 }
 
 void QtMenus::createSiteItem(int index) {
@@ -111,6 +238,9 @@ void QtMenus::createSiteItem(int index) {
     siteItems_.back().exists = true;
     if (siteMenu_->isVisible())
         makeSiteActions();
+    exportItem(index);
+    if (siteWindow_ && siteWindow_->isVisible())
+        fillSiteWindow();
 }
 
 void QtMenus::destroySiteItem(int index) {
@@ -120,9 +250,15 @@ void QtMenus::destroySiteItem(int index) {
         siteMenu_->removeAction(slot.action);
         slot.action->deleteLater();
     }
+    if (slot.exported) {
+        sitesSubmenu_->removeAction(slot.exported);
+        slot.exported->deleteLater();
+    }
     slot = SiteItem{};
     while (!siteItems_.back().exists)
         siteItems_.pop_back();
+    if (siteWindow_ && siteWindow_->isVisible())
+        fillSiteWindow();
 }
 
 // Items are created above every existing one, but the menu may have opened in between: each new
@@ -144,7 +280,7 @@ void QtMenus::makeSiteActions() {
 }
 
 void QtMenus::showCaption(SiteItem& item) {
-    const bool separator = item.caption == QLatin1String("-");
+    const bool separator = item.caption == kSeparatorCaption;
     item.action->setSeparator(separator);
     item.action->setToolTip(QString());
     if (separator) {
@@ -175,16 +311,19 @@ void QtMenus::fitSiteCaption(SiteItem& item, const QFontMetrics& metrics, int wi
     if (!item.unfitted)
         return;
     item.unfitted = false;
-    const QString title = controlsAsSpaces(item.caption);
-    const QString text = metrics.elidedText(title, Qt::ElideMiddle, width);
-    if (text == title)
+    const FittedCaption shown = fitted(item.caption, metrics, width);
+    if (shown.toolTip.isEmpty())
         return;
-    // Escaped: a page title is no markup.
-    item.action->setToolTip(Qt::convertFromPlainText(title, Qt::WhiteSpaceNormal));
-    item.action->setText(withoutMnemonics(text));
+    item.action->setToolTip(shown.toolTip);
+    item.action->setText(withoutMnemonics(shown.text));
 }
 
 void QtMenus::popupSiteMenu() {
+    if (siteWindow_) {
+        fillSiteWindow();
+        siteWindow_->open();
+        return;
+    }
     siteMenu_->popup(QCursor::pos());
 }
 

@@ -29,35 +29,39 @@ QIcon trayIconImage(TrayLook look) {
     return QIcon(QPixmap(look == TrayLook::LoggedIn ? loggedin : loggedout));
 }
 
-QtTrayIcon::QtTrayIcon() {
-    icon_.setToolTip(QLatin1String(kTrayTip));
-    connect(&icon_, &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) {
-                if (const auto click = trayClickFor(reason))
-                    Q_EMIT clicked(*click);
-            });
-}
-
-bool QtTrayIcon::trayAvailable() {
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
+QtTrayIcon::QtTrayIcon() = default;
+QtTrayIcon::~QtTrayIcon() = default;
 
 void QtTrayIcon::setContextMenu(QMenu* menu) {
-    icon_.setContextMenu(menu);
+    contextMenu_ = menu;
+    if (icon_)
+        icon_->setContextMenu(menu);
 }
 
 void QtTrayIcon::add(TrayLook look) {
-    icon_.setIcon(trayIconImage(look));
-    icon_.show();
+    if (!icon_) {
+        icon_ = std::make_unique<QSystemTrayIcon>();
+        icon_->setToolTip(QLatin1String(kTrayTip));
+        icon_->setContextMenu(contextMenu_);
+        connect(icon_.get(), &QSystemTrayIcon::activated, this,
+                [this](QSystemTrayIcon::ActivationReason reason) {
+                    if (const auto click = trayClickFor(reason))
+                        Q_EMIT clicked(*click);
+                });
+    }
+    icon_->setIcon(trayIconImage(look));
+    icon_->show();
     Q_EMIT added();
 }
 
 void QtTrayIcon::modifyIcon(TrayLook look) {
-    icon_.setIcon(trayIconImage(look));
+    if (icon_)
+        icon_->setIcon(trayIconImage(look));
 }
 
 void QtTrayIcon::remove() {
-    icon_.hide();
+    if (icon_)
+        icon_->hide();
 }
 
 }  // namespace sirano

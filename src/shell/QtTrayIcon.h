@@ -1,4 +1,6 @@
 // The tray icon on QSystemTrayIcon (StatusNotifierItem or XEmbed, whichever the desktop offers).
+// Qt picks the kind once per process, as the QSystemTrayIcon is made: it is made as the icon is
+// first added, which is after the tray host has been found.
 #pragma once
 
 #include "Menus.h"
@@ -7,6 +9,7 @@
 #include <QIcon>
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <memory>
 #include <optional>
 
 class QMenu;
@@ -24,8 +27,8 @@ class QtTrayIcon final : public QObject, public TrayIcon {
     Q_OBJECT
 public:
     QtTrayIcon();
+    ~QtTrayIcon() override;
 
-    static bool trayAvailable();
     // Desktops that draw the menu themselves show this one on a right click.
     void setContextMenu(QMenu* menu);
 
@@ -39,7 +42,8 @@ Q_SIGNALS:
     void added();
 
 private:
-    QSystemTrayIcon icon_;
+    QMenu* contextMenu_ = nullptr;
+    std::unique_ptr<QSystemTrayIcon> icon_;
 };
 
 }  // namespace sirano

@@ -30,7 +30,7 @@ TrayServices SystemServices::services() {
         [this](const QString& dataFolder) -> std::unique_ptr<ErrorLog> {
             return std::make_unique<FileErrorLog>(dataFolder, clock_);
         },
-        &QtTrayIcon::trayAvailable,
+        &findTrayHost,
         [](QObject* parent) { return std::make_unique<SessionWatch>(parent); },
         std::chrono::milliseconds(1000),
         [mark = qEnvironmentVariable("SIRANO_TRAY_MARK")] {
@@ -50,6 +50,7 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices service
     : state_(state),
       executableFolder_(std::move(executableFolder)),
       services_(std::move(services)),
+      menus_(siteMenuKindForPlatform()),
       controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
     tray_.setContextMenu(menus_.commandMenu());
     tray_.setParent(this);
@@ -102,7 +103,8 @@ void TrayApp::start() {
 }
 
 void TrayApp::pollTray() {
-    if (!services_.trayAvailable()) {
+    const TrayHost host = services_.findTrayHost();
+    if (host == TrayHost::None) {
         if (trayWaited_.elapsed() < kTrayWaitMs) {
             trayPoll_.start();
             return;
@@ -115,6 +117,8 @@ void TrayApp::pollTray() {
         quit(exitstatus::kNoTray);
         return;
     }
+    if (host == TrayHost::StatusNotifier)
+        menus_.addSitesToCommandMenu();
     orQuit([&] {
         if (const auto status = controller_.start(executableFolder_)) {
             quit(*status);

@@ -7,6 +7,7 @@
 #include "QtTrayIcon.h"
 #include "SessionWatch.h"
 #include "TrayController.h"
+#include "TrayHost.h"
 #include "app/AppState.h"
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
@@ -30,7 +31,8 @@ struct TrayServices {
     // The browser and the error log of a data folder, made once the folder is known.
     std::function<std::unique_ptr<Browser>(const QString& dataFolder)> browserFor;
     std::function<std::unique_ptr<ErrorLog>(const QString& dataFolder)> errorLogFor;
-    std::function<bool()> trayAvailable;
+    // Which notification area the desktop offers now.
+    std::function<TrayHost()> findTrayHost;
     // Hears the screen lock and sleep; empty: nothing is heard.
     std::function<std::unique_ptr<SessionWatch>(QObject* parent)> sessionWatchFor;
     // How often the automatic log-out and the automatic fill run.

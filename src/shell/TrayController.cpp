@@ -177,6 +177,7 @@ void TrayController::rebuildSiteMenu() {
 
 void TrayController::login() {
     sirano::login(state_, *this, clock_);
+    menus_.setSitesEnabled(true);
 }
 
 void TrayController::restartLogoutCount() {
@@ -185,6 +186,7 @@ void TrayController::restartLogoutCount() {
 
 void TrayController::logout() {
     sirano::logout(state_, *this);
+    menus_.setSitesEnabled(false);
 }
 
 void TrayController::setLogInOutCaption(const QString& caption) {

@@ -243,6 +243,147 @@ private Q_SLOTS:
         menus.siteMenu()->hide();
     }
 
+    // The exported label of a title, as Qt passes it to a status notifier host, which reads "_"
+    // as an access key mark ("__" is one "_") and gets Qt's "&&" as "_&".
+    void exportedLabels_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("label");
+        QTest::newRow("plain") << "Bank"
+                               << "Bank";
+        QTest::newRow("underscores") << "my_bank__site"
+                                     << "my__bank____site";
+        QTest::newRow("ampersand") << "C & D"
+                                   << "C && D";
+        QTest::newRow("two ampersands") << "A & B & C"
+                                        << "A && B & C";
+        QTest::newRow("ampersand at the end") << "Q&"
+                                              << "Q&";
+        QTest::newRow("both") << "a_b&c"
+                              << "a__b&&c";
+        QTest::newRow("tab") << "x	y"
+                             << "x y";
+        QTest::newRow("long") << QString(40, u'a') + QString(40, u'b')
+                              << QString(29, u'a') + QStringLiteral("…") + QString(30, u'b');
+        QTest::newRow("long, a pair at the cut")
+            << QString(28, u'a') + QStringLiteral("😀").repeated(30) + QString(29, u'b')
+            << QString(28, u'a') + QStringLiteral("…") + QString(29, u'b');
+    }
+    void exportedLabels() {
+        QFETCH(QString, title);
+        QTEST(exportedLabel(title), "label");
+    }
+
+    // Where the host draws the command menu, "ｻｲﾄ" at its top holds every site item, follows
+    // the rebuilds, reports the chosen index and can be chosen only while logged in.
+    void sitesInTheCommandMenu() {
+        RealMenus f;
+        f.menus.addSitesToCommandMenu();
+        QMenu* command = f.menus.commandMenu();
+        QCOMPARE(shown(command), (QStringList{"ｻｲﾄ", "-", "記憶", "設定", "-", "ﾛｸﾞｲﾝ", "ﾊﾟｽﾜｰﾄﾞ",
+                                              "-", "ﾊﾞｰｼﾞｮﾝ", "終了"}));
+        QMenu* sites = f.menus.sitesSubmenu();
+        QCOMPARE(command->actions().at(0)->menu(), sites);
+        QCOMPARE(shown(sites), QStringList{"SIRANO"});
+
+        for (const char* t : {"a_b", "-", "C & D", "E"})
+            f.state.siteTable.append(titled(QString::fromUtf8(t)));
+        f.window.rebuildSiteMenu();
+        QCOMPARE(shown(sites), (QStringList{"a__b", "-", "C && D", "E"}));
+        QSignalSpy chosen(&f.menus, &QtMenus::siteChosen);
+        f.window.login();
+        sites->actions().at(3)->trigger();
+        QCOMPARE(chosen.takeFirst().at(0).toInt(), 3);
+
+        f.state.siteTable.setSiteCount(1);
+        f.window.rebuildSiteMenu();
+        QCOMPARE(shown(sites), QStringList{"a__b"});
+        f.state.siteTable.append(titled(QStringLiteral("New")));
+        f.window.rebuildSiteMenu();
+        QCOMPARE(shown(sites), (QStringList{"a__b", "New"}));
+
+        f.window.logout();
+        QVERIFY(!command->actions().at(0)->isEnabled());
+        sites->actions().at(1)->trigger();
+        QCOMPARE(chosen.size(), 0);
+        f.window.login();
+        QVERIFY(command->actions().at(0)->isEnabled());
+    }
+
+    // The site menu as a window (Wayland): the sites in a list, separators that cannot be
+    // chosen, keys as in a menu; it closes on a choice, Escape, the focus leaving, a log-out.
+    void siteWindow() {
+        AppState state;
+        NoTray tray;
+        QtMenus menus(SiteMenuKind::Window);
+        NoUi ui;
+        NoBoxes boxes;
+        SystemClock clock;
+        TrayController window{state, tray, menus, ui, boxes, clock};
+        for (const char* t : {"First", "-", "C & D", "a_b"})
+            state.siteTable.append(titled(QString::fromUtf8(t)));
+        window.rebuildSiteMenu();
+        window.login();
+        QSignalSpy chosen(&menus, &QtMenus::siteChosen);
+        SiteWindow* site = menus.siteWindow();
+        QVERIFY(site);
+        QVERIFY(!menus.siteMenu()->isVisible());
+
+        const auto rows = [&] {
+            QStringList out;
+            for (int r = 0; r < site->list().count(); ++r)
+                out << site->list().item(r)->text();
+            return out;
+        };
+        menus.popupSiteMenu();
+        QVERIFY(site->isVisible());
+        QVERIFY(!menus.siteMenu()->isVisible());
+        QCOMPARE(rows(), (QStringList{"First", "", "C & D", "a_b"}));
+        QCOMPARE(site->list().item(1)->flags(), Qt::NoItemFlags);
+        QCOMPARE(site->minimumSize(), site->maximumSize());
+        QVERIFY(site->width() < QGuiApplication::primaryScreen()->availableSize().width() / 2);
+        QCOMPARE(site->list().currentRow(), 0);
+
+        // Down passes the separator; Enter chooses and closes.
+        QTest::keyClick(site->windowHandle(), Qt::Key_Down);
+        QCOMPARE(site->list().currentRow(), 2);
+        QTest::keyClick(site->windowHandle(), Qt::Key_Return);
+        QCOMPARE(chosen.size(), 1);
+        QCOMPARE(chosen.takeFirst().at(0).toInt(), 2);
+        QVERIFY(!site->isVisible());
+
+        // A click on an item chooses it.
+        menus.popupSiteMenu();
+        QVERIFY(QTest::qWaitForWindowExposed(site));
+        const QRect last = site->list().visualItemRect(site->list().item(3));
+        QTest::mouseClick(site->list().viewport(), Qt::LeftButton, {}, last.center());
+        QCOMPARE(chosen.takeFirst().at(0).toInt(), 3);
+        QVERIFY(!site->isVisible());
+
+        menus.popupSiteMenu();
+        QTest::keyClick(site->windowHandle(), Qt::Key_Escape);
+        QVERIFY(!site->isVisible());
+
+        // A site added while it is open shows at once.
+        menus.popupSiteMenu();
+        state.siteTable.append(titled(QStringLiteral("Fifth")));
+        window.rebuildSiteMenu();
+        QCOMPARE(rows().size(), 5);
+        window.logout();
+        QVERIFY(!site->isVisible());
+
+        // Another window takes the focus.
+        window.login();
+        menus.popupSiteMenu();
+        QVERIFY(QTest::qWaitForWindowActive(site));
+        QWidget other;
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QVERIFY(QTest::qWaitFor([&] { return !site->isVisible(); }, 2000));
+        QCOMPARE(chosen.size(), 0);
+    }
+
     void trayClicks_data() {
         QTest::addColumn<int>("reason");
         QTest::addColumn<int>("click");  // -1: ignored

@@ -374,7 +374,7 @@ private Q_SLOTS:
                 return std::make_unique<FakeBrowser>();
             },
             [](const QString&) { return std::make_unique<RecordingErrorLog>(); },
-            [] { return true; },
+            [] { return TrayHost::XEmbed; },
             system.services().sessionWatchFor,
             std::chrono::hours(24),
             {},

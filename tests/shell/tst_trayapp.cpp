@@ -71,7 +71,7 @@ struct Program {
                 return std::make_unique<LentBrowser>(browser);
             },
             [this](const QString&) { return std::make_unique<LentLog>(log); },
-            [] { return true; },
+            [] { return TrayHost::XEmbed; },
             {},
             tickInterval,
             {},

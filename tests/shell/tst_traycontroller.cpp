@@ -63,6 +63,7 @@ public:
         QVERIFY(index >= 1 && items.contains(index));
         items.remove(index);
     }
+    void setSitesEnabled(bool enabled) override { log << (enabled ? "sites on" : "sites off"); }
     QStringList site() const { return items.values(); }
     void popupSiteMenu() override { log << "popup site"; }
     void popupCommandMenu() override { log << "popup command"; }
@@ -83,10 +84,10 @@ public:
     void quit(int status) override { log << QStringLiteral("quit %1").arg(status); }
 };
 
-const QStringList kLoginSteps = {"caption LogInOut ﾛｸﾞｱｳﾄ", "icon in", "enable Open",
-                                 "enable Memory", "enable Password"};
-const QStringList kLogoutSteps = {"caption LogInOut ﾛｸﾞｲﾝ", "icon out", "disable Open",
-                                  "disable Memory", "disable Password"};
+const QStringList kLoginSteps = {"caption LogInOut ﾛｸﾞｱｳﾄ", "icon in",         "enable Open",
+                                 "enable Memory",           "enable Password", "sites on"};
+const QStringList kLogoutSteps = {"caption LogInOut ﾛｸﾞｲﾝ", "icon out",         "disable Open",
+                                  "disable Memory",         "disable Password", "sites off"};
 
 struct Harness {
     AppState state;
