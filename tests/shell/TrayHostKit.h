@@ -16,6 +16,7 @@
 #include <QStringList>
 #include <QVariantMap>
 #include <QtTest>
+#include <optional>
 
 namespace sirano::test {
 
@@ -119,14 +120,15 @@ struct MenuNode {
             out << c.label();
         return out;
     }
-    const MenuNode* find(const QString& wanted) const {
+    // A copy: a layout is often a temporary.
+    std::optional<MenuNode> find(const QString& wanted) const {
         for (const MenuNode& c : children) {
             if (c.label() == wanted)
-                return &c;
-            if (const MenuNode* inner = c.find(wanted))
+                return c;
+            if (std::optional<MenuNode> inner = c.find(wanted))
                 return inner;
         }
-        return nullptr;
+        return std::nullopt;
     }
 };
 

@@ -111,8 +111,8 @@ class TestDesktopSni : public QObject {
         return program_.waitForStarted(5000);
     }
 
-    const MenuNode* node(const MenuNode& root, const QString& label) {
-        const MenuNode* found = root.find(label);
+    std::optional<MenuNode> node(const MenuNode& root, const QString& label) {
+        std::optional<MenuNode> found = root.find(label);
         if (!found)
             qWarning() << "no" << label << "in" << root.labels();
         return found;
@@ -178,7 +178,7 @@ private Q_SLOTS:
     // A command chosen in the host's menu runs: ﾊﾞｰｼﾞｮﾝ shows its box.
     void commandFromTheHostsMenu() {
         QVERIFY(item_);
-        const MenuNode* version = node(item_->layout(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ"));
+        const std::optional<MenuNode> version = node(item_->layout(), QStringLiteral("ﾊﾞｰｼﾞｮﾝ"));
         QVERIFY(version);
         item_->click(version->id);
         QVERIFY2(QTest::qWaitFor(
@@ -193,7 +193,7 @@ private Q_SLOTS:
     void siteFromTheHostsMenu() {
         QVERIFY(item_);
         QVERIFY(harness_.findTab(page_).isEmpty());
-        const MenuNode* site = node(item_->layout(), QStringLiteral("a__b"));
+        const std::optional<MenuNode> site = node(item_->layout(), QStringLiteral("a__b"));
         QVERIFY(site);
         item_->click(site->id);
         QString tab;
@@ -216,7 +216,7 @@ private Q_SLOTS:
     void logOutAndInFromTheHostsMenu() {
         QVERIFY(item_);
         const int icons = item_->newIcons();
-        const MenuNode* logout = node(item_->layout(), QStringLiteral("ﾛｸﾞｱｳﾄ"));
+        const std::optional<MenuNode> logout = node(item_->layout(), QStringLiteral("ﾛｸﾞｱｳﾄ"));
         QVERIFY(logout);
         item_->click(logout->id);
         QVERIFY(QTest::qWaitFor([&] { return item_->newIcons() > icons; }, 5000));

@@ -296,7 +296,7 @@ private Q_SLOTS:
     void aLogOutClosesIt() {
         QVERIFY(item_);
         QVERIFY(openSiteWindow());
-        const MenuNode* logout = item_->layout().find(QStringLiteral("ﾛｸﾞｱｳﾄ"));
+        const std::optional<MenuNode> logout = item_->layout().find(QStringLiteral("ﾛｸﾞｱｳﾄ"));
         QVERIFY(logout);
         item_->click(logout->id);
         QVERIFY(QTest::qWaitFor([&] { return !windowShown(); }, 5000));
@@ -310,7 +310,7 @@ private Q_SLOTS:
         QVERIFY(!windowShown());
         item_->click(root.find(QStringLiteral("ﾛｸﾞｲﾝ"))->id);
         QVERIFY(QTest::qWaitFor(
-            [&] { return item_->layout().find(QStringLiteral("ﾛｸﾞｱｳﾄ")) != nullptr; }, 5000));
+            [&] { return item_->layout().find(QStringLiteral("ﾛｸﾞｱｳﾄ")).has_value(); }, 5000));
         QVERIFY(openSiteWindow());
         key("Escape");
         QVERIFY(QTest::qWaitFor([&] { return !windowShown(); }, 5000));
