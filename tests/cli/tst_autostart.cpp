@@ -223,8 +223,9 @@ private Q_SLOTS:
         QCOMPARE(r.exitCode, 0);
         validate(entry());
         r = run({"autostart", "status"}, cli);
-        QCOMPARE(r.out, QStringLiteral("autostart on: %1 starts %2/sirano (the installed program)\n")
-                            .arg(entry(), bin));
+        QCOMPARE(r.out,
+                 QStringLiteral("autostart on: %1 starts %2/sirano (the installed program)\n")
+                     .arg(entry(), bin));
 
         const QString marker = dir_.filePath(QStringLiteral("launched"));
         QFile::remove(marker);

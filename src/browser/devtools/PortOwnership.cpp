@@ -315,5 +315,4 @@ bool peerIsOurs(const TcpConnection& connection) {
     return uid && *uid == ::geteuid();
 }
 
-
 }  // namespace sirano
