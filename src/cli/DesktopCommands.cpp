@@ -64,11 +64,32 @@ QString trayProgramOrEmpty() {
     }
 }
 
+// A control character cannot be carried into an Exec line that every desktop reads alike (a line
+// end would even start a key of its own), so such a path is refused rather than escaped.
+void refuseControlCharacters(const QString& program) {
+    const auto isControl = [](QChar c) { return c.unicode() < 0x20 || c.unicode() == 0x7f; };
+    if (std::none_of(program.begin(), program.end(), isControl))
+        return;
+    QString shown;
+    for (const QChar c : program)
+        shown += isControl(c) ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'))
+                              : QString(c);
+    throw CliError(
+        exitcode::kFailure,
+        QStringLiteral("Cannot write an autostart entry for %1: its path holds a control "
+                       "character (a tab or a line end). Move SIRANO to a folder whose "
+                       "name has none.")
+            .arg(shown));
+}
+
+// GLib looks for the program of an Exec line before it turns "%%" back into "%", so a program
+// whose path holds "%" is started through env, which GLib finds.
+const QString kEnvProgram = QStringLiteral("/usr/bin/env");
+
 // An Exec key's value: the program as one argument, quoted where the desktop entry rules ask,
-// then escaped as every string value is.
+// "%" doubled, then escaped as every string value is. The path holds no control character.
 QString execValue(const QString& program) {
     QString quoted = program;
-    quoted.replace(u'%', QStringLiteral("%%"));
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
     if (std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); })) {
         QString inner;
@@ -79,32 +100,62 @@ QString execValue(const QString& program) {
         }
         quoted = u'"' + inner + u'"';
     }
+    if (quoted.contains(u'%'))
+        quoted = kEnvProgram + u' ' + quoted.replace(u'%', QStringLiteral("%%"));
     quoted.replace(u'\\', QStringLiteral("\\\\"));
     return quoted;
+}
+
+// The arguments of an Exec value, undoing the string escapes, the quoting and "%%".
+QStringList execArguments(const QString& escaped) {
+    QString value;
+    for (qsizetype i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] != u'\\' || i + 1 == escaped.size()) {
+            value += escaped[i];
+            continue;
+        }
+        const QChar next = escaped[++i];
+        value += next == u's'   ? QChar(u' ')
+                 : next == u'n' ? QChar(u'\n')
+                 : next == u't' ? QChar(u'\t')
+                 : next == u'r' ? QChar(u'\r')
+                                : next;
+    }
+    QStringList arguments;
+    qsizetype i = 0;
+    while (i < value.size()) {
+        if (value[i] == u' ') {
+            ++i;
+            continue;
+        }
+        QString argument;
+        if (value[i] == u'"') {
+            for (++i; i < value.size() && value[i] != u'"'; ++i) {
+                if (value[i] == u'\\' && i + 1 < value.size())
+                    ++i;
+                argument += value[i];
+            }
+            ++i;
+        } else {
+            for (; i < value.size() && value[i] != u' '; ++i)
+                argument += value[i];
+        }
+        arguments << argument.replace(QStringLiteral("%%"), QStringLiteral("%"));
+    }
+    return arguments;
 }
 
 // The program an autostart file's Exec names, undoing execValue(); empty when there is none.
 QString execProgram(const QByteArray& desktopFile) {
     for (const QByteArray& rawLine : desktopFile.split('\n')) {
-        const QString line = QString::fromUtf8(rawLine).trimmed();
-        if (!line.startsWith(QLatin1String("Exec=")))
+        const QString line = QString::fromUtf8(rawLine);
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0 || line.left(equals).trimmed() != QLatin1String("Exec"))
             continue;
-        QString value;
-        const QString escaped = line.mid(5);
-        for (qsizetype i = 0; i < escaped.size(); ++i) {
-            if (escaped[i] == u'\\' && i + 1 < escaped.size() && escaped[i + 1] == u'\\')
-                ++i;
-            value += escaped[i];
-        }
-        if (!value.startsWith(u'"'))
-            return value.section(u' ', 0, 0).replace(QStringLiteral("%%"), QStringLiteral("%"));
-        QString program;
-        for (qsizetype i = 1; i < value.size() && value[i] != u'"'; ++i) {
-            if (value[i] == u'\\' && i + 1 < value.size())
-                ++i;
-            program += value[i];
-        }
-        return program.replace(QStringLiteral("%%"), QStringLiteral("%"));
+        const QStringList arguments = execArguments(line.mid(equals + 1).trimmed());
+        if (arguments.size() > 1 && arguments.constFirst() == kEnvProgram)
+            return arguments[1];
+        return arguments.value(0);
     }
     return {};
 }
@@ -133,6 +184,7 @@ int autostartCommand(const QStringList& args, const Io& io) {
     const QString action = positional.value(0);
     if (action == QLatin1String("on")) {
         const QString program = trayProgram();
+        refuseControlCharacters(program);
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             throw CliError(
                 exitcode::kFailure,

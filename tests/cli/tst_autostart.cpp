@@ -134,8 +134,9 @@ private Q_SLOTS:
         QVERIFY2(r.out.contains(expected), qPrintable(r.out));
         validate(entry());
         const QByteArray text = read(entry());
-        // Quoted, with ", `, $ and \ escaped inside the quotes, then every \ doubled; % doubled.
-        QVERIFY2(text.contains("Exec=\"") && text.contains("\\\\$HOME") &&
+        // Quoted, with ", `, $ and \ escaped inside the quotes, then every \ doubled; % doubled,
+        // and started through env, as GLib looks for the program before undoing "%%".
+        QVERIFY2(text.contains("Exec=/usr/bin/env \"") && text.contains("\\\\$HOME") &&
                      text.contains("\\\\\"x\\\\\"") && text.contains("100%%") &&
                      text.contains("\\\\`y\\\\`") && text.contains("\\\\\\\\z"),
                  text.constData());
@@ -174,6 +175,69 @@ private Q_SLOTS:
         QVERIFY2(r.err.contains("'sirano-cli autostart off' removes it") &&
                      !r.err.contains("'sirano-cli autostart on' points"),
                  qPrintable(r.err));
+    }
+
+    // The written entry, launched as a desktop launches it (GLib's gio), starts exactly the
+    // program of that folder; a folder name with a control character is refused and nothing is
+    // written (a line end would add an Exec line of its own).
+    void launchedByTheDesktop_data() {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<bool>("refused");
+        QTest::newRow("spaces") << "my programs 2" << false;
+        QTest::newRow("quotes") << "say \"hi\" 'there'" << false;
+        QTest::newRow("dollar") << "$HOME ${PATH}" << false;
+        QTest::newRow("backtick") << "`id`" << false;
+        QTest::newRow("backslash") << "a\\b\\\\c\\" << false;
+        QTest::newRow("percent") << "100% %f %%" << false;
+        QTest::newRow("shell marks") << ";|&<>#*?~()=[]{}!" << false;
+        QTest::newRow("non-ASCII") << "bänk 日本" << false;
+        QTest::newRow("line end injecting an Exec line") << "nl\nExec=/bin/false\nX-Y=" << true;
+        QTest::newRow("carriage return") << "cr\rx" << true;
+        QTest::newRow("tab") << "tab\tx" << true;
+    }
+    void launchedByTheDesktop() {
+        QFETCH(QString, folder);
+        QFETCH(bool, refused);
+        const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+        if (gio.isEmpty())
+            QFAIL("gio is missing (scripts/install-deps installs libglib2.0-bin)");
+        const QString bin = dir_.filePath(QStringLiteral("launch/") + folder);
+        QVERIFY(QDir().mkpath(bin));
+        const QString cli = bin + QStringLiteral("/sirano-cli");
+        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
+        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
+        // The tray program's stand-in says where it ran from.
+        QFile tray(bin + QStringLiteral("/sirano"));
+        QVERIFY(tray.open(QIODevice::WriteOnly));
+        tray.write("#!/bin/sh\nprintf '%s' \"$0\" > \"$SIRANO_TEST_MARKER\"\n");
+        tray.close();
+        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+
+        Result r = run({"autostart", "on"}, cli);
+        if (refused) {
+            QCOMPARE(r.exitCode, 1);
+            QVERIFY2(r.err.contains("its path holds a control character"), qPrintable(r.err));
+            QVERIFY(!QFile::exists(entry()));
+            return;
+        }
+        QCOMPARE(r.exitCode, 0);
+        validate(entry());
+        r = run({"autostart", "status"}, cli);
+        QCOMPARE(r.out,
+                 QStringLiteral("autostart on: %1 starts %2/sirano (the installed program)\n")
+                     .arg(entry(), bin));
+
+        const QString marker = dir_.filePath(QStringLiteral("launched"));
+        QFile::remove(marker);
+        QProcess launch;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SIRANO_TEST_MARKER"), marker);
+        launch.setProcessEnvironment(env);
+        launch.start(gio, {QStringLiteral("launch"), entry()});
+        QVERIFY(launch.waitForFinished());
+        QVERIFY2(launch.exitCode() == 0, launch.readAllStandardError().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
+        QCOMPARE(QString::fromUtf8(read(marker)), bin + QStringLiteral("/sirano"));
     }
 
     void usage_data() {

@@ -20,9 +20,11 @@ namespace {
 
 constexpr auto kConnectTimeout = 1000ms;
 constexpr auto kFirstSightWait = 1000ms;
-// After a connection attempt that hung (the port now belongs to something else), the tick
-// must not hang on it every second.
-constexpr auto kRetryAfterHang = 5s;
+// After a connection attempt that hung (the port now belongs to something else), or a
+// connection ended for breaking a bound or not setting up in time, the tick must not spend its
+// time on it every second: the wait doubles with each such end in a row, up to a limit.
+constexpr auto kFirstBackOff = 5s;
+constexpr auto kLongestBackOff = 5min;
 
 }  // namespace
 
@@ -37,10 +39,17 @@ QByteArray jsonString(const QString& text) {
 
 // ---- connection and discovery ----
 
+void ChromiumBrowser::Core::backOff() {
+    retryAfter = SteadyClock::now() + nextBackOff;
+    nextBackOff = std::min<std::chrono::milliseconds>(nextBackOff * 2, kLongestBackOff);
+}
+
 bool ChromiumBrowser::Core::ensureConnected() {
     DevToolsConnection& conn = tracker.connection();
     if (conn.isOpen())
         return true;
+    if (conn.takeFault())
+        backOff();
     if (SteadyClock::now() < retryAfter)
         return false;
     std::optional<QUrl> endpoint;
@@ -54,6 +63,8 @@ bool ChromiumBrowser::Core::ensureConnected() {
     const quint16 port = options.port ? *options.port : static_cast<quint16>(endpoint->port());
     if (loopbackPortOwner(port) != PortOwner::Us)
         return false;
+    if (options.afterListenerCheck)
+        options.afterListenerCheck();
     if (options.port)
         endpoint = queryBrowserEndpoint(port, static_cast<int>(kConnectTimeout.count()));
     if (!endpoint)
@@ -61,8 +72,8 @@ bool ChromiumBrowser::Core::ensureConnected() {
     tracker.forgetAll();
     const auto started = SteadyClock::now();
     if (!conn.open(*endpoint, kConnectTimeout)) {
-        if (SteadyClock::now() - started >= kConnectTimeout / 2)
-            retryAfter = SteadyClock::now() + kRetryAfterHang;
+        if (conn.takeFault() || SteadyClock::now() - started >= kConnectTimeout / 2)
+            backOff();
         return false;
     }
 
@@ -86,16 +97,27 @@ bool ChromiumBrowser::Core::ensureConnected() {
     CdpReply reply;
     for (size_t i = 0; i < sent.size(); ++i) {
         reply = sent[i]->wait(options.callTimeout);
+        if (reply.ok())
+            continue;
+        // A connection that does not set up is of no use, and a peer that never answers would
+        // have its events and our calls pile up on it: it ends, and is tried again later.
+        conn.breakOff(QStringLiteral("the browser did not set up the connection"));
+        conn.takeFault();
+        backOff();
         if (reply.status == CdpReply::Status::Error)
             throw disconnected(
                 QStringLiteral("The browser refused %1: %2").arg(setup[i].first, reply.message));
-        if (!reply.ok())
-            return false;
+        return false;
     }
+    nextBackOff = kFirstBackOff;
     // They answer their state within milliseconds; a page that holds its commands (a navigation
     // waiting for its first byte) simply stays busy.
-    tracker.addOpenPages(reply.result.value(QLatin1String("targetInfos")).toArray(),
-                         kFirstSightWait);
+    if (!tracker.addOpenPages(reply.result.value(QLatin1String("targetInfos")).toArray(),
+                              kFirstSightWait)) {
+        conn.takeFault();
+        backOff();
+        return false;
+    }
     return true;
 }
 

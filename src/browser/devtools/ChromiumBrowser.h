@@ -18,6 +18,7 @@
 #include "browser/ObjectModel.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -30,6 +31,9 @@ public:
         std::optional<quint16> port;  // a browser at this loopback port instead
         LaunchOptions launch;
         std::chrono::milliseconds callTimeout{2000};
+        // Runs between the check of the port's listener and the connection to it: lets a test
+        // put another listener in its place there, as a race could.
+        std::function<void()> afterListenerCheck;
     };
 
     struct Traffic {

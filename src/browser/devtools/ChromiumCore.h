@@ -61,6 +61,9 @@ struct ChromiumBrowser::Core {
     QList<FieldEdit> lastEdits;  // shares its data with the caller's list while it is the same
     QByteArray lastEditsJson;
     std::chrono::steady_clock::time_point retryAfter{};
+    std::chrono::milliseconds nextBackOff{std::chrono::seconds(5)};
+    // No connection before a wait that grows with each failed one in a row.
+    void backOff();
 };
 
 }  // namespace sirano

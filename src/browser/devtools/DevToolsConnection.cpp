@@ -1,9 +1,11 @@
 #include "DevToolsConnection.h"
 
+#include "PortOwnership.h"
 #include "WebSocket.h"
 
 #include <QJsonDocument>
 #include <QObject>
+#include <QTcpSocket>
 #include <QThread>
 #include <condition_variable>
 #include <mutex>
@@ -105,8 +107,20 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
         auto self = std::make_shared<websocket::Client*>(nullptr);
         websocket::Client::Handlers handlers;
         handlers.opened = [this, self, waiter] {
-            if (worker_->socket.get() != *self)
+            Worker& w = *worker_;
+            if (w.socket.get() != *self)
                 return;
+            // The listener was checked before connecting, but another user's may have taken its
+            // place since: nothing is sent before the connection itself shows whose it is.
+            const QTcpSocket* tcp = w.socket->tcpSocket();
+            if (!tcp || !peerIsOurs(TcpConnection{tcp->localAddress(), tcp->localPort(),
+                                                  tcp->peerAddress(), tcp->peerPort()})) {
+                w.socket->abort();
+                post([gone = std::move(w.socket)] {});
+                faulted_ = true;
+                waiter->finish(false);
+                return;
+            }
             worker_->socketOpen = true;
             open_ = true;
             waiter->finish(true);
@@ -117,6 +131,8 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
             if (w.socket.get() != *self || w.shuttingDown)
                 return;
             const bool wasOpen = w.socketOpen;
+            if (!w.socket->fault().isEmpty())
+                faulted_ = true;
             // Not destroyed here, inside its own handler: a later task lets it go.
             post([gone = std::move(w.socket)] {});
             w.socketOpen = false;
@@ -174,6 +190,28 @@ bool DevToolsConnection::open(const QUrl& url, std::chrono::milliseconds timeout
         return false;
     }
     return waiter->ok;
+}
+
+void DevToolsConnection::breakOff(const QString& why) {
+    const auto task = [this, why] {
+        Worker& w = *worker_;
+        faulted_ = true;
+        if (!w.socket)
+            return;
+        const bool wasOpen = w.socketOpen;
+        w.socket->abort();
+        // Perhaps inside one of the socket's own handlers: a later task lets it go.
+        post([gone = std::move(w.socket)] {});
+        w.socketOpen = false;
+        open_ = false;
+        w.failAll(why);
+        if (wasOpen && w.onClosed)
+            w.onClosed();
+    };
+    if (inWorkerThread())
+        task();
+    else
+        QMetaObject::invokeMethod(&worker_->context, task, Qt::BlockingQueuedConnection);
 }
 
 void DevToolsConnection::send(const QString& method, const QJsonObject& params,

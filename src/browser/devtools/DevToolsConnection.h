@@ -60,6 +60,15 @@ public:
     // Opens (or reopens) the socket; false when refused or not open within timeout.
     bool open(const QUrl& url, std::chrono::milliseconds timeout);
     bool isOpen() const { return open_.load(); }
+    // Ends the connection from this side because the browser broke a bound or did not set up
+    // in time: pending calls fail, onClosed runs (when it was open). Any thread; never while
+    // holding a lock that onClosed takes.
+    void breakOff(const QString& why);
+    // Whether, since the last call, a connection ended from this side: broken off, a bound of
+    // the websocket broken (websocket::Limits), or refused at open() because its far end
+    // belongs to another user (then nothing was sent on it). The caller then waits before
+    // connecting again.
+    bool takeFault() { return faulted_.exchange(false); }
 
     // Sends a command; the handler runs on the worker thread with the answer or the failure.
     void send(const QString& method, const QJsonObject& params, const QString& sessionId,
@@ -100,6 +109,7 @@ private:
     std::unique_ptr<QThread> thread_;
     std::unique_ptr<Worker> worker_;  // lives on thread_
     std::atomic<bool> open_{false};
+    std::atomic<bool> faulted_{false};
     std::atomic<quint64> commandsSent_{0};
     std::atomic<quint64> callsWaited_{0};
 };

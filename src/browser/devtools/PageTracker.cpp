@@ -12,6 +12,12 @@ using namespace std::chrono_literals;
 namespace {
 
 constexpr int kReadyStateTries = 3;
+// Far more tabs than anyone keeps open in SIRANO's own browser; a peer that reports more is
+// faulty or hostile, and each page costs memory and work on every tick.
+constexpr size_t kMaxPages = 1000;
+// Contexts a page reports while its world is being made: a page has one per frame and world.
+constexpr qsizetype kMaxContexts = 1000;
+const QString kTooManyPages = QStringLiteral("the browser reported more pages than the limit");
 const QString kWorldName = QStringLiteral("sirano");
 
 bool isListedPage(const QJsonObject& info) {
@@ -38,11 +44,14 @@ void PageTracker::forgetAll() {
     pages_.clear();
 }
 
-void PageTracker::addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout) {
+bool PageTracker::addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     for (const QJsonValue& info : targetInfos) {
-        if (isListedPage(info.toObject()))
-            addPage(info.toObject());
+        if (isListedPage(info.toObject()) && !addPage(info.toObject())) {
+            lock.unlock();
+            conn_->breakOff(kTooManyPages);
+            return false;
+        }
     }
     changed_.wait_for(lock, timeout, [this] {
         for (const auto& page : pages_) {
@@ -51,6 +60,7 @@ void PageTracker::addOpenPages(const QJsonArray& targetInfos, std::chrono::milli
         }
         return true;
     });
+    return true;
 }
 
 QList<std::shared_ptr<TrackedPage>> PageTracker::pages() const {
@@ -120,6 +130,8 @@ std::shared_ptr<TrackedPage> PageTracker::addPage(const QJsonObject& info) {
     const QString targetId = info.value(QLatin1String("targetId")).toString();
     if (auto page = findByTarget(targetId))
         return page;
+    if (pages_.size() >= kMaxPages)
+        return nullptr;
     auto page = std::make_shared<TrackedPage>(targetId, nextWindowId_);
     // Never 0, which means "no window" to the automatic fill.
     nextWindowId_ = nextWindowId_ == std::numeric_limits<int32_t>::max() ? 1 : nextWindowId_ + 1;
@@ -145,17 +157,25 @@ void PageTracker::onEvent(const QString& method, const QJsonObject& params,
 
     const QJsonObject info = params.value(QLatin1String("targetInfo")).toObject();
     if (method == QLatin1String("Target.targetCreated")) {
+        bool added = true;
         if (isListedPage(info)) {
             std::lock_guard lock(mutex_);
-            addPage(info);
+            added = addPage(info) != nullptr;
         }
+        if (!added)
+            conn_->breakOff(kTooManyPages);
     } else if (method == QLatin1String("Target.targetInfoChanged")) {
-        std::lock_guard lock(mutex_);
-        auto page = findByTarget(info.value(QLatin1String("targetId")).toString());
-        if (!page && isListedPage(info))
-            page = addPage(info);
-        if (page)
-            page->url = info.value(QLatin1String("url")).toString();
+        bool full = false;
+        {
+            std::lock_guard lock(mutex_);
+            auto page = findByTarget(info.value(QLatin1String("targetId")).toString());
+            if (!page && isListedPage(info))
+                full = !(page = addPage(info));
+            if (page)
+                page->url = info.value(QLatin1String("url")).toString();
+        }
+        if (full)
+            conn_->breakOff(kTooManyPages);
     } else if (method == QLatin1String("Target.attachedToTarget")) {
         onAttached(params.value(QLatin1String("sessionId")).toString(), info);
     } else if (method == QLatin1String("Target.detachedFromTarget")) {
@@ -209,10 +229,14 @@ void PageTracker::onAttached(const QString& session, const QJsonObject& info) {
     {
         std::lock_guard lock(mutex_);
         page = addPage(info);
-        page->sessionId = session;
-        page->stateKnown = false;
-        page->world.clear();
+        if (page) {
+            page->sessionId = session;
+            page->stateKnown = false;
+            page->world.clear();
+        }
     }
+    if (!page)
+        return conn_->breakOff(kTooManyPages);
     conn_->send(QStringLiteral("Page.enable"), {}, session, [](const CdpReply&) {});
     readReadyState(page, session, kReadyStateTries);
     // Made now rather than when the state says loaded: it then costs no round trip of its own.
@@ -303,7 +327,7 @@ void PageTracker::onPageEvent(const std::shared_ptr<TrackedPage>& page, const QS
         } else if (method == QLatin1String("Page.javascriptDialogClosed")) {
             page->dialogOpen = false;
         } else if (method == QLatin1String("Runtime.executionContextCreated")) {
-            if (!page->worldPending)
+            if (!page->worldPending || page->contexts.size() >= kMaxContexts)
                 return;
             const QJsonObject context = params.value(QLatin1String("context")).toObject();
             page->contexts.insert(context.value(QLatin1String("id")).toInteger(),

@@ -63,8 +63,9 @@ public:
     // After a new connection: the pages it reports are new ones.
     void forgetAll();
     // Pages open before the connection (Target.getTargets), in case their events are late; then
-    // waits until each has told its state, or timeout.
-    void addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout);
+    // waits until each has told its state, or timeout. False when they are more than the
+    // tracker keeps: the connection is then broken off.
+    bool addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout);
     QList<std::shared_ptr<TrackedPage>> pages() const;
 
     // Counts the page as busy while a caller has given up waiting for one of its commands,
@@ -90,6 +91,7 @@ public:
 private:
     std::shared_ptr<TrackedPage> findByTarget(const QString& targetId) const;
     std::shared_ptr<TrackedPage> findBySession(const QString& sessionId) const;
+    // Null when the tracker holds as many pages as it keeps.
     std::shared_ptr<TrackedPage> addPage(const QJsonObject& info);
 
     // Worker thread.

@@ -190,4 +190,129 @@ PortOwner portOwnerOf(const QList<uint>& listenerUids, uint self) {
                : PortOwner::Other;
 }
 
+namespace {
+
+// An address as 16 bytes, IPv4 as IPv4-mapped IPv6: a dual-stack socket shows an IPv4
+// connection so.
+QByteArray mappedBytes(const QByteArray& address) {
+    if (address.size() != 4)
+        return address;
+    return QByteArray(10, '\0') + QByteArray(2, '\xff') + address;
+}
+
+QByteArray addressBytes(const QHostAddress& address) {
+    bool isV4 = false;
+    const quint32 v4 = address.toIPv4Address(&isV4);
+    if (isV4) {
+        const quint32 network = htonl(v4);
+        return QByteArray(reinterpret_cast<const char*>(&network), 4);
+    }
+    const Q_IPV6ADDR v6 = address.toIPv6Address();
+    return QByteArray(reinterpret_cast<const char*>(v6.c), 16);
+}
+
+// "0100007F:2406" as bytes and port.
+std::optional<std::pair<QByteArray, uint>> procEndpoint(const QByteArray& field) {
+    const qsizetype colon = field.indexOf(':');
+    if (colon < 0)
+        return std::nullopt;
+    bool ok = false;
+    const uint port = field.mid(colon + 1).toUInt(&ok, 16);
+    const std::optional<QByteArray> address = procAddressBytes(field.first(colon));
+    if (!ok || !address)
+        return std::nullopt;
+    return std::pair{mappedBytes(*address), port};
+}
+
+}  // namespace
+
+std::optional<uint> peerSocketUid(QByteArrayView procNetTcp, const TcpConnection& connection) {
+    // A listener is not the socket that took the connection; one in TIME_WAIT (owned by
+    // nobody) has ended.
+    constexpr QByteArrayView kListen = "0A";
+    constexpr QByteArrayView kTimeWait = "06";
+    const std::pair wantedLocal{mappedBytes(addressBytes(connection.peer)),
+                                uint{connection.peerPort}};
+    const std::pair wantedRemote{mappedBytes(addressBytes(connection.local)),
+                                 uint{connection.localPort}};
+    const QList<QByteArray> lines = procNetTcp.toByteArray().split('\n');
+    for (const QByteArray& line : lines) {
+        // sl local_address rem_address st tx_queue:rx_queue tr:tm->when retrnsmt uid ...
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 8 || fields[3] == kListen || fields[3] == kTimeWait)
+            continue;
+        bool uidOk = false;
+        const uint uid = fields[7].toUInt(&uidOk);
+        if (uidOk && procEndpoint(fields[1]) == wantedLocal &&
+            procEndpoint(fields[2]) == wantedRemote)
+            return uid;
+    }
+    return std::nullopt;
+}
+
+// One exact lookup (no dump): the kernel finds the socket whose own end is the connection's peer
+// and whose far end is ours, i.e. the socket that accepted the connection.
+std::optional<uint> kernelPeerSocketUid(const TcpConnection& connection) {
+    const QByteArray peer = addressBytes(connection.peer);
+    const QByteArray local = addressBytes(connection.local);
+    if (peer.size() != local.size())
+        return std::nullopt;
+    const int fd = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    if (fd < 0)
+        return std::nullopt;
+    const auto closeFd = qScopeGuard([fd] { ::close(fd); });
+    const timeval timeout{1, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } ask{};
+    ask.header.nlmsg_len = sizeof ask;
+    ask.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    ask.header.nlmsg_flags = NLM_F_REQUEST;
+    ask.request.sdiag_family = static_cast<quint8>(peer.size() == 4 ? AF_INET : AF_INET6);
+    ask.request.sdiag_protocol = IPPROTO_TCP;
+    ask.request.idiag_states = ~0U;
+    ask.request.id.idiag_sport = htons(connection.peerPort);
+    ask.request.id.idiag_dport = htons(connection.localPort);
+    std::memcpy(ask.request.id.idiag_src, peer.constData(), static_cast<size_t>(peer.size()));
+    std::memcpy(ask.request.id.idiag_dst, local.constData(), static_cast<size_t>(local.size()));
+    ask.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    ask.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (::sendto(fd, &ask, sizeof ask, 0, reinterpret_cast<const sockaddr*>(&kernel),
+                 sizeof kernel) != static_cast<ssize_t>(sizeof ask))
+        return std::nullopt;
+    char buffer[8192];
+    const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+    nlmsghdr h;
+    if (got < static_cast<ssize_t>(sizeof h))
+        return std::nullopt;
+    std::memcpy(&h, buffer, sizeof h);
+    if (h.nlmsg_type != SOCK_DIAG_BY_FAMILY || h.nlmsg_len > static_cast<size_t>(got) ||
+        h.nlmsg_len < NLMSG_LENGTH(sizeof(inet_diag_msg)))
+        return std::nullopt;
+    inet_diag_msg socket;
+    std::memcpy(&socket, buffer + NLMSG_HDRLEN, sizeof socket);
+    // Without an established socket the kernel may answer with the listener, or with what is
+    // left of an ended connection (TIME_WAIT, owned by nobody): not a socket that receives.
+    if (socket.idiag_state == TCP_LISTEN || socket.idiag_state == TCP_TIME_WAIT ||
+        ntohs(socket.id.idiag_sport) != connection.peerPort ||
+        ntohs(socket.id.idiag_dport) != connection.localPort ||
+        std::memcmp(socket.id.idiag_src, peer.constData(), static_cast<size_t>(peer.size())) != 0 ||
+        std::memcmp(socket.id.idiag_dst, local.constData(), static_cast<size_t>(local.size())) != 0)
+        return std::nullopt;
+    return socket.idiag_uid;
+}
+
+bool peerIsOurs(const TcpConnection& connection) {
+    std::optional<uint> uid = kernelPeerSocketUid(connection);
+    if (!uid)
+        uid = peerSocketUid(readProcFile("/proc/net/tcp"), connection);
+    if (!uid)
+        uid = peerSocketUid(readProcFile("/proc/net/tcp6"), connection);
+    return uid && *uid == ::geteuid();
+}
+
 }  // namespace sirano

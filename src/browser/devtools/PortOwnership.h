@@ -1,8 +1,10 @@
-// Who listens on a loopback port: asked of the kernel's socket diagnostics first, of
-// /proc/net/tcp and /proc/net/tcp6 when it does not answer.
+// Whose is a loopback port: the listener a port file names, and the far end of a connection made
+// to it. Asked of the kernel's socket diagnostics (netlink) first, of /proc/net/tcp and
+// /proc/net/tcp6 when those do not answer.
 #pragma once
 
 #include <QByteArrayView>
+#include <QHostAddress>
 #include <QList>
 #include <QtGlobal>
 #include <optional>
@@ -24,5 +26,23 @@ enum class PortOwner { Nobody, Us, Other };
 PortOwner loopbackPortOwner(quint16 port);
 // The decision over the owners found: Nobody for none, Us when all of them are self.
 PortOwner portOwnerOf(const QList<uint>& listenerUids, uint self);
+
+// One established TCP connection, as its own end (local) sees it.
+struct TcpConnection {
+    QHostAddress local;
+    quint16 localPort = 0;
+    QHostAddress peer;
+    quint16 peerPort = 0;
+};
+// The owner of the socket at the far end of connection (the one that accepted it), from the
+// text of /proc/net/tcp or /proc/net/tcp6; nothing when the table has no such socket.
+std::optional<uint> peerSocketUid(QByteArrayView procNetTcp, const TcpConnection& connection);
+// The same asked of the kernel's socket diagnostics for exactly that 4-tuple; nothing when it
+// does not answer or has no such socket.
+std::optional<uint> kernelPeerSocketUid(const TcpConnection& connection);
+// Whether the far end of an established loopback connection belongs to our own user. A listener
+// checked before connecting may have been replaced by another user's in between: only the
+// connection itself tells who receives what is sent on it. False when it cannot be told.
+bool peerIsOurs(const TcpConnection& connection);
 
 }  // namespace sirano

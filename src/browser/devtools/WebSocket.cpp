@@ -10,9 +10,10 @@ namespace sirano::websocket {
 
 namespace {
 
-// Far above any page read or answer of the protocol; a server that sends more is faulty.
-constexpr qsizetype kMaxMessage = 256 * 1024 * 1024;
 constexpr qsizetype kMaxHandshake = 16 * 1024;
+// Read from the socket at a time, and only when the frames read before are used up, so that the
+// bytes held for a server stay bounded by its largest message.
+constexpr qsizetype kReadChunk = 256 * 1024;
 // Consumed bytes are dropped from the reader's buffer once there are this many.
 constexpr qsizetype kCompactAfter = 64 * 1024;
 
@@ -76,6 +77,7 @@ std::optional<FrameReader::Event> FrameReader::fail(const char* why) {
     buffer_.clear();
     consumed_ = 0;
     message_.clear();
+    messageOpcode_.reset();
     return std::nullopt;
 }
 
@@ -131,6 +133,8 @@ std::optional<FrameReader::Event> FrameReader::next() {
             case Opcode::Continuation:
                 if (!messageOpcode_)
                     return fail("a continuation frame outside a message");
+                if (++fragments_ > maxFragments_)
+                    return fail("a message in too many fragments");
                 message_ += payload;
                 if (final) {
                     Event whole{*messageOpcode_, std::move(message_)};
@@ -146,6 +150,7 @@ std::optional<FrameReader::Event> FrameReader::next() {
                 if (final)
                     return Event{static_cast<Opcode>(opcode), payload};
                 messageOpcode_ = static_cast<Opcode>(opcode);
+                fragments_ = 1;
                 message_ = payload;
                 continue;
         }
@@ -155,7 +160,11 @@ std::optional<FrameReader::Event> FrameReader::next() {
 
 // ---- Client ----
 
-Client::Client(Handlers handlers) : handlers_(std::move(handlers)), reader_(kMaxMessage) {}
+Client::Client(Handlers handlers, Limits limits)
+    : handlers_(std::move(handlers)),
+      limits_(limits),
+      context_(std::make_unique<QObject>()),
+      reader_(limits.maxMessage, limits.maxFragments) {}
 
 Client::~Client() {
     if (socket_) {
@@ -175,6 +184,8 @@ bool Client::open(const QUrl& url) {
     socket_ = std::make_unique<QTcpSocket>();
     // The endpoint is on loopback; a proxy from the environment must not take it.
     socket_->setProxy(QNetworkProxy::NoProxy);
+    // What the server sends beyond this waits in the kernel until we read on.
+    socket_->setReadBufferSize(kReadChunk);
     QTcpSocket* socket = socket_.get();
     QObject::connect(socket, &QTcpSocket::connected, socket,
                      [this] { socket_->write(handshakeRequest(url_, key_)); });
@@ -195,7 +206,10 @@ void Client::sendText(const QByteArray& utf8) {
 }
 
 void Client::send(Opcode opcode, QByteArrayView payload) {
-    socket_->write(encodeFrame(opcode, payload, QRandomGenerator::global()->generate()));
+    const QByteArray frame = encodeFrame(opcode, payload, QRandomGenerator::global()->generate());
+    if (socket_->bytesToWrite() + frame.size() > limits_.maxPendingWrite)
+        return abortAndFinish("more bytes waiting for the server to read them than the limit");
+    socket_->write(frame);
 }
 
 void Client::abort() {
@@ -228,11 +242,11 @@ void Client::onReadable() {
 }
 
 void Client::readHandshake() {
-    handshake_ += socket_->readAll();
+    handshake_ += socket_->read(kMaxHandshake + 1 - handshake_.size());
     const qsizetype end = handshake_.indexOf("\r\n\r\n");
     if (end < 0) {
         if (handshake_.size() > kMaxHandshake)
-            abortAndFinish();
+            abortAndFinish("an upgrade answer over the size limit");
         return;
     }
     const QList<QByteArray> lines = handshake_.first(end).split('\n');
@@ -244,7 +258,7 @@ void Client::readHandshake() {
             accepted = line.mid(colon + 1).trimmed() == expectedAccept(key_);
     }
     if (!status.value(0).startsWith("HTTP/1.") || status.value(1) != "101" || !accepted) {
-        abortAndFinish();
+        abortAndFinish("no websocket upgrade");
         return;
     }
     reader_.feed(QByteArrayView(handshake_).sliced(end + 4));
@@ -255,14 +269,33 @@ void Client::readHandshake() {
 }
 
 void Client::readFrames() {
-    reader_.feed(socket_->readAll());
-    while (state_ == State::Open) {
+    for (int handled = 0; state_ == State::Open;) {
+        if (handled == limits_.framesPerTurn) {
+            // The rest in the thread's next turn, after what else waits there.
+            if (!readScheduled_) {
+                readScheduled_ = true;
+                QMetaObject::invokeMethod(
+                    context_.get(),
+                    [this] {
+                        readScheduled_ = false;
+                        readFrames();
+                    },
+                    Qt::QueuedConnection);
+            }
+            return;
+        }
         std::optional<FrameReader::Event> event = reader_.next();
         if (!event) {
             if (!reader_.failed().isEmpty())
-                abortAndFinish();
-            return;
+                return abortAndFinish(reader_.failed());
+            if (socket_->bytesAvailable() == 0)
+                return;  // until readyRead
+            reader_.feed(socket_->read(kReadChunk));
+            continue;
         }
+        ++handled;
+        if (!countFrame())
+            return abortAndFinish("more frames in a second than the limit");
         switch (event->opcode) {
             case Opcode::Ping:
                 send(Opcode::Pong, event->payload);
@@ -271,6 +304,8 @@ void Client::readFrames() {
                 // Echo the status code and let the server close the connection.
                 send(Opcode::Close, QByteArrayView(event->payload)
                                         .first(std::min<qsizetype>(2, event->payload.size())));
+                if (state_ != State::Open)
+                    return;
                 state_ = State::Closing;
                 socket_->disconnectFromHost();
                 return;
@@ -285,7 +320,17 @@ void Client::readFrames() {
     }
 }
 
-void Client::abortAndFinish() {
+bool Client::countFrame() {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - secondStart_ >= std::chrono::seconds(1)) {
+        secondStart_ = now;
+        framesThisSecond_ = 0;
+    }
+    return ++framesThisSecond_ <= limits_.maxFramesPerSecond;
+}
+
+void Client::abortAndFinish(const QByteArray& fault) {
+    fault_ = fault;
     dropSocket();
     finish();
 }

@@ -9,11 +9,13 @@
 
 #include <QByteArray>
 #include <QUrl>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
 
+class QObject;
 class QTcpSocket;
 
 namespace sirano::websocket {
@@ -34,6 +36,26 @@ QByteArray encodeFrame(Opcode opcode, QByteArrayView payload, uint32_t maskKey);
 QByteArray handshakeRequest(const QUrl& url, const QByteArray& key);
 QByteArray expectedAccept(const QByteArray& key);
 
+// Bounds on what a server makes the client hold or do; a server that breaks one is faulty or
+// hostile (any program of the user's can listen where a stale DevToolsActivePort points), and
+// the connection ends.
+struct Limits {
+    // The largest answer SIRANO asks for is the read of one page: its forms' elements and
+    // values (a long text area included), a few megabytes at most. 32 MiB leaves room for that
+    // and keeps what one connection can make us hold small.
+    qsizetype maxMessage = 32 * 1024 * 1024;
+    // Chromium never splits a message; each fragment costs work even when empty.
+    int maxFragments = 1024;
+    // Bytes written that the server has not taken yet (the answers to its pings too). Chromium
+    // reads at once; the largest command is a write of 101 fields of up to 32767 characters.
+    qsizetype maxPendingWrite = 64 * 1024 * 1024;
+    // Frames (messages and control frames) handled before the connection's thread turns to its
+    // other work (calls to send, timeouts); the rest follow in its next turn.
+    int framesPerTurn = 256;
+    // Frames in any one second: a browser's events come in the hundreds at most.
+    int maxFramesPerSecond = 20000;
+};
+
 // Takes the bytes a server sends, in pieces of any size, and hands out what they hold.
 class FrameReader {
 public:
@@ -42,18 +64,23 @@ public:
         QByteArray payload;  // the message joined from its frames
     };
 
-    explicit FrameReader(qsizetype maxMessage) : maxMessage_(maxMessage) {}
+    explicit FrameReader(qsizetype maxMessage, int maxFragments = 1024)
+        : maxMessage_(maxMessage), maxFragments_(maxFragments) {}
 
     void feed(QByteArrayView bytes) { buffer_.append(bytes); }
     // The next complete event, or nothing until more bytes come. After a protocol fault, nothing
     // ever again and failed() says why.
     std::optional<Event> next();
     const QByteArray& failed() const { return fault_; }
+    // Bytes fed and not yet handed out.
+    qsizetype buffered() const { return buffer_.size() - consumed_; }
 
 private:
     std::optional<Event> fail(const char* why);
 
     const qsizetype maxMessage_;
+    const int maxFragments_;
+    int fragments_ = 0;  // of the split message under way
     QByteArray buffer_;
     qsizetype consumed_ = 0;
     std::optional<Opcode> messageOpcode_;  // a fragmented message under way
@@ -70,7 +97,7 @@ public:
         std::function<void()> closed;  // once, after opened or instead of it; never on abort()
     };
 
-    explicit Client(Handlers handlers);
+    explicit Client(Handlers handlers, Limits limits = {});
     ~Client();
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
@@ -79,9 +106,14 @@ public:
     // ws:// address or a client used before.
     bool open(const QUrl& url);
     bool isOpen() const { return state_ == State::Open; }
+    // The TCP connection under it; null before open() and after it ends.
+    const QTcpSocket* tcpSocket() const { return socket_.get(); }
     void sendText(const QByteArray& utf8);
     // Drops the connection at once, without a closing handshake or a closed() call.
     void abort();
+    // Why the connection was ended from this side (a protocol fault or a broken bound, see
+    // Limits); empty while it lasts and after an ordinary close.
+    const QByteArray& fault() const { return fault_; }
 
 private:
     enum class State { Idle, Handshake, Open, Closing, Done };
@@ -93,15 +125,24 @@ private:
     void dropSocket();
     // Ends the connection as closed by the other side: the closed() handler runs, once.
     void finish();
-    void abortAndFinish();
+    void abortAndFinish(const QByteArray& fault);
+    // Counts a frame against the limit per second; false when that breaks it.
+    bool countFrame();
 
     Handlers handlers_;
+    const Limits limits_;
+    // The context of the calls queued to itself: they go with the client.
+    std::unique_ptr<QObject> context_;
     std::unique_ptr<QTcpSocket> socket_;
     State state_ = State::Idle;
     QUrl url_;
     QByteArray key_;
     QByteArray handshake_;
     FrameReader reader_;
+    QByteArray fault_;
+    bool readScheduled_ = false;
+    std::chrono::steady_clock::time_point secondStart_{};
+    int framesThisSecond_ = 0;
 };
 
 }  // namespace sirano::websocket
