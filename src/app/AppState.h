@@ -1,6 +1,7 @@
 // The program-wide state: owned by the application and passed to every part that needs it.
 #pragma once
 
+#include "store/FileStamp.h"
 #include "store/Generator.h"
 #include "store/StoreContents.h"
 
@@ -20,6 +21,12 @@ struct AppState {
     QString dataFolder;    // holds the data file, error.log and the browser profile
 
     Generator generator;  // the one generator of the process; the codec's only user
+
+    // The data file as this program last read or wrote it, and its stamp then (nothing when
+    // there was no file): another program's change shows as a different stamp, and this
+    // program's own changes are what differs from these contents.
+    StoreContents fileContents;
+    std::optional<FileStamp> fileStamp;
 };
 
 }  // namespace sirano

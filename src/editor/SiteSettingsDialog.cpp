@@ -90,6 +90,50 @@ void SiteSettingsDialog::loadEntries() {
     refresh();
 }
 
+void SiteSettingsDialog::showCurrentContents() {
+    const int keep = slotOfShown();
+    siteBox_->clear();
+    fieldList_->clear();
+    shown_.reset();
+    const SiteTable& table = state_.siteTable;
+    if (table.siteCount() == 0)
+        return;
+    for (int k = 0; k < table.siteCount(); ++k)
+        siteBox_->addItem(table.at(k).title);
+    siteBox_->setCurrentIndex(keep >= 0 ? keep : 0);
+    refresh();
+}
+
+int SiteSettingsDialog::slotOfShown() const {
+    if (!shown_)
+        return -1;
+    const SiteTable& table = state_.siteTable;
+    const int at = editor_.selectedSite;
+    if (at < table.siteCount() && table.at(at) == *shown_)
+        return at;
+    for (int k = 0; k < table.siteCount(); ++k) {
+        if (table.at(k) == *shown_)
+            return k;
+    }
+    return -1;
+}
+
+bool SiteSettingsDialog::shownStillThere() {
+    if (!shown_)
+        return true;  // nothing shown: an empty table
+    const int at = slotOfShown();
+    if (at >= 0) {
+        editor_.selectedSite = static_cast<int16_t>(at);
+        return true;
+    }
+    messages_.show(this, QMessageBox::Warning, QStringLiteral("SIRANO"),
+                   QStringLiteral("このサイトは他のプログラムが変更または削除しました。"
+                                  "今の内容を表示します。"),
+                   QMessageBox::Ok);
+    showCurrentContents();
+    return false;
+}
+
 void SiteSettingsDialog::refresh() {
     const int c = siteBox_->currentIndex();
     fieldList_->clear();
@@ -97,6 +141,7 @@ void SiteSettingsDialog::refresh() {
     if (c < 0 || c >= state_.siteTable.siteCount())
         return;
     const SiteEntry& entry = state_.siteTable.at(c);
+    shown_ = entry;
     addressBox_->setText(entry.url);
     keywordBox_->setText(entry.urlKeyword);
     for (const SiteField& field : entry.fields())
@@ -119,6 +164,8 @@ void SiteSettingsDialog::onFieldChosen() {
 }
 
 void SiteSettingsDialog::onStore() {
+    if (!shownStillThere())
+        return;
     // With no entries this writes into the free slot SelectedSite names; it never adds an entry.
     SiteEntry& entry = state_.siteTable.at(editor_.selectedSite);
     entry.title = siteBox_->currentText();
@@ -134,13 +181,14 @@ void SiteSettingsDialog::onStore() {
 
 void SiteSettingsDialog::onDelete() {
     SiteTable& table = state_.siteTable;
-    if (table.siteCount() == 0 || editor_.selectedSite >= table.siteCount())
+    if (table.siteCount() == 0 || !shownStillThere() || editor_.selectedSite >= table.siteCount())
         return;
     const QMessageBox::StandardButton answer = messages_.show(
         this, QMessageBox::Critical, QStringLiteral("確認"),
         breakable(table.at(editor_.selectedSite).title) + QStringLiteral(" を削除しますか？"),
         QMessageBox::Ok | QMessageBox::Cancel);
-    if (answer != QMessageBox::Ok)
+    // The data file may have been reloaded while the question waited.
+    if (answer != QMessageBox::Ok || !shownStillThere())
         return;
     table.remove(editor_.selectedSite);
     saveAndClose();

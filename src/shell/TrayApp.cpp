@@ -88,6 +88,13 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices service
     connect(&tickTimer_, &QTimer::timeout, this, &TrayApp::tick);
     tickTimer_.start();
 
+    settle_.setSingleShot(true);
+    settle_.setInterval(services_.settleTime);
+    connect(&settle_, &QTimer::timeout, this, &TrayApp::dataFileSettled);
+    const auto changed = [this] { settle_.start(); };
+    connect(&dataWatch_, &QFileSystemWatcher::fileChanged, this, changed);
+    connect(&dataWatch_, &QFileSystemWatcher::directoryChanged, this, changed);
+
     trayPoll_.setSingleShot(true);
     trayPoll_.setInterval(kTrayPollMs);
     connect(&trayPoll_, &QTimer::timeout, this, &TrayApp::pollTray);
@@ -127,6 +134,28 @@ void TrayApp::pollTray() {
         browser_ = services_.browserFor(state_.dataFolder);
         errorLog_ = services_.errorLogFor(state_.dataFolder);
         automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, controller_);
+        watchDataFile();
+        controller_.noticeConflictCopies();
+    });
+}
+
+// The file is watched anew each time: one replaced by a rename is another file, which the
+// watcher lets go.
+void TrayApp::watchDataFile() {
+    if (!dataWatch_.directories().contains(state_.dataFolder))
+        dataWatch_.addPath(state_.dataFolder);
+    if (!dataWatch_.files().contains(state_.dataFilePath) && QFile::exists(state_.dataFilePath))
+        dataWatch_.addPath(state_.dataFilePath);
+}
+
+void TrayApp::dataFileSettled() {
+    orQuit([&] {
+        watchDataFile();
+        const bool taken = controller_.reloadDataFile();
+        // An open site dialog shows what is there now.
+        if (auto* dialog = qobject_cast<SiteSettingsDialog*>(siteDialog_.data()); dialog && taken)
+            dialog->showCurrentContents();
+        controller_.noticeConflictCopies();
     });
 }
 
@@ -228,6 +257,7 @@ void TrayApp::showPasswordPrompt() {
 
 void TrayApp::showSiteSettings() {
     SiteSettingsDialog dialog(state_, controller_.editorState(), controller_, services_.messages);
+    siteDialog_ = &dialog;
     // The hub side of the disk is this dialog's own icon, as the logged-out tray icon is.
     dialog.setWindowIcon(trayIconImage(TrayLook::LoggedOut));
     runDialog(dialog);

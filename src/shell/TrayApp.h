@@ -16,7 +16,9 @@
 #include "ui/MessageBox.h"
 
 #include <QElapsedTimer>
+#include <QFileSystemWatcher>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <chrono>
 #include <functional>
@@ -39,6 +41,9 @@ struct TrayServices {
     std::chrono::milliseconds tickInterval{1000};
     // Called each time the tray icon has been added (the start-up benchmark marks the moment).
     std::function<void()> iconShown;
+    // How long an outside change to the data file must have been quiet before it is read: a
+    // sync tool or a copy may write it in several steps.
+    std::chrono::milliseconds settleTime{1000};
 };
 
 // The real services: message boxes on screen, the system clock, SIRANO's own Chromium (the
@@ -73,6 +78,8 @@ private:
     void command(CommandItem item);
     void site(int index);
     void logoutUnattended();
+    void watchDataFile();
+    void dataFileSettled();
     template <typename F>
     void orQuit(F&& f);
 
@@ -89,6 +96,10 @@ private:
     TrayController controller_;
     QTimer tickTimer_;
     QTimer trayPoll_;
+    // Another program's changes to the data file and its folder (a rename replaces the file).
+    QFileSystemWatcher dataWatch_;
+    QTimer settle_;
+    QPointer<QDialog> siteDialog_;  // while open
     QElapsedTimer trayWaited_;
     // The browser work, from the moment the data folder is known.
     std::unique_ptr<Browser> browser_;

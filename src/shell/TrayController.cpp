@@ -2,6 +2,7 @@
 
 #include "store/DataFile.h"
 #include "store/Error.h"
+#include "store/SyncConflicts.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,7 +63,10 @@ std::optional<int> TrayController::start(const QString& executableFolder) {
     const QFileInfo dataFile(state_.dataFilePath);
     if (dataFile.exists() || dataFile.isSymLink()) {
         try {
+            // Taken before reading: a change during the read then shows as a later one.
+            const std::optional<FileStamp> stamp = fileStampOf(state_.dataFilePath);
             StoreContents loaded = loadDataFile(state_.dataFilePath, state_.generator);
+            remember(loaded, stamp);
             state_.siteTable = std::move(loaded.siteTable);
             state_.settings = loaded.settings;
         } catch (const LoadError& e) {
@@ -152,8 +156,124 @@ void TrayController::showPasswordPrompt() {
     ui_.showPasswordPrompt();
 }
 
+namespace {
+
+QString loadFailureText(const LoadError& e) {
+    QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
+    if (e.position() > 0)
+        where += QStringLiteral(" %1 番目の値").arg(e.position());
+    const QString reason = e.reasonText(Language::Japanese);
+    return where.isEmpty() ? reason : where + QStringLiteral(": ") + reason;
+}
+
+}  // namespace
+
+void TrayController::remember(const StoreContents& contents, std::optional<FileStamp> stamp) {
+    state_.fileContents = contents;
+    state_.fileStamp = stamp;
+}
+
+void TrayController::take(MergeResult merged) {
+    const bool passwordChanged =
+        merged.contents.settings.masterPassword != state_.settings.masterPassword;
+    state_.siteTable = std::move(merged.contents.siteTable);
+    state_.settings = merged.contents.settings;
+    rebuildSiteMenu();
+    // The password of the other machine's choice guards from now on; a log-in by the old one
+    // must not outlast it.
+    if (passwordChanged && state_.loggedIn && !state_.settings.masterPassword.isEmpty())
+        logout();
+    if (!merged.keptBoth.isEmpty()) {
+        QStringList titles;
+        for (const int i : merged.keptBoth)
+            titles << state_.siteTable.at(i).title;
+        messages_.show(nullptr, QMessageBox::Warning, QStringLiteral("SIRANO"),
+                       QStringLiteral("他のプログラムが同じサイトを変更または削除していました。"
+                                      "どちらの内容も失わないよう、この変更は新しいサイトとして"
+                                      "残しました:\n\n%1")
+                           .arg(titles.join(u'\n')),
+                       QMessageBox::Ok);
+    }
+}
+
 void TrayController::saveDataFile() {
-    sirano::saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings);
+    const QString& path = state_.dataFilePath;
+    const std::optional<FileStamp> now = fileStampOf(path);
+    if (!now || now == state_.fileStamp) {
+        sirano::saveDataFile(path, state_.generator, state_.siteTable, state_.settings);
+        remember(StoreContents{state_.siteTable, state_.settings}, fileStampOf(path));
+        return;
+    }
+    // Another program wrote the file since: its contents first, this program's changes on them.
+    StoreContents theirs;
+    try {
+        theirs = loadDataFile(path, state_.generator);
+    } catch (const LoadError& e) {
+        throw SaveError(75, path, Reason{Reason::Kind::ChangedUnreadable, {}, loadFailureText(e)},
+                        true);
+    }
+    MergeResult merged =
+        applyChanges(state_.fileContents, StoreContents{state_.siteTable, state_.settings}, theirs);
+    if (merged.tableFull)
+        throw SaveError(9, path, Reason{Reason::Kind::MergedTableFull}, true);
+    sirano::saveDataFile(path, state_.generator, merged.contents.siteTable,
+                         merged.contents.settings);
+    remember(merged.contents, fileStampOf(path));
+    take(std::move(merged));
+}
+
+void TrayController::noticeConflictCopies() {
+    if (state_.dataFolder.isEmpty())
+        return;
+    QStringList fresh;
+    for (const QString& name : conflictCopiesIn(state_.dataFolder)) {
+        if (!conflictCopiesSaid_.contains(name))
+            fresh << name;
+    }
+    if (fresh.isEmpty())
+        return;
+    conflictCopiesSaid_ += fresh;
+    const QString first = QDir(state_.dataFolder).filePath(fresh.first());
+    messages_.show(nullptr, QMessageBox::Information, QStringLiteral("SIRANO"),
+                   QStringLiteral("同期ツールがデータファイルの競合コピーを残しました:\n\n%1\n\n"
+                                  "両方のサイトをまとめるには、SIRANO を終了してから\n"
+                                  "sirano-cli merge \"%2\"\nを実行してください。")
+                       .arg(fresh.join(u'\n'), QDir::toNativeSeparators(first)),
+                   QMessageBox::Ok);
+}
+
+bool TrayController::reloadDataFile() {
+    const QString& path = state_.dataFilePath;
+    if (path.isEmpty())
+        return false;
+    const std::optional<FileStamp> now = fileStampOf(path);
+    // Gone: what this program holds is written again at the next change.
+    if (!now || now == state_.fileStamp)
+        return false;
+    StoreContents theirs;
+    try {
+        theirs = loadDataFile(path, state_.generator);
+    } catch (const LoadError& e) {
+        if (unreadableSaid_ == now)
+            return false;
+        unreadableSaid_ = now;
+        messages_.show(nullptr, QMessageBox::Warning, QStringLiteral("SIRANO"),
+                       QStringLiteral("他のプログラムがデータファイルを変更しましたが、"
+                                      "読み込めません。今の内容のまま続け、ファイルは上書き"
+                                      "しません。\n\nファイル: %1\n理由: %2")
+                           .arg(QDir::toNativeSeparators(path), loadFailureText(e)),
+                       QMessageBox::Ok);
+        return false;
+    }
+    MergeResult merged =
+        applyChanges(state_.fileContents, StoreContents{state_.siteTable, state_.settings}, theirs);
+    // This program's unsaved entries do not fit beside the other's: all stays as it is, and the
+    // next save says why it cannot be made.
+    if (merged.tableFull)
+        return false;
+    remember(theirs, now);
+    take(std::move(merged));
+    return true;
 }
 
 void TrayController::rebuildSiteMenu() {

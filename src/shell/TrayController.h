@@ -11,6 +11,7 @@
 #include "login/Login.h"
 #include "store/DataFolder.h"
 #include "store/DateTimeText.h"
+#include "store/Merge.h"
 #include "ui/MessageBox.h"
 
 #include <QString>
@@ -71,7 +72,18 @@ public:
     // The password prompt to log in, modal; state.loggedIn tells the outcome.
     void showPasswordPrompt();
 
+    // Writes the table and settings. When another program changed the file since this one last
+    // read or wrote it, the file is read first and this program's changes are applied to what it
+    // holds (entries known by their contents), so that nothing the other wrote is lost; a file
+    // changed so that it does not load is not overwritten (SaveError).
     void saveDataFile() override;
+    // Takes the data file again when another program changed it and it loads; this program's
+    // unsaved changes, if any, stay applied. A file that does not load is left alone, and said
+    // once. A master password changed there logs out. True when new contents were taken.
+    bool reloadDataFile();
+    // Says once for each conflict copy a sync tool left in the data folder that it is there and
+    // how to merge it.
+    void noticeConflictCopies();
     void rebuildSiteMenu() override;
     void login() override;
     void logout() override;
@@ -82,6 +94,9 @@ private:
     void setTrayLook(TrayLook look) override;
     void setProtectedItemEnabled(ProtectedItem item, bool enabled) override;
     int refuse(int status, const QString& text);
+    void remember(const StoreContents& contents, std::optional<FileStamp> stamp);
+    // Replaces the table and settings with merged ones and shows them.
+    void take(MergeResult merged);
 
     AppState& state_;
     TrayIcon& tray_;
@@ -93,6 +108,8 @@ private:
     std::unique_ptr<DataFolderLock> lock_;
     int menuItemCount_ = 0;
     bool iconShown_ = false;
+    std::optional<FileStamp> unreadableSaid_;  // the version of the file already said unreadable
+    QStringList conflictCopiesSaid_;
 };
 
 }  // namespace sirano

@@ -136,6 +136,15 @@ QString english(const Reason& r) {
             return QStringLiteral(
                 "it is a symbolic link that another user made, which SIRANO does not write "
                 "through");
+        case K::ChangedUnreadable:
+            return QStringLiteral(
+                       "another program changed the file, and its new contents cannot be read "
+                       "(%1); it is not overwritten")
+                .arg(r.text);
+        case K::MergedTableFull:
+            return QStringLiteral(
+                "another program added entries to the file, and with them the table would "
+                "hold more than 1001 entries");
         case K::NoPerUserFolder:
             return QStringLiteral("there is no per-user data folder (is HOME set?)");
         case K::FolderNotCreated:
@@ -219,6 +228,13 @@ QString japanese(const Reason& r) {
             return QStringLiteral("ファイルが既にあります");
         case K::ForeignLink:
             return QStringLiteral("他のユーザーが作ったシンボリックリンクなので、書き込みません");
+        case K::ChangedUnreadable:
+            return QStringLiteral(
+                       "他のプログラムがファイルを変更し、その内容を読み込めません (%1)。"
+                       "上書きしません")
+                .arg(r.text);
+        case K::MergedTableFull:
+            return QStringLiteral("他のプログラムが追加したサイトと合わせると 1001 件を超えます");
         case K::NoPerUserFolder:
             return QStringLiteral("ユーザーのデータフォルダの場所が分かりません (HOME が未設定？)");
         case K::FolderNotCreated:

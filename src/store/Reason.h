@@ -63,6 +63,11 @@ struct Reason {
         Renaming,
         FileExists,
         ForeignLink,  // a symbolic link another user made there
+        // Another program changed the file since it was read, and the new file does not load
+        // (text: why, in the words of the load).
+        ChangedUnreadable,
+        // With the other program's entries the table would hold more than it can.
+        MergedTableFull,
         // The data folder and its lock.
         NoPerUserFolder,
         FolderNotCreated,  // text: the system's error

@@ -5,11 +5,13 @@
 #include "browser/FakeBrowser.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
+#include "support/Files.h"
 #include "support/Lent.h"
 #include "support/RecordingMessageBox.h"
 #include "support/StoreFiles.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
@@ -19,6 +21,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
+#include <cstdio>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -75,6 +78,7 @@ struct Program {
             {},
             tickInterval,
             {},
+            std::chrono::milliseconds(50),
         };
         app = std::make_unique<TrayApp>(state, folder.path(), std::move(services));
         app->start();
@@ -90,6 +94,16 @@ struct Program {
             app->tick();
         return browser.listings == target;
     }
+    QString dataFile() const { return folder.filePath(QStringLiteral("SIRANO.DAT")); }
+    QStringList siteMenuTitles() {
+        QStringList titles;
+        QMenu* menu = menuNamed(QStringLiteral("siteMenu"));
+        menu->popup(QPoint(0, 0));
+        for (const QAction* a : menu->actions())
+            titles << a->text();
+        menu->hide();
+        return titles;
+    }
     void chooseSite(int index) {
         QMenu* menu = menuNamed(QStringLiteral("siteMenu"));
         QVERIFY(menu);
@@ -99,7 +113,44 @@ struct Program {
     }
 };
 
+enum class OutsideChange { RenamedOver, RewrittenInPlace };
+
+// The data file with these sites (automatic log-in on), as another program writes it: a sync
+// tool renames its copy over the file, cp and rsync --inplace rewrite the file itself.
+void writeOutside(const QString& path, const QStringList& titles, OutsideChange how,
+                  const QString& password = {}) {
+    AppState other;
+    other.settings.autoLoginAtStart = 1;
+    other.settings.masterPassword = password;
+    for (const QString& t : titles)
+        other.siteTable.append(entry(t, QStringLiteral("https://%1.example/").arg(t), {},
+                                     QList<SiteField>{field(0, 0, "text", "user", t)}));
+    const QString copy = path + QStringLiteral(".partial");
+    saveStore(other, copy);
+    if (how == OutsideChange::RenamedOver) {
+        QCOMPARE(::rename(QFile::encodeName(copy).constData(), QFile::encodeName(path).constData()),
+                 0);
+        return;
+    }
+    QFile from(copy);
+    QFile to(path);
+    QVERIFY(from.open(QIODevice::ReadOnly) && to.open(QIODevice::ReadWrite | QIODevice::Truncate));
+    QVERIFY(to.write(from.readAll()) > 0);
+    QFile::remove(copy);
+}
+
+QStringList titlesIn(const QString& path) {
+    AppState s;
+    loadStore(s, path);
+    QStringList titles;
+    for (int i = 0; i < s.siteTable.siteCount(); ++i)
+        titles << s.siteTable.at(i).title;
+    return titles;
+}
+
 }  // namespace
+
+Q_DECLARE_METATYPE(OutsideChange)
 
 class TestTrayApp : public QObject {
     Q_OBJECT
@@ -206,6 +257,207 @@ private Q_SLOTS:
         sites->popup(QPoint(0, 0));
         QCOMPARE(sites->actions().size(), 1);
         sites->hide();
+    }
+
+    // Another program replaces the data file: once it has been quiet a moment, the site menu
+    // shows the new contents, logged in or not, and nothing is said or written.
+    void outsideChangeIsTaken_data() {
+        QTest::addColumn<OutsideChange>("how");
+        QTest::addColumn<bool>("loggedIn");
+        QTest::newRow("renamed over") << OutsideChange::RenamedOver << true;
+        QTest::newRow("rewritten in place") << OutsideChange::RewrittenInPlace << true;
+        QTest::newRow("renamed over, logged out") << OutsideChange::RenamedOver << false;
+    }
+    void outsideChangeIsTaken() {
+        QFETCH(OutsideChange, how);
+        QFETCH(bool, loggedIn);
+        Program p;
+        QVERIFY(p.started());
+        if (!loggedIn)
+            command("logInOutAction")->trigger();
+        writeOutside(p.dataFile(), {"Site", "Two", "Three"}, how);
+        const QByteArray written = readAll(p.dataFile());
+        QVERIFY(QTest::qWaitFor([&] { return p.state.siteTable.siteCount() == 3; }, 5000));
+        QCOMPARE(p.siteMenuTitles(), (QStringList{"Site", "Two", "Three"}));
+        QCOMPARE(p.state.loggedIn, loggedIn);
+        QVERIFY(p.messages.asked.isEmpty());
+        QCOMPARE(readAll(p.dataFile()), written);
+        // Changed again: taken again (the watch follows a file replaced by a rename).
+        writeOutside(p.dataFile(), {"Site", "Two"}, how);
+        QVERIFY(QTest::qWaitFor([&] { return p.state.siteTable.siteCount() == 2; }, 5000));
+    }
+
+    // The program saves after another program changed the file, before or after it was read
+    // again: the other program's sites stay, and the program's own change is in the file too.
+    void saveKeepsTheOutsideChange_data() {
+        QTest::addColumn<OutsideChange>("how");
+        QTest::addColumn<bool>("readFirst");
+        QTest::newRow("renamed over, capture at once") << OutsideChange::RenamedOver << false;
+        QTest::newRow("in place, capture at once") << OutsideChange::RewrittenInPlace << false;
+        QTest::newRow("renamed over, capture after the reload")
+            << OutsideChange::RenamedOver << true;
+    }
+    void saveKeepsTheOutsideChange() {
+        QFETCH(OutsideChange, how);
+        QFETCH(bool, readFirst);
+        Program p;
+        QVERIFY(p.started());
+        p.browser.addWindow(QStringLiteral("https://new.example/login"),
+                            {{FakeElement::text("user", "bob")}}, QStringLiteral("Captured"));
+        writeOutside(p.dataFile(), {"Site", "Two", "Three"}, how);
+        if (readFirst)
+            QVERIFY(QTest::qWaitFor([&] { return p.state.siteTable.siteCount() == 3; }, 5000));
+        // No event runs between the change and the capture unless readFirst: the save itself
+        // finds the file changed.
+        command("captureAction")->trigger();
+        QCOMPARE(titlesIn(p.dataFile()), (QStringList{"Site", "Two", "Three", "Captured"}));
+        QCOMPARE(p.siteMenuTitles(), (QStringList{"Site", "Two", "Three", "Captured"}));
+        QVERIFY(p.messages.asked.isEmpty());
+    }
+
+    // An edit in the site dialog acts on the entry the user chose, wherever it is now; when
+    // another program deleted that entry, the edit is kept as a new entry and the user is told;
+    // a reload while the dialog is open shows the current contents there.
+    void siteDialogAndAnOutsideChange_data() {
+        QTest::addColumn<QStringList>("outside");  // "Site" is the program's own entry
+        QTest::addColumn<bool>("reloadFirst");
+        QTest::addColumn<QStringList>("after");
+        QTest::addColumn<int>("edited");  // the entry holding the edited address; -1: none
+        QTest::addColumn<QString>("told");
+        QTest::newRow("moved down by another's site")
+            << QStringList{"First", "Site"} << false << QStringList{"First", "Site"} << 1
+            << QString();
+        QTest::newRow("deleted by another program")
+            << QStringList{"Other"} << false << QStringList{"Other", "Site"} << 1
+            << QStringLiteral("どちらの内容も失わない");
+        QTest::newRow("reloaded while open") << QStringList{"Other", "Third"} << true
+                                             << QStringList{"Other", "Third"} << -1 << QString();
+    }
+    void siteDialogAndAnOutsideChange() {
+        QFETCH(QStringList, outside);
+        QFETCH(bool, reloadFirst);
+        QFETCH(QStringList, after);
+        QFETCH(int, edited);
+        QFETCH(QString, told);
+        Program p;
+        QVERIFY(p.started());
+        QStringList shownAfterReload;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            AppState other;
+            loadStore(other, p.dataFile());  // the program's own "Site", unchanged
+            const SiteEntry site = other.siteTable.at(0);
+            other.siteTable.setSiteCount(0);
+            for (const QString& t : outside) {
+                if (t == QLatin1String("Site"))
+                    other.siteTable.append(site);
+                else
+                    other.siteTable.append(entry(t, QStringLiteral("https://%1.example/").arg(t),
+                                                 {},
+                                                 QList<SiteField>{field(0, 0, "text", "user", t)}));
+            }
+            saveStore(other, p.dataFile() + QStringLiteral(".partial"));
+            QVERIFY(::rename(QFile::encodeName(p.dataFile() + QStringLiteral(".partial")),
+                             QFile::encodeName(p.dataFile())) == 0);
+            auto* siteBox = dialog->findChild<QComboBox*>(QStringLiteral("siteBox"));
+            if (reloadFirst) {
+                QVERIFY(QTest::qWaitFor([&] { return siteBox->count() == outside.size(); }, 5000));
+                for (int i = 0; i < siteBox->count(); ++i)
+                    shownAfterReload << siteBox->itemText(i);
+                dialog->reject();
+                return;
+            }
+            dialog->findChild<QLineEdit*>(QStringLiteral("addressBox"))
+                ->setText(QStringLiteral("https://edited.example/"));
+            dialog->findChild<QPushButton*>(QStringLiteral("storeButton"))->click();
+        });
+        command("siteSettingsAction")->trigger();
+        QCOMPARE(titlesIn(p.dataFile()), after);
+        if (reloadFirst)
+            QCOMPARE(shownAfterReload, outside);
+        AppState saved;
+        loadStore(saved, p.dataFile());
+        for (int i = 0; i < saved.siteTable.siteCount(); ++i)
+            QCOMPARE(saved.siteTable.at(i).url == QLatin1String("https://edited.example/"),
+                     i == edited);
+        if (told.isEmpty()) {
+            QVERIFY(p.messages.asked.isEmpty());
+        } else {
+            QCOMPARE(p.messages.asked.size(), 1);
+            QVERIFY2(p.messages.asked.first().text.contains(told),
+                     qPrintable(p.messages.asked.first().text));
+        }
+    }
+
+    // A file another program left so that it does not load is not taken and not overwritten:
+    // said once; a save refuses; a good file later is taken.
+    void damagedOutsideChange() {
+        Program p;
+        QVERIFY(p.started());
+        // Half of a file, as a copy in place looks while it is being written.
+        writeOutside(p.dataFile(), {"Site", "Two", "Three"}, OutsideChange::RenamedOver);
+        const QByteArray half = readAll(p.dataFile()).chopped(readAll(p.dataFile()).size() / 2);
+        QFile file(p.dataFile());
+        QVERIFY(file.open(QIODevice::ReadWrite | QIODevice::Truncate));
+        file.write(half);
+        file.close();
+        QVERIFY(QTest::qWaitFor([&] { return p.messages.asked.size() == 1; }, 5000));
+        QVERIFY2(p.messages.asked.first().text.contains(QStringLiteral("読み込めません")),
+                 qPrintable(p.messages.asked.first().text));
+        QCOMPARE(p.state.siteTable.siteCount(), 1);
+
+        p.browser.addWindow(QStringLiteral("https://new.example/login"),
+                            {{FakeElement::text("user", "bob")}}, QStringLiteral("Captured"));
+        command("captureAction")->trigger();
+        QCOMPARE(p.messages.asked.size(), 2);
+        QCOMPARE(p.messages.asked.last().title, QStringLiteral("保存エラー"));
+        QVERIFY2(p.messages.asked.last().text.contains(QStringLiteral("上書きしません")),
+                 qPrintable(p.messages.asked.last().text));
+        QCOMPARE(readAll(p.dataFile()), half);
+        QCOMPARE(p.state.siteTable.siteCount(), 1);
+
+        writeOutside(p.dataFile(), {"Site", "Two"}, OutsideChange::RewrittenInPlace);
+        QVERIFY(QTest::qWaitFor([&] { return p.state.siteTable.siteCount() == 2; }, 5000));
+        QCOMPARE(p.messages.asked.size(), 2);  // the damaged version was said once
+    }
+
+    // A data file another program removed is written again, whole, at the next change.
+    void removedOutside() {
+        Program p;
+        QVERIFY(p.started());
+        QVERIFY(QFile::remove(p.dataFile()));
+        p.browser.addWindow(QStringLiteral("https://new.example/login"),
+                            {{FakeElement::text("user", "bob")}}, QStringLiteral("Captured"));
+        command("captureAction")->trigger();
+        QCOMPARE(titlesIn(p.dataFile()), (QStringList{"Site", "Captured"}));
+        QVERIFY(p.messages.asked.isEmpty());
+    }
+
+    // A master password set on another machine logs out; that password logs in.
+    void passwordChangedOutsideLogsOut() {
+        Program p;
+        QVERIFY(p.started());
+        writeOutside(p.dataFile(), {"Site"}, OutsideChange::RenamedOver, QStringLiteral("pw2"));
+        QVERIFY(QTest::qWaitFor([&] { return !p.state.loggedIn; }, 5000));
+        QCOMPARE(p.state.settings.masterPassword, QStringLiteral("pw2"));
+        QVERIFY(!command("captureAction")->isEnabled());
+    }
+
+    // A conflict copy a sync tool leaves in the data folder is said once.
+    void conflictCopyIsSaid() {
+        Program p;
+        QVERIFY(p.started());
+        const QString copy =
+            p.folder.filePath(QStringLiteral("SIRANO.sync-conflict-20261211-101500-ABCDEFG.DAT"));
+        QVERIFY(QFile::copy(p.dataFile(), copy));
+        QVERIFY(QTest::qWaitFor([&] { return p.messages.asked.size() == 1; }, 5000));
+        QVERIFY(p.messages.asked.first().text.contains(QStringLiteral("sirano-cli merge")));
+        QVERIFY(p.messages.asked.first().text.contains(copy));
+        // Another change in the folder: not said again.
+        writeOutside(p.dataFile(), {"Site", "Two"}, OutsideChange::RenamedOver);
+        QVERIFY(QTest::qWaitFor([&] { return p.state.siteTable.siteCount() == 2; }, 5000));
+        QCOMPARE(p.messages.asked.size(), 1);
     }
 
     // The timer runs the ticks: a matching tab is filled without anything else happening.
