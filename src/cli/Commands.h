@@ -17,7 +17,7 @@ struct Command {
     std::function<int(const QStringList& args, const Io& io)> run;
 };
 
-// check, list, export, import (StoreCommands.cpp).
+// check, list, export, import, merge (StoreCommands.cpp).
 QList<Command> storeCommands();
 // windows, capture, fill (BrowserCommands.cpp).
 QList<Command> browserCommands();

@@ -1,5 +1,6 @@
-// check, list, export and import: the data file from a terminal.
+// check, list, export, import and merge: the data file from a terminal.
 #include "Commands.h"
+#include "store/Merge.h"
 #include "store/Reason.h"
 #include "store/SafeFile.h"
 #include "store/StoreJson.h"
@@ -269,6 +270,59 @@ int importStore(const QStringList& args, const Io& io) {
     return exitcode::kOk;
 }
 
+int mergeStore(const QStringList& args, const Io& io) {
+    QCommandLineParser parser;
+    addCommonOptions(parser);
+    parseOrThrow(parser, QStringLiteral("merge"), args, 1, 1);
+    if (showHelp(parser, io,
+                 QStringLiteral(
+                     "Usage: sirano-cli merge OTHER.DAT [--data FILE]\n\n"
+                     "Adds to the data file the sites of another data file: a conflict copy "
+                     "that a sync\ntool left (SIRANO.sync-conflict-....DAT, \"SIRANO (conflicted "
+                     "copy ...).DAT\"), or\na copy from another machine. A site equal in title, "
+                     "address, keyword and fields\nto one already there is taken once; a site "
+                     "that differs is kept beside it, and\nthe report names it. The settings "
+                     "stay those of the data file. OTHER's master\npassword, if it has one, is "
+                     "asked first (as export asks it). Nothing is written\nwhen the table "
+                     "would hold more than 1001 sites, or when nothing is new. Refused\nwhile "
+                     "SIRANO is running with the same data folder.\n\nOptions:\n") +
+                     kDataHelp))
+        return exitcode::kOk;
+
+    const QString otherPath = parser.positionalArguments().constFirst();
+    const QString path = dataFilePath(parser);
+    if (QFileInfo(otherPath).canonicalFilePath() == QFileInfo(path).canonicalFilePath())
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("merge: %1 is the data file itself.").arg(otherPath));
+    const StoreContents other = loadStore(otherPath);
+    requireMasterPassword(other.settings, io);
+    const auto lock = lockForWriting(path);
+    const StoreContents mine = QFileInfo::exists(path) ? loadStore(path) : StoreContents{};
+    const TableMerge merged = mergeTables(mine.siteTable, other.siteTable);
+    if (merged.tableFull)
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("With the sites of %1 the data file %2 would hold more "
+                                      "than %3 sites; nothing was written.")
+                           .arg(otherPath, path)
+                           .arg(kTableSlots));
+    if (merged.added == 0) {
+        io.out << QStringLiteral("nothing to merge: every site of %1 is in %2 already\n")
+                      .arg(otherPath, path);
+        return exitcode::kOk;
+    }
+    saveStore(StoreContents{merged.table, mine.settings}, path);
+    io.out << QStringLiteral("merged %1 into %2: %3 added, %4 there already\n")
+                  .arg(otherPath, path, englishCount(merged.added, u"site"))
+                  .arg(merged.alreadyHeld);
+    for (const int i : merged.differing) {
+        const SiteEntry& e = merged.table.at(i);
+        io.out << QStringLiteral("  kept both: %1 (%2) differs from the one there already\n")
+                      .arg(e.title, e.url);
+    }
+    io.out << QStringLiteral("%1 can now be removed.\n").arg(otherPath);
+    return exitcode::kOk;
+}
+
 }  // namespace
 
 QList<Command> storeCommands() {
@@ -281,6 +335,9 @@ QList<Command> storeCommands() {
          exportStore},
         {QStringLiteral("import"), QStringLiteral("write the data file from such a JSON document"),
          importStore},
+        {QStringLiteral("merge"),
+         QStringLiteral("add the sites of another data file (a sync tool's conflict copy)"),
+         mergeStore},
     };
 }
 

@@ -1,7 +1,9 @@
 // sirano-cli as a user runs it: commands, exit codes, password handling, import checks.
 #include "store/DataFolder.h"
 #include "support/CliRunner.h"
+#include "support/Entries.h"
 #include "support/Files.h"
+#include "support/StoreFiles.h"
 
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -146,8 +148,8 @@ private Q_SLOTS:
 
     // Every help fits a terminal of 100 columns, apart from the paths of the user's own folders.
     void helpLinesFit() {
-        const QStringList commands{"check",   "list", "export",    "import", "windows",
-                                   "capture", "fill", "autostart", "browser"};
+        const QStringList commands{"check",   "list", "export",    "import",  "windows",
+                                   "capture", "fill", "autostart", "browser", "merge"};
         QList<QStringList> helps{{"--help"}};
         for (const QString& c : commands)
             helps.append({c, QStringLiteral("--help")});
@@ -604,7 +606,8 @@ private Q_SLOTS:
             QCOMPARE(::chown(QFile::encodeName(file).constData(), 65534, 65534), 0);
         const Result r = test::runCli({QStringLiteral("check")}, {}, home.path());
         QCOMPARE(r.exitCode, 0);
-        QVERIFY2(r.err.contains(warning.arg(foreignFile ? file : folder).toUtf8()), r.err.constData());
+        QVERIFY2(r.err.contains(warning.arg(foreignFile ? file : folder).toUtf8()),
+                 r.err.constData());
     }
 
     void checkWarnsWhenOthersCanRead() {
@@ -686,6 +689,74 @@ private Q_SLOTS:
         }
         QCOMPARE(QDir(dir_.path()).entryList({QStringLiteral("backup.json.*")}), QStringList{});
         QFile::remove(output);
+    }
+
+    // merge adds another data file's sites (a sync tool's conflict copy): equal ones once, a
+    // differing one beside its namesake and named; the other's password is asked; nothing is
+    // written when nothing is new, when the table would overflow, or when the password is wrong.
+    void mergeAnotherDataFile_data() {
+        QTest::addColumn<QStringList>("mine");
+        QTest::addColumn<QStringList>("other");
+        QTest::addColumn<QString>("otherPassword");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("after");  // empty: the data file unchanged
+        QTest::addColumn<QString>("said");
+        QTest::newRow("new and equal sites")
+            << QStringList{"A", "B"} << QStringList{"B", "C", "B=2"} << QString() << QByteArray()
+            << 0 << QStringList{"A", "B", "C", "B"}
+            << "2 sites added, 1 there already\n  kept both: B (https://B.example/) differs";
+        QTest::newRow("other's password given")
+            << QStringList{"A"} << QStringList{"C"} << "pw" << QByteArray("pw\n") << 0
+            << QStringList{"A", "C"} << "1 site added";
+        QTest::newRow("other's password wrong") << QStringList{"A"} << QStringList{"C"} << "pw"
+                                                << QByteArray("no\n") << 2 << QStringList{} << "";
+        QTest::newRow("nothing new") << QStringList{"A", "B"} << QStringList{"B"} << QString()
+                                     << QByteArray() << 0 << QStringList{} << "nothing to merge";
+        QStringList many;
+        for (int i = 0; i < 1001; ++i)
+            many << QStringLiteral("S%1").arg(i);
+        QTest::newRow("over the table's size")
+            << QStringList{"A"} << many << QString() << QByteArray() << 1 << QStringList{}
+            << "more than 1001 sites; nothing was written";
+    }
+    void mergeAnotherDataFile() {
+        QFETCH(QStringList, mine);
+        QFETCH(QStringList, other);
+        QFETCH(QString, otherPassword);
+        QFETCH(QByteArray, input);
+        QFETCH(QStringList, after);
+        QFETCH(QString, said);
+        const auto store = [](const QStringList& specs, const QString& password,
+                              const QString& path) {
+            test::TestStore s;
+            s.settings.masterPassword = password;
+            for (const QString& spec : specs) {
+                const QString title = spec.section(u'=', 0, 0);
+                const QString value = spec.contains(u'=') ? spec.section(u'=', 1) : title;
+                s.siteTable.append(
+                    test::entry(title, QStringLiteral("https://%1.example/").arg(title), {},
+                                QList<SiteField>{test::field(0, 0, "text", "u", value)}));
+            }
+            test::saveStore(s, path);
+        };
+        store(mine, {}, data_);
+        const QString otherFile = dir_.filePath(QStringLiteral("SIRANO.sync-conflict-X.DAT"));
+        store(other, otherPassword, otherFile);
+        const QByteArray before = readAll(data_);
+        const Result r = run({"merge", otherFile, "--data", data_}, input);
+        QTEST(r.exitCode, "exitCode");
+        QVERIFY2(QString::fromUtf8(r.out + r.err).contains(said), (r.out + r.err).constData());
+        if (after.isEmpty()) {
+            QCOMPARE(readAll(data_), before);
+            return;
+        }
+        test::TestStore merged;
+        test::loadStore(merged, data_);
+        QStringList titles;
+        for (int i = 0; i < merged.siteTable.siteCount(); ++i)
+            titles << merged.siteTable.at(i).title;
+        QCOMPARE(titles, after);
     }
 
     void exportNeverOverwritesTheDataFile() {
