@@ -83,7 +83,7 @@ bool parse(BrowserCommandLine& cl, const QString& command, const QStringList& ar
 }
 
 QString dataFolderOf(const QString& dataFile) {
-    return QFileInfo(dataFile).absolutePath();
+    return machineFolderOf(dataFile);
 }
 
 std::unique_ptr<Browser> connect(const BrowserCommandLine& cl) {

@@ -245,14 +245,40 @@ void requireMasterPassword(const Settings& settings, const Io& io) {
         throw CliError(exitcode::kWrongPassword, QStringLiteral("The master password is wrong."));
 }
 
-std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile) {
-    const QString folder = QFileInfo(dataFile).absolutePath();
+QString machineFolderOf(const QString& dataFile) {
+    try {
+        return machineFolderFor(dataFile, QCoreApplication::applicationDirPath());
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+QString makeMachineFolderOf(const QString& dataFile) {
+    const QString folder = machineFolderOf(dataFile);
     try {
         // The per-user folder is made on the first write, as the tray program makes it; a
         // folder named by --data is the user's to make.
-        if (!QFileInfo(folder).exists() && folder == perUserDataFolder())
+        const QString perUser = perUserDataFolder();
+        if (!QFileInfo::exists(folder) &&
+            (folder == perUser || folder.startsWith(perUser + u'/'))) {
+            createDataFolder(perUser);
             createDataFolder(folder);
-        return DataFolderLock::forWriting(folder);
+        }
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+    return folder;
+}
+
+std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile) {
+    const QString folder = makeMachineFolderOf(dataFile);
+    const QString ownFolder = QFileInfo(dataFile).absolutePath();
+    try {
+        std::unique_ptr<DataFolderLock> lock = DataFolderLock::forWriting(folder);
+        // A SIRANO that keeps its lock beside the data file (one run from its own folder).
+        if (folder != ownFolder && DataFolderLock::heldInFolder(ownFolder))
+            throw FolderInUse(ownFolder);
+        return lock;
     } catch (const FolderInUse& e) {
         throw CliError(exitcode::kRefused, e.message());
     } catch (const SiranoError& e) {

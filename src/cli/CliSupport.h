@@ -66,6 +66,13 @@ bool wantsHelp(const QCommandLineParser& parser);
 // one, else the per-user folder). Creates nothing: see lockForWriting.
 QString dataFilePath(const QCommandLineParser& parser);
 
+// This machine's folder for the data file's lock, browser profile and error.log (see
+// machineFolderFor): the data file's own folder, or one under the per-user folder for a data file
+// elsewhere. Throws CliError(kFailure) when there is no per-user location.
+QString machineFolderOf(const QString& dataFile);
+// The same, created when it is the per-user folder or one under it.
+QString makeMachineFolderOf(const QString& dataFile);
+
 // Warns on io.err when the data file's folder, or the file, can be read by other users.
 void warnIfOthersCanRead(const QString& dataFile, const Io& io);
 

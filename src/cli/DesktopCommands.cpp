@@ -77,7 +77,7 @@ void refuseControlCharacters(const QString& program) {
     throw CliError(
         exitcode::kFailure,
         QStringLiteral("Cannot write an autostart entry for %1: its path holds a control "
-                       "character (a tab or a line end). Move SIRANO to a folder whose "
+                       "character (a tab or a line end). Move it to a folder whose "
                        "name has none.")
             .arg(shown));
 }
@@ -86,12 +86,12 @@ void refuseControlCharacters(const QString& program) {
 // whose path holds "%" is started through env, which GLib finds.
 const QString kEnvProgram = QStringLiteral("/usr/bin/env");
 
-// An Exec key's value: the program as one argument, quoted where the desktop entry rules ask,
-// "%" doubled, then escaped as every string value is. The path holds no control character.
-QString execValue(const QString& program) {
-    QString quoted = program;
+// One argument of an Exec line, quoted where the desktop entry rules ask, "%" doubled.
+QString execArgument(const QString& argument) {
+    QString quoted = argument;
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
-    if (std::any_of(program.begin(), program.end(), [](QChar c) { return reserved.contains(c); })) {
+    if (std::any_of(argument.begin(), argument.end(),
+                    [](QChar c) { return reserved.contains(c); })) {
         QString inner;
         for (const QChar c : std::as_const(quoted)) {
             if (c == u'"' || c == u'`' || c == u'$' || c == u'\\')
@@ -100,10 +100,19 @@ QString execValue(const QString& program) {
         }
         quoted = u'"' + inner + u'"';
     }
-    if (quoted.contains(u'%'))
-        quoted = kEnvProgram + u' ' + quoted.replace(u'%', QStringLiteral("%%"));
-    quoted.replace(u'\\', QStringLiteral("\\\\"));
-    return quoted;
+    return quoted.replace(u'%', QStringLiteral("%%"));
+}
+
+// An Exec key's value: the program and its arguments, each one argument, then escaped as every
+// string value is. No path holds a control character.
+QString execValue(const QString& program, const QStringList& arguments = {}) {
+    QString value = execArgument(program);
+    if (program.contains(u'%'))
+        value = kEnvProgram + u' ' + value;
+    for (const QString& argument : arguments)
+        value += u' ' + execArgument(argument);
+    value.replace(u'\\', QStringLiteral("\\\\"));
+    return value;
 }
 
 // The arguments of an Exec value, undoing the string escapes, the quoting and "%%".
@@ -145,17 +154,23 @@ QStringList execArguments(const QString& escaped) {
     return arguments;
 }
 
-// The program an autostart file's Exec names, undoing execValue(); empty when there is none.
-QString execProgram(const QByteArray& desktopFile) {
+struct ExecLine {
+    QString program;   // empty when there is no Exec line
+    QString dataFile;  // the one --data names, if any
+};
+
+// What an autostart file's Exec starts, undoing execValue().
+ExecLine execLine(const QByteArray& desktopFile) {
     for (const QByteArray& rawLine : desktopFile.split('\n')) {
         const QString line = QString::fromUtf8(rawLine);
         const qsizetype equals = line.indexOf(u'=');
         if (equals < 0 || line.left(equals).trimmed() != QLatin1String("Exec"))
             continue;
-        const QStringList arguments = execArguments(line.mid(equals + 1).trimmed());
+        QStringList arguments = execArguments(line.mid(equals + 1).trimmed());
         if (arguments.size() > 1 && arguments.constFirst() == kEnvProgram)
-            return arguments[1];
-        return arguments.value(0);
+            arguments.removeFirst();
+        const qsizetype data = arguments.indexOf(QStringLiteral("--data"));
+        return {arguments.value(0), data > 0 ? arguments.value(data + 1) : QString()};
     }
     return {};
 }
@@ -164,16 +179,19 @@ int autostartCommand(const QStringList& args, const Io& io) {
     QCommandLineParser parser;
     parser.addOption(QCommandLineOption({QStringLiteral("h"), QStringLiteral("help")},
                                         QStringLiteral("This help.")));
+    parser.addOption(QCommandLineOption(QStringLiteral("data"), QStringLiteral("The data file."),
+                                        QStringLiteral("FILE")));
     parseOrThrow(parser, QStringLiteral("autostart"), args, 0, 1);
     const QString path = QDir(autostartFolder()).filePath(kAutostartFileName);
     if (wantsHelp(parser)) {
         io.out << QStringLiteral(
-                      "Usage: sirano-cli autostart on|off|status\n\n"
+                      "Usage: sirano-cli autostart on [--data FILE] | off | status\n\n"
                       "Whether the desktop starts the tray program with your session (XDG "
                       "autostart):\n"
                       "  on      writes %1,\n"
                       "          which starts the 'sirano' beside this sirano-cli (installed), or\n"
-                      "          the one of this build when run from a build folder\n"
+                      "          the one of this build when run from a build folder; with --data,\n"
+                      "          started as 'sirano --data FILE' (a data file in a synced folder)\n"
                       "  off     removes that file\n"
                       "  status  says whether it is on, and which program it starts\n\n")
                       .arg(path)
@@ -182,9 +200,20 @@ int autostartCommand(const QStringList& args, const Io& io) {
     }
     const QStringList positional = parser.positionalArguments();
     const QString action = positional.value(0);
+    if (parser.isSet(QStringLiteral("data")) && action != QLatin1String("on"))
+        throw CliError(exitcode::kUsage,
+                       QStringLiteral("autostart: --data goes with 'on'.\nTry 'sirano-cli "
+                                      "autostart --help'."));
     if (action == QLatin1String("on")) {
         const QString program = trayProgram();
         refuseControlCharacters(program);
+        QStringList arguments;
+        if (parser.isSet(QStringLiteral("data"))) {
+            const QString dataFile =
+                QFileInfo(parser.value(QStringLiteral("data"))).absoluteFilePath();
+            refuseControlCharacters(dataFile);
+            arguments << QStringLiteral("--data") << dataFile;
+        }
         if (!QDir().mkpath(QFileInfo(path).absolutePath()))
             throw CliError(
                 exitcode::kFailure,
@@ -199,13 +228,16 @@ int autostartCommand(const QStringList& args, const Io& io) {
                                     "Icon=sirano\n"
                                     "Terminal=false\n"
                                     "X-GNOME-Autostart-enabled=true\n")
-                                    .arg(execValue(program))
+                                    .arg(execValue(program, arguments))
                                     .toUtf8();
         if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit())
             throw CliError(exitcode::kFailure,
                            QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-        io.out
-            << QStringLiteral("autostart on: %1 starts %2\n").arg(path, describeProgram(program));
+        io.out << QStringLiteral("autostart on: %1 starts %2%3\n")
+                      .arg(path, describeProgram(program),
+                           arguments.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" with the data file %1").arg(arguments.last()));
         return exitcode::kOk;
     }
     if (action == QLatin1String("off")) {
@@ -229,10 +261,15 @@ int autostartCommand(const QStringList& args, const Io& io) {
         if (!file.open(QIODevice::ReadOnly))
             throw CliError(exitcode::kFailure,
                            QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()));
-        const QString program = execProgram(file.read(64 * 1024));
-        io.out << QStringLiteral("autostart on: %1 starts %2\n")
-                      .arg(path, program.isEmpty() ? QStringLiteral("nothing (no Exec line)")
-                                                   : describeProgram(program));
+        const ExecLine exec = execLine(file.read(64 * 1024));
+        const QString& program = exec.program;
+        io.out << QStringLiteral("autostart on: %1 starts %2%3\n")
+                      .arg(path,
+                           program.isEmpty() ? QStringLiteral("nothing (no Exec line)")
+                                             : describeProgram(program),
+                           exec.dataFile.isEmpty()
+                               ? QString()
+                               : QStringLiteral(" with the data file %1").arg(exec.dataFile));
         if (!program.isEmpty() && !QFileInfo(program).isExecutable())
             io.err << QStringLiteral("sirano-cli: warning: %1 does not exist or cannot run; %2\n")
                           .arg(program, !trayProgramOrEmpty().isEmpty()
@@ -273,14 +310,8 @@ int browserCommand(const QStringList& args, const Io& io) {
         return exitcode::kOk;
     }
     const QString url = parser.positionalArguments().value(0, QStringLiteral("chrome://newtab/"));
-    const QString folder = QFileInfo(dataFilePath(parser)).absolutePath();
-    try {
-        // The per-user folder is made as the tray program makes it, before Chromium fills it.
-        if (!QFileInfo::exists(folder) && folder == perUserDataFolder())
-            createDataFolder(folder);
-    } catch (const SiranoError& e) {
-        throw CliError(exitcode::kFailure, e.message());
-    }
+    // The per-user folder is made as the tray program makes it, before Chromium fills it.
+    const QString folder = makeMachineFolderOf(dataFilePath(parser));
     ChromiumBrowser::Options options;
     options.profileFolder = QDir(folder).filePath(QLatin1String(kBrowserProfileName));
     // Someone at a terminal or a launcher can wait for a first start on a busy machine longer

@@ -12,6 +12,7 @@
 #include <QDialog>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace sirano {
 namespace {
@@ -46,9 +47,10 @@ TrayServices SystemServices::services() {
     };
 }
 
-TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices services)
+TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices services, QString dataFile)
     : state_(state),
       executableFolder_(std::move(executableFolder)),
+      dataFile_(std::move(dataFile)),
       services_(std::move(services)),
       menus_(siteMenuKindForPlatform()),
       controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
@@ -127,7 +129,7 @@ void TrayApp::pollTray() {
     if (host == TrayHost::StatusNotifier)
         menus_.addSitesToCommandMenu();
     orQuit([&] {
-        if (const auto status = controller_.start(executableFolder_)) {
+        if (const auto status = controller_.start(executableFolder_, dataFile_)) {
             quit(*status);
             return;
         }
@@ -142,8 +144,9 @@ void TrayApp::pollTray() {
 // The file is watched anew each time: one replaced by a rename is another file, which the
 // watcher lets go.
 void TrayApp::watchDataFile() {
-    if (!dataWatch_.directories().contains(state_.dataFolder))
-        dataWatch_.addPath(state_.dataFolder);
+    const QString folder = QFileInfo(state_.dataFilePath).absolutePath();
+    if (!dataWatch_.directories().contains(folder))
+        dataWatch_.addPath(folder);
     if (!dataWatch_.files().contains(state_.dataFilePath) && QFile::exists(state_.dataFilePath))
         dataWatch_.addPath(state_.dataFilePath);
 }

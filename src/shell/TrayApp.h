@@ -62,7 +62,9 @@ private:
 class TrayApp final : public QObject, private ShellUi {
     Q_OBJECT
 public:
-    TrayApp(AppState& state, QString executableFolder, TrayServices services);
+    // dataFile: the data file --data named; empty for the one in the data folder.
+    TrayApp(AppState& state, QString executableFolder, TrayServices services,
+            QString dataFile = {});
     ~TrayApp() override;
 
     // From the event loop: waits up to ~30 s for a tray host (desktops often start programs before
@@ -90,6 +92,7 @@ private:
 
     AppState& state_;
     QString executableFolder_;
+    QString dataFile_;
     TrayServices services_;
     QtTrayIcon tray_;
     QtMenus menus_;

@@ -19,7 +19,7 @@ TrayController::TrayController(AppState& state, TrayIcon& tray, Menus& menus, Sh
                                MessageBox& messages, const Clock& clock)
     : state_(state), tray_(tray), menus_(menus), ui_(ui), messages_(messages), clock_(clock) {}
 
-std::optional<int> TrayController::start(const QString& executableFolder) {
+std::optional<int> TrayController::start(const QString& executableFolder, const QString& dataFile) {
     state_.generator.reseedFromClock();
     editor_.asterisk = true;
     tray_.add(TrayLook::LoggedIn);
@@ -28,7 +28,15 @@ std::optional<int> TrayController::start(const QString& executableFolder) {
 
     QString folder;
     try {
-        folder = locateDataFolder(executableFolder);
+        if (dataFile.isEmpty()) {
+            folder = locateDataFolder(executableFolder);
+        } else {
+            folder = machineFolderFor(dataFile, executableFolder);
+            // A folder of its own under the per-user folder, which is made private first.
+            if (folder != QFileInfo(dataFile).absolutePath())
+                createDataFolder(perUserDataFolder());
+            createDataFolder(folder);
+        }
     } catch (const DataFolderError& e) {
         return refuse(exitstatus::kNoDataFolder,
                       QStringLiteral("データフォルダを用意できません。\n\nフォルダ: %1\n理由: %2")
@@ -54,14 +62,21 @@ std::optional<int> TrayController::start(const QString& executableFolder) {
                                        QDir(folder).filePath(QLatin1String(kLockFileName))),
                                    reasonText(attempt.reason, Language::Japanese)));
     }
+    // A SIRANO that keeps its lock beside this data file (one run from its own folder).
+    if (!dataFile.isEmpty() && folder != QFileInfo(dataFile).absolutePath() &&
+        DataFolderLock::heldInFolder(QFileInfo(dataFile).absolutePath()))
+        return refuse(exitstatus::kAlreadyRunning,
+                      QStringLiteral("SIRANO は既に起動しています。\nデータファイル: %1")
+                          .arg(QDir::toNativeSeparators(dataFile)));
     state_.dataFolder = folder;
-    state_.dataFilePath = QDir(folder).filePath(QLatin1String(kDataFileName));
+    state_.dataFilePath =
+        dataFile.isEmpty() ? QDir(folder).filePath(QLatin1String(kDataFileName)) : dataFile;
 
     // Anything at the path is loaded, and the load refuses what is not a regular file: a folder
     // or a named pipe there taken for "no data" would log in with nothing, and the first save
     // would replace it.
-    const QFileInfo dataFile(state_.dataFilePath);
-    if (dataFile.exists() || dataFile.isSymLink()) {
+    const QFileInfo file(state_.dataFilePath);
+    if (file.exists() || file.isSymLink()) {
         try {
             // Taken before reading: a change during the read then shows as a later one.
             const std::optional<FileStamp> stamp = fileStampOf(state_.dataFilePath);
@@ -223,17 +238,18 @@ void TrayController::saveDataFile() {
 }
 
 void TrayController::noticeConflictCopies() {
-    if (state_.dataFolder.isEmpty())
+    if (state_.dataFilePath.isEmpty())
         return;
     QStringList fresh;
-    for (const QString& name : conflictCopiesIn(state_.dataFolder)) {
+    const QString folder = QFileInfo(state_.dataFilePath).absolutePath();
+    for (const QString& name : conflictCopiesIn(folder)) {
         if (!conflictCopiesSaid_.contains(name))
             fresh << name;
     }
     if (fresh.isEmpty())
         return;
     conflictCopiesSaid_ += fresh;
-    const QString first = QDir(state_.dataFolder).filePath(fresh.first());
+    const QString first = QDir(folder).filePath(fresh.first());
     messages_.show(nullptr, QMessageBox::Information, QStringLiteral("SIRANO"),
                    QStringLiteral("同期ツールがデータファイルの競合コピーを残しました:\n\n%1\n\n"
                                   "両方のサイトをまとめるには、SIRANO を終了してから\n"

@@ -51,7 +51,9 @@ public:
     // it holds the data file, else the user's application data folder; it is locked for this
     // process. Returns the exit status when the program cannot go on (the reason already shown); a
     // data file that fails to load is left untouched.
-    std::optional<int> start(const QString& executableFolder);
+    // dataFile, when not empty, is the data file to use instead (--data): this machine's own
+    // files (the lock, the browser profile, error.log) then go to machineFolderFor() it.
+    std::optional<int> start(const QString& executableFolder, const QString& dataFile = {});
 
     // A left click opens the site menu while logged in, a right click the command menu. Both
     // menus open without a nested event loop (QMenu::popup), so events waiting at the click,

@@ -28,7 +28,8 @@ int main(int argc, char* argv[]) {
 
     sirano::AppState state;
     sirano::SystemServices system;
-    sirano::TrayApp tray(state, QCoreApplication::applicationDirPath(), system.services());
+    sirano::TrayApp tray(state, QCoreApplication::applicationDirPath(), system.services(),
+                         sirano::dataFileArgument(argc, argv));
     tray.start();
     return QApplication::exec();
 }

@@ -6,10 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLockFile>
 #include <QStandardPaths>
+#include <QSysInfo>
+#include <csignal>
 
 #include <cerrno>
 #include <cstring>
@@ -72,6 +76,18 @@ QString locateDataFolder(const QString& executableFolder) {
     const QString folder = dataFolderPath(executableFolder);
     createDataFolder(folder);
     return folder;
+}
+
+QString machineFolderFor(const QString& dataFile, const QString& executableFolder) {
+    const QFileInfo file(dataFile);
+    const QString folder = QDir::cleanPath(file.absolutePath());
+    if (folder == QDir::cleanPath(QDir(executableFolder).absolutePath()) ||
+        folder == QDir::cleanPath(perUserDataFolder()))
+        return folder;
+    const QByteArray key = QCryptographicHash::hash(
+        QFile::encodeName(QDir::cleanPath(file.absoluteFilePath())), QCryptographicHash::Sha256);
+    return QDir(perUserDataFolder())
+        .filePath(QStringLiteral("elsewhere/") + QString::fromLatin1(key.toHex().left(16)));
 }
 
 FolderInUse::FolderInUse(const QString& folder)
@@ -143,6 +159,21 @@ std::unique_ptr<DataFolderLock> DataFolderLock::forWriting(const QString& folder
                       QStringLiteral("The lock file %1 cannot be made: %2. Nothing was written.")
                           .arg(QDir(folder).filePath(QLatin1String(kLockFileName)),
                                reasonText(attempt.reason, Language::English)));
+}
+
+bool DataFolderLock::heldInFolder(const QString& folder) {
+    const QString path = QDir(folder).filePath(QLatin1String(kLockFileName));
+    if (!QFileInfo::exists(path))
+        return false;
+    QLockFile file(path);
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!file.getLockInfo(&pid, &host, &application) || pid <= 0)
+        return false;
+    if (!host.isEmpty() && host != QSysInfo::machineHostName())
+        return false;
+    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }
 
 }  // namespace sirano

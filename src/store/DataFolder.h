@@ -43,6 +43,14 @@ void createDataFolder(const QString& folder);
 // dataFolderPath(), created when missing.
 QString locateDataFolder(const QString& executableFolder);
 
+// The folder of this machine's own files for the data file at dataFile (the lock, the browser
+// profile, error.log): the data file's folder when that is the program's (beside the executable,
+// or the per-user folder); for a data file elsewhere, such as a folder a sync tool keeps equal
+// on several machines, a folder of its own under the per-user folder named after the file's
+// path ("elsewhere/<hash>"), so that a lock or a profile never travels with the data. Nothing is
+// created. Throws DataFolderError when there is no per-user location.
+QString machineFolderFor(const QString& dataFile, const QString& executableFolder);
+
 class DataFolderLock;
 
 // How one attempt at a folder's lock ended.
@@ -80,6 +88,10 @@ public:
     // SiranoError (75) when the lock cannot be made.
     static std::unique_ptr<DataFolderLock> forWriting(const QString& folder,
                                                       const Taker& take = acquire);
+    // Whether a live process of this machine holds folder's lock, looked at without making or
+    // taking it: a program that keeps its lock elsewhere (see machineFolderFor) still must not
+    // write beside one that keeps it in the data file's folder.
+    static bool heldInFolder(const QString& folder);
 
 private:
     explicit DataFolderLock(std::unique_ptr<QLockFile> lock) : lock_(std::move(lock)) {}

@@ -240,12 +240,51 @@ private Q_SLOTS:
         QCOMPARE(QString::fromUtf8(read(marker)), bin + QStringLiteral("/sirano"));
     }
 
+    // With --data the entry starts the tray program on that data file (a synced folder), and the
+    // desktop passes the path as one argument, whatever it holds.
+    void startsWithTheDataFile() {
+        const QString gio = QStandardPaths::findExecutable(QStringLiteral("gio"));
+        if (gio.isEmpty())
+            QFAIL("gio is missing (scripts/install-deps installs libglib2.0-bin)");
+        const QString bin = dir_.filePath(QStringLiteral("with-data"));
+        QVERIFY(QDir().mkpath(bin));
+        const QString cli = bin + QStringLiteral("/sirano-cli");
+        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
+        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
+        QFile tray(bin + QStringLiteral("/sirano"));
+        QVERIFY(tray.open(QIODevice::WriteOnly));
+        tray.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$SIRANO_TEST_MARKER\"\n");
+        tray.close();
+        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString data = dir_.filePath(QStringLiteral("Sync 100% \"x\"/SIRANO.DAT"));
+
+        Result r = run({"autostart", "on", "--data", data}, cli);
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.out.contains(QStringLiteral("with the data file ") + data), qPrintable(r.out));
+        validate(entry());
+        r = run({"autostart", "status"}, cli);
+        QVERIFY2(r.out.endsWith(QStringLiteral("with the data file ") + data + u'\n'),
+                 qPrintable(r.out));
+
+        const QString marker = dir_.filePath(QStringLiteral("launched-with-data"));
+        QProcess launch;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SIRANO_TEST_MARKER"), marker);
+        launch.setProcessEnvironment(env);
+        launch.start(gio, {QStringLiteral("launch"), entry()});
+        QVERIFY(launch.waitForFinished());
+        QVERIFY2(launch.exitCode() == 0, launch.readAllStandardError().constData());
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
+        QCOMPARE(QString::fromUtf8(read(marker)), QStringLiteral("--data|") + data + u'|');
+        QCOMPARE(run({"autostart", "off", "--data", data}, cli).exitCode, 64);
+    }
+
     void usage_data() {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("message");
         QTest::newRow("help") << QStringList{"autostart", "--help"} << 0
-                              << "Usage: sirano-cli autostart on|off|status";
+                              << "Usage: sirano-cli autostart on [--data FILE] | off | status";
         QTest::newRow("nothing") << QStringList{"autostart"} << 64 << "say on, off or status";
         QTest::newRow("another word")
             << QStringList{"autostart", "maybe"} << 64 << "'maybe' is not on, off or status";

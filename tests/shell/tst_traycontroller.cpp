@@ -177,6 +177,39 @@ private Q_SLOTS:
         QVERIFY(h.boxes.asked.isEmpty());
     }
 
+    // --data FILE in a synced folder: the data file is that one; the lock (and with it the
+    // browser profile and error.log) stays in a folder of this machine, private, keyed by the
+    // path, so nothing of the kind travels with the data. A SIRANO that keeps its lock beside
+    // the file is still seen.
+    void startWithADataFileElsewhere() {
+        QTemporaryDir exe;
+        QTemporaryDir synced;
+        const QString dataFile = synced.filePath(QStringLiteral("SIRANO.DAT"));
+        {
+            Harness h;
+            QCOMPARE(h.controller.start(exe.path(), dataFile), std::nullopt);
+            QCOMPARE(h.state.dataFilePath, dataFile);
+            QVERIFY2(h.state.dataFolder.startsWith(dataHome_.filePath("sirano/elsewhere/")),
+                     qPrintable(h.state.dataFolder));
+            QVERIFY(QFile::exists(h.state.dataFolder + QStringLiteral("/sirano.lock")));
+            QCOMPARE(QFileInfo(h.state.dataFolder).permissions() & 0x0077,
+                     QFileDevice::Permissions());
+            QCOMPARE(QDir(synced.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList());
+            h.controller.saveDataFile();
+            QCOMPARE(QDir(synced.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+                     QStringList{"SIRANO.DAT"});
+
+            // A second copy on the same file is refused by the lock.
+            Harness second;
+            QCOMPARE(second.controller.start(exe.path(), dataFile), exitstatus::kAlreadyRunning);
+        }
+        const auto portable = DataFolderLock::tryAcquire(synced.path());
+        QVERIFY(portable);
+        Harness h;
+        QCOMPARE(h.controller.start(exe.path(), dataFile), exitstatus::kAlreadyRunning);
+    }
+
     // ﾛｸﾞｱｳﾄ keeps the log-in time; every log-in starts it again; log-in and log-out run all
     // their steps in either state.
     void logInAndOutTimes() {
