@@ -7,6 +7,7 @@
 #include "app/AppState.h"
 #include "browser/ChromiumHarness.h"
 #include "store/DataFile.h"
+#include "store/Error.h"
 #include "support/Entries.h"
 #include "support/StoreFiles.h"
 
@@ -210,6 +211,49 @@ private Q_SLOTS:
             QTest::qWaitFor([] { return windowNames().contains(QStringLiteral("sirano")); }, 5000));
         run(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Escape")});
         QVERIFY(QTest::qWaitFor([] { return windowNames().isEmpty(); }, 5000));
+    }
+
+    // Another program (a sync tool) replaces the data file: the new site is in the menu within
+    // seconds, and the next save from the tray (記憶) keeps it.
+    void anOutsideChangeIsShownAndKept() {
+        QVERIFY(item_);
+        const QString dataFile = home_.filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
+        TestStore other;
+        loadStore(other, dataFile);
+        const int before = other.siteTable.siteCount();
+        other.siteTable.append(entry(QStringLiteral("From the laptop"),
+                                     QStringLiteral("https://laptop.example/"), {},
+                                     QList<SiteField>{field(0, 0, "text", "user", "dave")}));
+        saveStore(other, dataFile + QStringLiteral(".sync-tmp"));
+        QVERIFY(QFile::remove(dataFile));
+        QVERIFY(QFile::rename(dataFile + QStringLiteral(".sync-tmp"), dataFile));
+        QVERIFY2(QTest::qWaitFor(
+                     [&] {
+                         const std::optional<MenuNode> sites = item_->layout().find("ｻｲﾄ");
+                         return sites &&
+                                sites->labels().contains(QStringLiteral("From the laptop"));
+                     },
+                     10000),
+                 "the outside change is not in the menu");
+
+        // 記憶 takes the page the site item filled before.
+        const std::optional<MenuNode> capture = item_->layout().find(QStringLiteral("記憶"));
+        QVERIFY(capture);
+        item_->click(capture->id);
+        TestStore saved;
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                TestStore now;
+                try {
+                    loadStore(now, dataFile);
+                } catch (const SiranoError&) {
+                    return false;
+                }
+                saved = std::move(now);
+                return saved.siteTable.siteCount() > before + 1;
+            },
+            10000));
+        QCOMPARE(saved.siteTable.at(before).title, QStringLiteral("From the laptop"));
     }
 
     // A log-out from the host's menu switches the icon and disables the sites; a log-in back.
