@@ -10,6 +10,6 @@ for heading in 'export [--output FILE [--force]]' 'windows [--browser PORT]' \
   grep -qxF "       $heading" <<<"$cli_page" || fail "sirano-cli(1) has no item heading '$heading'"
 done
 tray_page=$(render "$tray")
-grep -qF -- 'sirano [--help|--version]' <<<"$tray_page" || fail "sirano(1) synopsis"
+grep -qF -- 'sirano [--data FILE] [--help|--version]' <<<"$tray_page" || fail "sirano(1) synopsis"
 grep -qiE 'lock file cannot be written' <<<"$tray_page" || fail "sirano(1) exit status 4: lock file"
 echo "manual pages ok"
