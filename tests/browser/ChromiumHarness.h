@@ -48,6 +48,14 @@ public:
     void navigate(const QString& targetId, const QString& url);
     // Runs in the page's own (main) world; answers the value.
     QJsonValue evaluate(const QString& targetId, const QString& expression);
+    // The first three elements of the page's first form, "value|value|true" (a check box as
+    // true or false): what the desktop tests' log-in page shows.
+    QString firstFormValues(const QString& targetId) {
+        return evaluate(targetId, QStringLiteral("[...document.forms[0].elements].slice(0, 3)"
+                                                 ".map(e => e.type == 'checkbox' ? e.checked : "
+                                                 "e.value).join('|')"))
+            .toString();
+    }
     // Answers the JavaScript dialog the tab shows, as the user would.
     void answerDialog(const QString& targetId);
     // Whether the tab shows its own document (not the blank one it starts with) fully loaded.

@@ -50,6 +50,40 @@ class TestAutostart : public QObject {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
 
+    // A copy of sirano-cli in bin beside a stand-in tray program with this script; the copy's
+    // path, or nothing when it could not be made.
+    static QString install(const QString& bin, const char* trayScript) {
+        const QString cli = bin + QStringLiteral("/sirano-cli");
+        QFile tray(bin + QStringLiteral("/sirano"));
+        if (!QDir().mkpath(bin) || !QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli) ||
+            !QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner) ||
+            !tray.open(QIODevice::WriteOnly) || tray.write(trayScript) < 0)
+            return {};
+        tray.close();
+        if (!tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return {};
+        return cli;
+    }
+
+    // Launches the autostart entry as a desktop does (gio) and answers what the stand-in tray
+    // program wrote into its marker.
+    QString launched(const QString& gio) {
+        const QString marker = dir_.filePath(QStringLiteral("launched"));
+        QFile::remove(marker);
+        QProcess launch;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("SIRANO_TEST_MARKER"), marker);
+        launch.setProcessEnvironment(env);
+        launch.start(gio, {QStringLiteral("launch"), entry()});
+        if (!launch.waitForFinished() || launch.exitCode() != 0) {
+            qWarning() << "gio launch failed:" << launch.readAllStandardError();
+            return {};
+        }
+        if (!QTest::qWaitFor([&] { return QFileInfo(marker).size() > 0; }, 10000))
+            return {};
+        return QString::fromUtf8(read(marker));
+    }
+
     static void validate(const QString& path) {
         const QString validator = QStandardPaths::findExecutable("desktop-file-validate");
         if (validator.isEmpty())
@@ -118,15 +152,8 @@ private Q_SLOTS:
     // that sirano, and status reads the same path back.
     void installedCopyInAnAwkwardFolder() {
         const QString bin = dir_.filePath(QStringLiteral("my bin $HOME \"x\" 100% `y` \\z"));
-        QVERIFY(QDir().mkpath(bin));
-        const QString cli = bin + QStringLiteral("/sirano-cli");
-        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
-        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
-        QFile tray(bin + QStringLiteral("/sirano"));
-        QVERIFY(tray.open(QIODevice::WriteOnly));
-        tray.write("#!/bin/sh\n");
-        tray.close();
-        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString cli = install(bin, "#!/bin/sh\n");
+        QVERIFY(!cli.isEmpty());
 
         Result r = run({"autostart", "on"}, cli);
         QCOMPARE(r.exitCode, 0);
@@ -146,7 +173,7 @@ private Q_SLOTS:
 
         // Without its sirano the copy refuses, and writes nothing.
         QVERIFY(QFile::remove(entry()));
-        QVERIFY(tray.remove());
+        QVERIFY(QFile::remove(bin + QStringLiteral("/sirano")));
         r = run({"autostart", "on"}, cli);
         QCOMPARE(r.exitCode, 1);
         QVERIFY2(r.err.contains("The tray program 'sirano' is neither beside sirano-cli"),
@@ -202,16 +229,10 @@ private Q_SLOTS:
         if (gio.isEmpty())
             QFAIL("gio is missing (scripts/install-deps installs libglib2.0-bin)");
         const QString bin = dir_.filePath(QStringLiteral("launch/") + folder);
-        QVERIFY(QDir().mkpath(bin));
-        const QString cli = bin + QStringLiteral("/sirano-cli");
-        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
-        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
         // The tray program's stand-in says where it ran from.
-        QFile tray(bin + QStringLiteral("/sirano"));
-        QVERIFY(tray.open(QIODevice::WriteOnly));
-        tray.write("#!/bin/sh\nprintf '%s' \"$0\" > \"$SIRANO_TEST_MARKER\"\n");
-        tray.close();
-        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString cli =
+            install(bin, "#!/bin/sh\nprintf '%s' \"$0\" > \"$SIRANO_TEST_MARKER\"\n");
+        QVERIFY(!cli.isEmpty());
 
         Result r = run({"autostart", "on"}, cli);
         if (refused) {
@@ -227,17 +248,7 @@ private Q_SLOTS:
                  QStringLiteral("autostart on: %1 starts %2/sirano (the installed program)\n")
                      .arg(entry(), bin));
 
-        const QString marker = dir_.filePath(QStringLiteral("launched"));
-        QFile::remove(marker);
-        QProcess launch;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SIRANO_TEST_MARKER"), marker);
-        launch.setProcessEnvironment(env);
-        launch.start(gio, {QStringLiteral("launch"), entry()});
-        QVERIFY(launch.waitForFinished());
-        QVERIFY2(launch.exitCode() == 0, launch.readAllStandardError().constData());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
-        QCOMPARE(QString::fromUtf8(read(marker)), bin + QStringLiteral("/sirano"));
+        QCOMPARE(launched(gio), bin + QStringLiteral("/sirano"));
     }
 
     // With --data the entry starts the tray program on that data file (a synced folder), and the
@@ -247,15 +258,9 @@ private Q_SLOTS:
         if (gio.isEmpty())
             QFAIL("gio is missing (scripts/install-deps installs libglib2.0-bin)");
         const QString bin = dir_.filePath(QStringLiteral("with-data"));
-        QVERIFY(QDir().mkpath(bin));
-        const QString cli = bin + QStringLiteral("/sirano-cli");
-        QVERIFY(QFile::copy(QStringLiteral(SIRANO_CLI_PATH), cli));
-        QVERIFY(QFile::setPermissions(cli, QFile::ReadOwner | QFile::ExeOwner));
-        QFile tray(bin + QStringLiteral("/sirano"));
-        QVERIFY(tray.open(QIODevice::WriteOnly));
-        tray.write("#!/bin/sh\nprintf '%s|' \"$@\" > \"$SIRANO_TEST_MARKER\"\n");
-        tray.close();
-        QVERIFY(tray.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString cli =
+            install(bin, "#!/bin/sh\nprintf '%s|' \"$@\" > \"$SIRANO_TEST_MARKER\"\n");
+        QVERIFY(!cli.isEmpty());
         const QString data = dir_.filePath(QStringLiteral("Sync 100% \"x\"/SIRANO.DAT"));
 
         Result r = run({"autostart", "on", "--data", data}, cli);
@@ -266,16 +271,7 @@ private Q_SLOTS:
         QVERIFY2(r.out.endsWith(QStringLiteral("with the data file ") + data + u'\n'),
                  qPrintable(r.out));
 
-        const QString marker = dir_.filePath(QStringLiteral("launched-with-data"));
-        QProcess launch;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("SIRANO_TEST_MARKER"), marker);
-        launch.setProcessEnvironment(env);
-        launch.start(gio, {QStringLiteral("launch"), entry()});
-        QVERIFY(launch.waitForFinished());
-        QVERIFY2(launch.exitCode() == 0, launch.readAllStandardError().constData());
-        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(marker).size() > 0, 10000);
-        QCOMPARE(QString::fromUtf8(read(marker)), QStringLiteral("--data|") + data + u'|');
+        QCOMPARE(launched(gio), QStringLiteral("--data|") + data + u'|');
         QCOMPARE(run({"autostart", "off", "--data", data}, cli).exitCode, 64);
     }
 

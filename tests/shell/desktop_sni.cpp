@@ -58,13 +58,7 @@ class TestDesktopSni : public QObject {
     QProcess program_;
     std::unique_ptr<ItemClient> item_;
 
-    QString valuesOf(const QString& tab) {
-        return harness_
-            .evaluate(tab, QStringLiteral("[...document.forms[0].elements].slice(0, 3)"
-                                          ".map(e => e.type == 'checkbox' ? e.checked : e.value)"
-                                          ".join('|')"))
-            .toString();
-    }
+    QString valuesOf(const QString& tab) { return harness_.firstFormValues(tab); }
     bool running() const { return program_.state() == QProcess::Running; }
 
     bool startXvfb() {

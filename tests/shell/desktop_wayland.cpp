@@ -98,13 +98,7 @@ class TestDesktopWayland : public QObject {
         runIn(QStringLiteral("grim"), {file});
         qInfo().noquote() << "screenshot:" << file;
     }
-    QString valuesOf(const QString& tab) {
-        return harness_
-            .evaluate(tab, QStringLiteral("[...document.forms[0].elements].slice(0, 3)"
-                                          ".map(e => e.type == 'checkbox' ? e.checked : e.value)"
-                                          ".join('|')"))
-            .toString();
-    }
+    QString valuesOf(const QString& tab) { return harness_.firstFormValues(tab); }
     QStringList registeredItems() {
         QDBusMessage get = QDBusMessage::createMethodCall(
             QStringLiteral("org.kde.StatusNotifierWatcher"),
