@@ -13,6 +13,9 @@
 namespace sirano {
 namespace {
 
+const QString kChangedElsewhere =
+    QStringLiteral("このサイトは他のプログラムが変更または削除しました。今の内容を表示します。");
+
 // A hidden value shows as exactly eight stars, so the row gives away nothing of its length.
 QString fieldRow(const SiteField& field, bool hidden) {
     return field.fieldName + u',' + (hidden ? QStringLiteral("********") : field.fieldValue);
@@ -126,9 +129,7 @@ bool SiteSettingsDialog::shownStillThere() {
         editor_.selectedSite = static_cast<int16_t>(at);
         return true;
     }
-    messages_.show(this, QMessageBox::Warning, QStringLiteral("SIRANO"),
-                   QStringLiteral("このサイトは他のプログラムが変更または削除しました。"
-                                  "今の内容を表示します。"),
+    messages_.show(this, QMessageBox::Warning, QStringLiteral("SIRANO"), kChangedElsewhere,
                    QMessageBox::Ok);
     showCurrentContents();
     return false;
@@ -183,12 +184,21 @@ void SiteSettingsDialog::onDelete() {
     SiteTable& table = state_.siteTable;
     if (table.siteCount() == 0 || !shownStillThere() || editor_.selectedSite >= table.siteCount())
         return;
+    const std::optional<SiteEntry> asked = shown_;
     const QMessageBox::StandardButton answer = messages_.show(
         this, QMessageBox::Critical, QStringLiteral("確認"),
         breakable(table.at(editor_.selectedSite).title) + QStringLiteral(" を削除しますか？"),
         QMessageBox::Ok | QMessageBox::Cancel);
-    // The data file may have been reloaded while the question waited.
-    if (answer != QMessageBox::Ok || !shownStillThere())
+    if (answer != QMessageBox::Ok)
+        return;
+    // The data file may have been reloaded while the question waited, and the dialog may show
+    // another entry now: only the one the user was asked about is deleted.
+    if (shown_ != asked) {
+        messages_.show(this, QMessageBox::Warning, QStringLiteral("SIRANO"), kChangedElsewhere,
+                       QMessageBox::Ok);
+        return;
+    }
+    if (!shownStillThere())
         return;
     table.remove(editor_.selectedSite);
     saveAndClose();

@@ -390,6 +390,33 @@ private Q_SLOTS:
         }
     }
 
+    // The data file is read again while 削除 asks "delete this one?": the dialog then shows
+    // another entry, and the answer deletes nothing the user was not asked about.
+    void reloadDuringTheDeleteQuestion() {
+        Program p;
+        QVERIFY(p.started());
+        p.messages.whileOpen = [&] {
+            writeOutside(p.dataFile(), {"Other"}, OutsideChange::RenamedOver);
+            QVERIFY(QTest::qWaitFor(
+                [&] {
+                    return p.state.siteTable.siteCount() == 1 &&
+                           p.state.siteTable.at(0).title == "Other";
+                },
+                5000));
+        };
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog);
+            dialog->findChild<QPushButton*>(QStringLiteral("deleteButton"))->click();
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        command("siteSettingsAction")->trigger();
+        QCOMPARE(titlesIn(p.dataFile()), QStringList{"Other"});
+        QCOMPARE(p.messages.asked.size(), 2);
+        QVERIFY(p.messages.asked.last().text.contains(QStringLiteral("他のプログラム")));
+    }
+
     // A file another program left so that it does not load is not taken and not overwritten:
     // said once; a save refuses; a good file later is taken.
     void damagedOutsideChange() {

@@ -5,6 +5,8 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
+#include <utility>
 
 namespace sirano::test {
 
@@ -19,11 +21,15 @@ class RecordingMessageBox final : public MessageBox {
 public:
     QList<AskedBox> asked;
     QList<QMessageBox::StandardButton> answers;  // consumed front first
+    // Runs once while the next box is open, as the events a real box lets through would.
+    std::function<void()> whileOpen;
 
     QMessageBox::StandardButton show(QWidget*, QMessageBox::Icon icon, const QString& title,
                                      const QString& text,
                                      QMessageBox::StandardButtons buttons) override {
         asked.append({icon, title, text, buttons});
+        if (const auto run = std::exchange(whileOpen, nullptr))
+            run();
         if (!answers.isEmpty())
             return answers.takeFirst();
         for (auto b : {QMessageBox::Ok, QMessageBox::Yes, QMessageBox::Cancel, QMessageBox::No})
