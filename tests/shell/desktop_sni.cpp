@@ -2,11 +2,13 @@
 // AppIndicator extension offer it): Xvfb with no XEmbed tray, a private session bus, and this
 // test as the watcher and host, started five seconds after the program as a panel often is at
 // log-in. The test uses the item and its exported menu as a host does; a site item fills a real
-// log-in page in a real Chromium.
+// log-in page in a real Chromium. The program runs on a data file in a folder a sync tool would
+// keep equal (sirano --data), which another program changes while it runs.
 #include "TrayHostKit.h"
 #include "app/AppState.h"
 #include "browser/ChromiumHarness.h"
 #include "store/DataFile.h"
+#include "store/DataFolder.h"
 #include "store/Error.h"
 #include "support/Entries.h"
 #include "support/StoreFiles.h"
@@ -60,6 +62,7 @@ class TestDesktopSni : public QObject {
 
     QString valuesOf(const QString& tab) { return harness_.firstFormValues(tab); }
     bool running() const { return program_.state() == QProcess::Running; }
+    QString dataFile() const { return home_.filePath(QStringLiteral("Sync/SIRANO.DAT")); }
 
     bool startXvfb() {
         xvfb_.start(QStringLiteral("Xvfb"),
@@ -76,7 +79,11 @@ class TestDesktopSni : public QObject {
 
     // The program on a data folder with two sites whose titles hold the marks hosts read.
     bool launch() {
-        const QString dataFolder = home_.filePath(QStringLiteral("share/sirano"));
+        // The data file in a folder a sync tool would keep equal (sirano --data); the program's
+        // own folder for it is this machine's, found as the program finds it.
+        qputenv("XDG_DATA_HOME", QFile::encodeName(home_.filePath(QStringLiteral("share"))));
+        const QString dataFolder =
+            machineFolderFor(dataFile(), QFileInfo(QStringLiteral(SIRANO_EXE)).absolutePath());
         AppState state;
         state.settings.autoLoginAtStart = 1;
         const QList<SiteField> fields{field(0, 0, "text", "user", "carol"),
@@ -86,7 +93,8 @@ class TestDesktopSni : public QObject {
         state.siteTable.append(
             entry(QStringLiteral("C & D"), page_ + QStringLiteral("?cd"), {}, fields));
         QDir().mkpath(dataFolder + QStringLiteral("/browser"));
-        saveStore(state, dataFolder + QStringLiteral("/SIRANO.DAT"));
+        QDir().mkpath(QFileInfo(dataFile()).absolutePath());
+        saveStore(state, dataFile());
         // The harness's Chromium stands in for the one the program would start on its profile.
         if (!QFile::copy(harness_.profileFolder() + QStringLiteral("/DevToolsActivePort"),
                          dataFolder + QStringLiteral("/browser/DevToolsActivePort")))
@@ -102,7 +110,7 @@ class TestDesktopSni : public QObject {
         program_.setProcessEnvironment(env);
         program_.setProcessChannelMode(QProcess::MergedChannels);
         program_.setStandardOutputFile(home_.filePath(QStringLiteral("sirano.log")));
-        program_.start(QStringLiteral(SIRANO_EXE), {});
+        program_.start(QStringLiteral(SIRANO_EXE), {QStringLiteral("--data"), dataFile()});
         return program_.waitForStarted(5000);
     }
 
@@ -211,7 +219,7 @@ private Q_SLOTS:
     // seconds, and the next save from the tray (記憶) keeps it.
     void anOutsideChangeIsShownAndKept() {
         QVERIFY(item_);
-        const QString dataFile = home_.filePath(QStringLiteral("share/sirano/SIRANO.DAT"));
+        const QString dataFile = this->dataFile();
         TestStore other;
         loadStore(other, dataFile);
         const int before = other.siteTable.siteCount();
@@ -248,6 +256,10 @@ private Q_SLOTS:
             },
             10000));
         QCOMPARE(saved.siteTable.at(before).title, QStringLiteral("From the laptop"));
+        // The lock and the browser profile are this machine's, not in the synced folder.
+        QCOMPARE(QDir(QFileInfo(dataFile).absolutePath())
+                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList{"SIRANO.DAT"});
     }
 
     // A log-out from the host's menu switches the icon and disables the sites; a log-in back.
