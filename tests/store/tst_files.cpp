@@ -6,6 +6,7 @@
 #include "support/Files.h"
 #include "support/StoreFiles.h"
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,8 +19,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <atomic>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -359,6 +362,53 @@ private Q_SLOTS:
     }
 
     // Anything but a regular file is refused at once: a named pipe would block the load forever.
+    // Another program (a sync tool, a copy in place) cuts the file short and writes it again while
+    // it is loaded: each load gives the whole table or a LoadError, and the program never dies of
+    // it (a mapped file died of SIGBUS when its pages went away under the parse).
+    void loadWhileAnotherProgramCutsTheFileShort() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QLatin1String(kDataFileName));
+        TestStore state = bigState();
+        saveStore(state, path);
+        const QByteArray whole = readAll(path);
+        // Inside a quoted text, so that a cut file never parses as a shorter table.
+        const qsizetype cut = whole.indexOf(",\"", whole.size() / 2) + 3;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CLOEXEC);
+        QVERIFY(fd >= 0);
+        std::atomic<bool> stop = false;
+        std::atomic<int> rewrites = 0;
+        std::thread other([&] {
+            while (!stop) {
+                if (::ftruncate(fd, cut) != 0 ||
+                    ::pwrite(fd, whole.constData(), static_cast<size_t>(whole.size()), 0) !=
+                        whole.size())
+                    return;
+                ++rewrites;
+            }
+        });
+        int wholeLoads = 0;
+        int failed = 0;
+        int shorter = 0;
+        for (int i = 0; i < 60; ++i) {
+            try {
+                TestStore loaded;
+                loadStore(loaded, path);
+                if (loaded.siteTable.siteCount() == kTableSlots)
+                    ++wholeLoads;
+                else
+                    ++shorter;
+            } catch (const LoadError&) {
+                ++failed;
+            }
+        }
+        stop = true;
+        other.join();
+        ::close(fd);
+        QVERIFY(rewrites > 0);  // the other program did cut the file meanwhile
+        QCOMPARE(shorter, 0);
+        QCOMPARE(wholeLoads + failed, 60);
+    }
+
     void loadRefusesWhatIsNoRegularFile_data() {
         QTest::addColumn<QString>("kind");
         QTest::newRow("named pipe") << "fifo";
