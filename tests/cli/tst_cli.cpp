@@ -727,13 +727,13 @@ private Q_SLOTS:
         QFETCH(QByteArray, input);
         QFETCH(QStringList, after);
         QFETCH(QString, said);
-        const auto store = [](const QStringList& specs, const QString& password,
+        const auto store = [](const QStringList& shorthands, const QString& password,
                               const QString& path) {
             test::TestStore s;
             s.settings.masterPassword = password;
-            for (const QString& spec : specs) {
-                const QString title = spec.section(u'=', 0, 0);
-                const QString value = spec.contains(u'=') ? spec.section(u'=', 1) : title;
+            for (const QString& shorthand : shorthands) {
+                const QString title = shorthand.section(u'=', 0, 0);
+                const QString value = shorthand.contains(u'=') ? shorthand.section(u'=', 1) : title;
                 s.siteTable.append(
                     test::entry(title, QStringLiteral("https://%1.example/").arg(title), {},
                                 QList<SiteField>{test::field(0, 0, "text", "u", value)}));

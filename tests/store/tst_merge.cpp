@@ -10,9 +10,9 @@ using namespace sirano;
 namespace {
 
 // "A" is the site A with the value "a"; "A=2" the same site with the value "2".
-SiteEntry site(const QString& spec) {
-    const QString title = spec.section(u'=', 0, 0);
-    const QString value = spec.contains(u'=') ? spec.section(u'=', 1) : title.toLower();
+SiteEntry site(const QString& shorthand) {
+    const QString title = shorthand.section(u'=', 0, 0);
+    const QString value = shorthand.contains(u'=') ? shorthand.section(u'=', 1) : title.toLower();
     SiteEntry e;
     e.title = title;
     e.url = QStringLiteral("https://%1.example/").arg(title);
@@ -20,14 +20,14 @@ SiteEntry site(const QString& spec) {
     return e;
 }
 
-StoreContents contents(const QStringList& specs) {
+StoreContents contents(const QStringList& shorthands) {
     StoreContents c;
-    for (const QString& s : specs)
+    for (const QString& s : shorthands)
         c.siteTable.append(site(s));
     return c;
 }
 
-QStringList specs(const SiteTable& table) {
+QStringList shorthands(const SiteTable& table) {
     QStringList out;
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
@@ -84,7 +84,7 @@ private Q_SLOTS:
         QFETCH(QStringList, theirs);
         const MergeResult result =
             sirano::applyChanges(contents(base), contents(mine), contents(theirs));
-        QTEST(specs(result.contents.siteTable), "merged");
+        QTEST(shorthands(result.contents.siteTable), "merged");
         QTEST(result.keptBoth, "keptBoth");
         QVERIFY(!result.tableFull);
     }
@@ -128,7 +128,7 @@ private Q_SLOTS:
     void mergeTables() {
         const TableMerge m = sirano::mergeTables(contents({"A", "B"}).siteTable,
                                                  contents({"B", "C", "B=2"}).siteTable);
-        QCOMPARE(specs(m.table), (QStringList{"A", "B", "C", "B=2"}));
+        QCOMPARE(shorthands(m.table), (QStringList{"A", "B", "C", "B=2"}));
         QCOMPARE(m.added, 2);
         QCOMPARE(m.alreadyHeld, 1);
         QCOMPARE(m.differing, QList<int>{3});
