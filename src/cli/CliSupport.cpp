@@ -254,30 +254,20 @@ QString machineFolderOf(const QString& dataFile) {
 }
 
 QString makeMachineFolderOf(const QString& dataFile) {
-    const QString folder = machineFolderOf(dataFile);
     try {
-        // The per-user folder is made on the first write, as the tray program makes it; a
-        // folder named by --data is the user's to make.
-        const QString perUser = perUserDataFolder();
-        if (!QFileInfo::exists(folder) &&
-            (folder == perUser || folder.startsWith(perUser + u'/'))) {
-            createDataFolder(perUser);
-            createDataFolder(folder);
-        }
+        // Made on the first write, as the tray program makes it.
+        return makeMachineFolderFor(dataFile, QCoreApplication::applicationDirPath());
     } catch (const SiranoError& e) {
         throw CliError(exitcode::kFailure, e.message());
     }
-    return folder;
 }
 
 std::unique_ptr<DataFolderLock> lockForWriting(const QString& dataFile) {
     const QString folder = makeMachineFolderOf(dataFile);
-    const QString ownFolder = QFileInfo(dataFile).absolutePath();
     try {
         std::unique_ptr<DataFolderLock> lock = DataFolderLock::forWriting(folder);
-        // A SIRANO that keeps its lock beside the data file (one run from its own folder).
-        if (folder != ownFolder && DataFolderLock::heldInFolder(ownFolder))
-            throw FolderInUse(ownFolder);
+        if (DataFolderLock::heldBeside(dataFile, folder))
+            throw FolderInUse(QFileInfo(dataFile).absolutePath());
         return lock;
     } catch (const FolderInUse& e) {
         throw CliError(exitcode::kRefused, e.message());

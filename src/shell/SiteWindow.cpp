@@ -104,12 +104,11 @@ void SiteWindow::open() {
 // As wide as the longest caption and as high as every row, within the screen.
 void SiteWindow::fitSize() {
     const int frame = 2 * list_.frameWidth();
-    int width = 0;
+    // The column's hint is already the widest row's: asked once, not once a row.
+    int width = list_.sizeHintForColumn(0);
     int height = 0;
-    for (int row = 0; row < list_.count(); ++row) {
-        width = std::max(width, list_.sizeHintForColumn(0));
+    for (int row = 0; row < list_.count(); ++row)
         height += list_.sizeHintForRow(row);
-    }
     width += frame + 2 * style()->pixelMetric(QStyle::PM_FocusFrameHMargin);
     height += frame;
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -15,6 +15,18 @@ QString aboutText() {
                           "Copyright (C) 2026 The SIRANO developers");
 }
 
+namespace {
+
+// "12 行目 3 番目の値": where in the file a load failed; empty when not tied to a line.
+QString loadErrorPlace(const LoadError& e) {
+    QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
+    if (e.position() > 0)
+        where += QStringLiteral(" %1 番目の値").arg(e.position());
+    return where;
+}
+
+}  // namespace
+
 TrayController::TrayController(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui,
                                MessageBox& messages, const Clock& clock)
     : state_(state), tray_(tray), menus_(menus), ui_(ui), messages_(messages), clock_(clock) {}
@@ -31,11 +43,7 @@ std::optional<int> TrayController::start(const QString& executableFolder, const 
         if (dataFile.isEmpty()) {
             folder = locateDataFolder(executableFolder);
         } else {
-            folder = machineFolderFor(dataFile, executableFolder);
-            // A folder of its own under the per-user folder, which is made private first.
-            if (folder != QFileInfo(dataFile).absolutePath())
-                createDataFolder(perUserDataFolder());
-            createDataFolder(folder);
+            folder = makeMachineFolderFor(dataFile, executableFolder);
         }
     } catch (const DataFolderError& e) {
         return refuse(exitstatus::kNoDataFolder,
@@ -62,9 +70,7 @@ std::optional<int> TrayController::start(const QString& executableFolder, const 
                                        QDir(folder).filePath(QLatin1String(kLockFileName))),
                                    reasonText(attempt.reason, Language::Japanese)));
     }
-    // A SIRANO that keeps its lock beside this data file (one run from its own folder).
-    if (!dataFile.isEmpty() && folder != QFileInfo(dataFile).absolutePath() &&
-        DataFolderLock::heldInFolder(QFileInfo(dataFile).absolutePath()))
+    if (!dataFile.isEmpty() && DataFolderLock::heldBeside(dataFile, folder))
         return refuse(exitstatus::kAlreadyRunning,
                       QStringLiteral("SIRANO は既に起動しています。\nデータファイル: %1")
                           .arg(QDir::toNativeSeparators(dataFile)));
@@ -85,9 +91,7 @@ std::optional<int> TrayController::start(const QString& executableFolder, const 
             state_.siteTable = std::move(loaded.siteTable);
             state_.settings = loaded.settings;
         } catch (const LoadError& e) {
-            QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
-            if (e.position() > 0)
-                where += QStringLiteral(" %1 番目の値").arg(e.position());
+            const QString where = loadErrorPlace(e);
             return refuse(
                 exitstatus::kDataFileUnreadable,
                 QStringLiteral("データファイルを読み込めません。ファイルは変更していません。"
@@ -174,9 +178,7 @@ void TrayController::showPasswordPrompt() {
 namespace {
 
 QString loadFailureText(const LoadError& e) {
-    QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
-    if (e.position() > 0)
-        where += QStringLiteral(" %1 番目の値").arg(e.position());
+    const QString where = loadErrorPlace(e);
     const QString reason = e.reasonText(Language::Japanese);
     return where.isEmpty() ? reason : where + QStringLiteral(": ") + reason;
 }

@@ -90,6 +90,16 @@ QString machineFolderFor(const QString& dataFile, const QString& executableFolde
         .filePath(QStringLiteral("elsewhere/") + QString::fromLatin1(key.toHex().left(16)));
 }
 
+QString makeMachineFolderFor(const QString& dataFile, const QString& executableFolder) {
+    const QString folder = machineFolderFor(dataFile, executableFolder);
+    const QString perUser = perUserDataFolder();
+    if (folder == perUser || folder.startsWith(perUser + u'/')) {
+        createDataFolder(perUser);
+        createDataFolder(folder);
+    }
+    return folder;
+}
+
 FolderInUse::FolderInUse(const QString& folder)
     : SiranoError(err::kPathFileAccess,
                   QStringLiteral("SIRANO is running with the data folder %1 (or a sirano-cli "
@@ -159,6 +169,11 @@ std::unique_ptr<DataFolderLock> DataFolderLock::forWriting(const QString& folder
                       QStringLiteral("The lock file %1 cannot be made: %2. Nothing was written.")
                           .arg(QDir(folder).filePath(QLatin1String(kLockFileName)),
                                reasonText(attempt.reason, Language::English)));
+}
+
+bool DataFolderLock::heldBeside(const QString& dataFile, const QString& lockFolder) {
+    const QString own = QFileInfo(dataFile).absolutePath();
+    return QDir::cleanPath(own) != QDir::cleanPath(lockFolder) && heldInFolder(own);
 }
 
 bool DataFolderLock::heldInFolder(const QString& folder) {

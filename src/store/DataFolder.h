@@ -50,6 +50,9 @@ QString locateDataFolder(const QString& executableFolder);
 // path ("elsewhere/<hash>"), so that a lock or a profile never travels with the data. Nothing is
 // created. Throws DataFolderError when there is no per-user location.
 QString machineFolderFor(const QString& dataFile, const QString& executableFolder);
+// machineFolderFor(), created (mode 0700, after the per-user folder) when it is the per-user
+// folder or one under it; a folder named by the user is the user's to make.
+QString makeMachineFolderFor(const QString& dataFile, const QString& executableFolder);
 
 class DataFolderLock;
 
@@ -88,12 +91,14 @@ public:
     // SiranoError (75) when the lock cannot be made.
     static std::unique_ptr<DataFolderLock> forWriting(const QString& folder,
                                                       const Taker& take = acquire);
-    // Whether a live process of this machine holds folder's lock, looked at without making or
-    // taking it: a program that keeps its lock elsewhere (see machineFolderFor) still must not
-    // write beside one that keeps it in the data file's folder.
-    static bool heldInFolder(const QString& folder);
+    // For a data file whose lock is kept in lockFolder: whether a live process holds a lock
+    // beside the file too (a SIRANO run from the file's own folder). False when they are one.
+    static bool heldBeside(const QString& dataFile, const QString& lockFolder);
 
 private:
+    // Whether a live process of this machine holds folder's lock, looked at without making or
+    // taking it.
+    static bool heldInFolder(const QString& folder);
     explicit DataFolderLock(std::unique_ptr<QLockFile> lock) : lock_(std::move(lock)) {}
     std::unique_ptr<QLockFile> lock_;
 };
