@@ -199,6 +199,9 @@ void ChromiumBrowser::openInNewBrowser(const QString& url) {
                                          "port of ours in time.")
                               .arg(lastStartedPid_));
     }
+    // A fresh browser may tell of its start tab only after the port is open; the address then
+    // replaces it instead of opening beside it.
+    core_->tracker.awaitAnyPage(core_->options.callTimeout);
     core_->openAddress(url, true);
 }
 

@@ -63,6 +63,11 @@ bool PageTracker::addOpenPages(const QJsonArray& targetInfos, std::chrono::milli
     return true;
 }
 
+bool PageTracker::awaitAnyPage(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return !pages_.empty(); });
+}
+
 QList<std::shared_ptr<TrackedPage>> PageTracker::pages() const {
     std::lock_guard lock(mutex_);
     return {pages_.begin(), pages_.end()};
@@ -137,6 +142,7 @@ std::shared_ptr<TrackedPage> PageTracker::addPage(const QJsonObject& info) {
     nextWindowId_ = nextWindowId_ == std::numeric_limits<int32_t>::max() ? 1 : nextWindowId_ + 1;
     page->url = info.value(QLatin1String("url")).toString();
     pages_.push_back(page);
+    changed_.notify_all();  // waiters hold the lock only while they wait
     return page;
 }
 

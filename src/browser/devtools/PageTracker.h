@@ -67,6 +67,8 @@ public:
     // tracker keeps: the connection is then broken off.
     bool addOpenPages(const QJsonArray& targetInfos, std::chrono::milliseconds timeout);
     QList<std::shared_ptr<TrackedPage>> pages() const;
+    // True once the browser has shown a page, false after timeout.
+    bool awaitAnyPage(std::chrono::milliseconds timeout);
 
     // Counts the page as busy while a caller has given up waiting for one of its commands,
     // until the answer comes after all.
