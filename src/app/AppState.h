@@ -1,6 +1,7 @@
 // The program-wide state: owned by the application and passed to every part that needs it.
 #pragma once
 
+#include "store/Envelope.h"
 #include "store/Generator.h"
 #include "store/StoreContents.h"
 
@@ -17,7 +18,9 @@ struct AppState {
     QDateTime loginTime;  // the instant of the last log-in, in UTC
 
     QString dataFilePath;  // ".../SIRANO.DAT"
-    QString dataFolder;    // holds the data file, error.log and the browser profile
+    // The key of an encrypted data file while logged in; empty for a plain file.
+    std::optional<DataFileKey> dataFileKey;
+    QString dataFolder;  // holds the data file, error.log and the browser profile
 
     Generator generator;  // the one generator of the process; the codec's only user
 };
