@@ -18,7 +18,10 @@ struct AppState {
     QDateTime loginTime;  // the instant of the last log-in, in UTC
 
     QString dataFilePath;  // ".../SIRANO.DAT"
-    // The key of an encrypted data file while logged in; empty for a plain file.
+    // The data file is (to be) encrypted: while logged out the table, the settings and the key
+    // are not held, and a log-in reads the file again.
+    bool dataFileEncrypted = false;
+    // The key of an encrypted data file while logged in.
     std::optional<DataFileKey> dataFileKey;
     QString dataFolder;  // holds the data file, error.log and the browser profile
 

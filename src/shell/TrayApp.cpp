@@ -121,6 +121,7 @@ void TrayApp::pollTray() {
             return;
         }
         browser_ = services_.browserFor(state_.dataFolder);
+        controller_.setOnLogout([this] { browser_->forgetWrites(); });
         errorLog_ = services_.errorLogFor(state_.dataFolder);
         automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, controller_);
     });

@@ -1,5 +1,6 @@
 #include "TrayController.h"
 
+#include "login/EncryptedStore.h"
 #include "store/DataFile.h"
 #include "store/Error.h"
 
@@ -66,6 +67,15 @@ std::optional<int> TrayController::start(const QString& executableFolder) {
             state_.siteTable = std::move(loaded.siteTable);
             state_.settings = loaded.settings;
         } catch (const LoadError& e) {
+            // Read with the password at the log-in; its settings are inside, so the prompt
+            // comes first.
+            if (e.reason().kind == Reason::Kind::NeedsMasterPassword) {
+                state_.dataFileEncrypted = true;
+                logout();
+                showPasswordPrompt();
+                rebuildSiteMenu();
+                return std::nullopt;
+            }
             QString where = e.line() > 0 ? QStringLiteral("%1 行目").arg(e.line()) : QString();
             if (e.position() > 0)
                 where += QStringLiteral(" %1 番目の値").arg(e.position());
@@ -153,7 +163,12 @@ void TrayController::showPasswordPrompt() {
 }
 
 void TrayController::saveDataFile() {
-    sirano::saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings);
+    // Logged out, an encrypted file's table is not here: a save would replace it with nothing.
+    if (state_.dataFileEncrypted && !state_.dataFileKey)
+        throw SaveError(err::kPathFileAccess, state_.dataFilePath,
+                        Reason{Reason::Kind::NeedsMasterPassword}, true);
+    sirano::saveDataFile(state_.dataFilePath, state_.generator, state_.siteTable, state_.settings,
+                         state_.dataFileKey ? &*state_.dataFileKey : nullptr);
 }
 
 void TrayController::rebuildSiteMenu() {
@@ -185,6 +200,13 @@ void TrayController::restartLogoutCount() {
 
 void TrayController::logout() {
     sirano::logout(state_, *this);
+    if (onLogout_)
+        onLogout_();
+    if (state_.dataFileEncrypted) {
+        forgetStoredData(state_);
+        editor_.selectedSite = 0;
+        rebuildSiteMenu();
+    }
 }
 
 void TrayController::setLogInOutCaption(const QString& caption) {

@@ -14,6 +14,7 @@
 #include "ui/MessageBox.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -65,6 +66,10 @@ public:
     void quitProgram();  // removes the icon and ends with status 0; nothing is saved
     void removeIcon();   // removes the icon; safe to call more than once
 
+    // Run at every log-out, before an encrypted file's table is forgotten: the browser's
+    // copies of written values go with it.
+    void setOnLogout(std::function<void()> onLogout) { onLogout_ = std::move(onLogout); }
+
     // The site settings dialog's flags, which live as long as the program.
     SiteEditorState& editorState() { return editor_; }
 
@@ -93,6 +98,7 @@ private:
     std::unique_ptr<DataFolderLock> lock_;
     int menuItemCount_ = 0;
     bool iconShown_ = false;
+    std::function<void()> onLogout_;
 };
 
 }  // namespace sirano

@@ -57,4 +57,10 @@ void wipe(QByteArray& bytes) {
     bytes.clear();
 }
 
+void wipe(QString& text) {
+    if (text.isDetached() && !text.isEmpty())
+        sodium_memzero(text.data(), static_cast<size_t>(text.size()) * sizeof(QChar));
+    text.clear();
+}
+
 }  // namespace sirano

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 #include <cstddef>
 
 namespace sirano {
@@ -35,6 +36,7 @@ private:
 // Zeroes the bytes a QByteArray holds, when it is their only holder (a shared copy is left
 // alone: its other holders still read it).
 void wipe(QByteArray& bytes);
+void wipe(QString& text);
 
 // Makes libsodium ready; throws std::runtime_error when it cannot be.
 void initSodium();
