@@ -1,6 +1,7 @@
 // The program-wide state: owned by the application and passed to every part that needs it.
 #pragma once
 
+#include "store/Envelope.h"
 #include "store/FileStamp.h"
 #include "store/Generator.h"
 #include "store/StoreContents.h"
@@ -18,7 +19,12 @@ struct AppState {
     QDateTime loginTime;  // the instant of the last log-in, in UTC
 
     QString dataFilePath;  // ".../SIRANO.DAT"
-    QString dataFolder;    // holds the data file, error.log and the browser profile
+    // The data file is (to be) encrypted: while logged out the table, the settings and the key
+    // are not held, and a log-in reads the file again.
+    bool dataFileEncrypted = false;
+    // The key of an encrypted data file while logged in.
+    std::optional<DataFileKey> dataFileKey;
+    QString dataFolder;  // holds the data file, error.log and the browser profile
 
     Generator generator;  // the one generator of the process; the codec's only user
 

@@ -103,6 +103,8 @@ public:
     virtual bool answers() = 0;
     // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
     virtual void openInNewBrowser(const QString& url) = 0;
+    // Drops whatever it keeps of the values it wrote (at a log-out).
+    virtual void forgetWrites() {}
 };
 
 }  // namespace sirano

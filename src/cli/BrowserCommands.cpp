@@ -31,7 +31,8 @@ public:
     CliActions(AppState& state, QString path) : state_(state), path_(std::move(path)) {}
     void saveDataFile() override {
         try {
-            sirano::saveDataFile(path_, state_.generator, state_.siteTable, state_.settings);
+            sirano::saveDataFile(path_, state_.generator, state_.siteTable, state_.settings,
+                                 state_.dataFileKey ? &*state_.dataFileKey : nullptr);
         } catch (const SiranoError& e) {
             saveFailure = e.message();
             throw;
@@ -118,10 +119,11 @@ std::unique_ptr<Browser> connectOrFail(const BrowserCommandLine& cl) {
 // (allowed for the capture) the store starts empty, as the tray's does.
 void logIn(AppState& state, const QString& dataFile, const Io& io, bool mayBeNew = false) {
     if (!mayBeNew || QFileInfo::exists(dataFile)) {
-        StoreContents contents = loadStore(dataFile);
-        requireMasterPassword(contents.settings, io);
-        state.siteTable = std::move(contents.siteTable);
-        state.settings = contents.settings;
+        LoadedStore store = loadStore(dataFile, io);
+        requireMasterPassword(store, io);
+        state.siteTable = std::move(store.contents.siteTable);
+        state.settings = store.contents.settings;
+        state.dataFileKey = std::move(store.key);
     }
     state.dataFilePath = dataFile;
     state.dataFolder = dataFolderOf(dataFile);

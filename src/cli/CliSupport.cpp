@@ -82,7 +82,8 @@ QString exitCodesHelp() {
         "  1   the data file or the input cannot be read or written (the message says why)\n"
         "  2   the master password was wrong or not given\n"
         "  3   refused: the data file exists (import without --force), the output file\n"
-        "      exists (export --output without --force), or SIRANO is running with that\n"
+        "      exists (export --output without --force), encrypt on an encrypted file,\n"
+        "      decrypt on a plain one or not confirmed, or SIRANO is running with that\n"
         "      data folder\n"
         "  64  unknown command or option, a missing or wrong argument (a site that is not "
         "there)\n");
@@ -103,6 +104,13 @@ std::optional<QString> readTerminalPassword(const QString& prompt) {
     }
     std::fputs("\n", stderr);
     return line ? std::optional(QString::fromStdString(*line)) : std::nullopt;
+}
+
+std::optional<QString> readTerminalLine(const QString& prompt) {
+    std::fputs(prompt.toLocal8Bit().constData(), stderr);
+    std::fflush(stderr);
+    const auto line = readLine(stdin);
+    return line ? std::optional(QString::fromLocal8Bit(line->c_str())) : std::nullopt;
 }
 
 void addCommonOptions(QCommandLineParser& parser) {
@@ -212,36 +220,59 @@ void warnIfOthersCanRead(const QString& dataFile, const Io& io) {
         warn(QStringLiteral("the data file"), dataFile, st.st_mode & 07777);
 }
 
-StoreContents loadStore(const QString& path) {
-    if (!QFileInfo::exists(path))
-        throw CliError(exitcode::kFailure,
-                       QStringLiteral("There is no data file at %1.").arg(path));
-    try {
-        Generator gen;  // decoding does not depend on the generator's state
-        return loadDataFile(path, gen);
-    } catch (const SiranoError& e) {
-        throw CliError(exitcode::kFailure, e.message());
-    }
-}
+namespace {
 
-void saveStore(const StoreContents& contents, const QString& path) {
-    try {
-        Generator gen;
-        gen.reseedFromClock();
-        saveDataFile(path, gen, contents.siteTable, contents.settings);
-    } catch (const SiranoError& e) {
-        throw CliError(exitcode::kFailure, e.message());
-    }
-}
-
-void requireMasterPassword(const Settings& settings, const Io& io) {
-    if (settings.masterPassword.isEmpty())
-        return;
+QString askMasterPassword(const Io& io) {
     io.err.flush();
     const auto given = io.readPassword(QStringLiteral("Master password: "));
     if (!given)
         throw CliError(exitcode::kWrongPassword, QStringLiteral("No master password was given."));
-    if (*given != settings.masterPassword)
+    return *given;
+}
+
+}  // namespace
+
+LoadedStore loadStore(const QString& path, const Io& io) {
+    if (!QFileInfo::exists(path))
+        throw CliError(exitcode::kFailure,
+                       QStringLiteral("There is no data file at %1.").arg(path));
+    Generator gen;  // decoding does not depend on the generator's state
+    try {
+        return LoadedStore{loadDataFile(path, gen), std::nullopt};
+    } catch (const LoadError& e) {
+        if (e.reason().kind != Reason::Kind::NeedsMasterPassword)
+            throw CliError(exitcode::kFailure, e.message());
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+    DataFileAccess access{askMasterPassword(io), std::nullopt};
+    try {
+        StoreContents contents = loadDataFile(path, gen, &access);
+        return LoadedStore{std::move(contents), std::move(access.key)};
+    } catch (const LoadError& e) {
+        throw CliError(e.reason().kind == Reason::Kind::WrongMasterPassword
+                           ? exitcode::kWrongPassword
+                           : exitcode::kFailure,
+                       e.message());
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+void saveStore(const StoreContents& contents, const QString& path, const DataFileKey* key) {
+    try {
+        Generator gen;
+        gen.reseedFromClock();
+        saveDataFile(path, gen, contents.siteTable, contents.settings, key);
+    } catch (const SiranoError& e) {
+        throw CliError(exitcode::kFailure, e.message());
+    }
+}
+
+void requireMasterPassword(const LoadedStore& store, const Io& io) {
+    if (store.contents.settings.masterPassword.isEmpty() || store.key)
+        return;
+    if (askMasterPassword(io) != store.contents.settings.masterPassword)
         throw CliError(exitcode::kWrongPassword, QStringLiteral("The master password is wrong."));
 }
 

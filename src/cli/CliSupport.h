@@ -48,11 +48,15 @@ struct Io {
     QTextStream& err;
     // Reads one password (see readTerminalPassword); nothing when no line could be read.
     std::function<std::optional<QString>(const QString& prompt)> readPassword;
+    // Reads one answer, echoed (see readTerminalLine); nothing when no line could be read.
+    std::function<std::optional<QString>(const QString& prompt)> readAnswer;
 };
 
 // From the terminal without echo, the prompt on stderr; or, when stdin is no terminal, the first
 // line of stdin (its line end removed). Nothing at the end of input.
 std::optional<QString> readTerminalPassword(const QString& prompt);
+// The prompt on stderr, then one line of stdin (its line end removed), typed with echo.
+std::optional<QString> readTerminalLine(const QString& prompt);
 
 // A command line parser with --data FILE and --help; options of the command are added after.
 // parseOrThrow() throws CliError(kUsage) for unknown options and for a positional count outside
@@ -76,15 +80,25 @@ QString makeMachineFolderOf(const QString& dataFile);
 // Warns on io.err when the data file's folder, or the file, can be read by other users.
 void warnIfOthersCanRead(const QString& dataFile, const Io& io);
 
-// Loads path. Throws CliError(kFailure) with the load error's message, also when there is no
-// file.
-StoreContents loadStore(const QString& path);
-// Saves atomically. Throws CliError(kFailure) with the reason.
-void saveStore(const StoreContents& contents, const QString& path);
+// A store as loaded, with the key that opened it when the file is encrypted.
+struct LoadedStore {
+    StoreContents contents;
+    std::optional<DataFileKey> key;  // the saves of an encrypted file use it
+};
+
+// Loads path. An encrypted file asks its master password first and throws
+// CliError(kWrongPassword) when it is wrong or not given. Throws CliError(kFailure) with the load
+// error's message, also when there is no file.
+LoadedStore loadStore(const QString& path, const Io& io);
+// Saves atomically, encrypted with key when one is given. Throws CliError(kFailure) with the
+// reason.
+void saveStore(const StoreContents& contents, const QString& path,
+               const DataFileKey* key = nullptr);
 
 // Asks the master password when settings hold one. Throws CliError(kWrongPassword) when it is
-// wrong or not given; nothing is asked when no password is set.
-void requireMasterPassword(const Settings& settings, const Io& io);
+// wrong or not given; nothing is asked when no password is set, or when the store is encrypted
+// (its password was asked to open it).
+void requireMasterPassword(const LoadedStore& store, const Io& io);
 
 // The lock of the data file's folder for the caller's write, taken in one attempt (see
 // DataFolderLock::forWriting). Creates the per-user data folder (mode 0700) when the data file is

@@ -19,6 +19,8 @@ struct Command {
 
 // check, list, export, import, merge (StoreCommands.cpp).
 QList<Command> storeCommands();
+// encrypt, decrypt (EncryptionCommands.cpp).
+QList<Command> encryptionCommands();
 // windows, capture, fill (BrowserCommands.cpp).
 QList<Command> browserCommands();
 // autostart, browser (DesktopCommands.cpp).

@@ -69,7 +69,7 @@ int check(const QStringList& args, const Io& io) {
                 kDataHelp))
         return exitcode::kOk;
     const QString path = dataFilePath(parser);
-    const StoreContents contents = loadStore(path);
+    const StoreContents contents = loadStore(path, io).contents;
     warnIfOthersCanRead(path, io);
     io.out << QStringLiteral("ok: %1\n").arg(englishCount(contents.siteTable.siteCount(), u"site"));
     return exitcode::kOk;
@@ -91,7 +91,7 @@ int list(const QStringList& args, const Io& io) {
                            "url,\n                urlKeyword and fieldCount\n") +
                 kDataHelp))
         return exitcode::kOk;
-    const StoreContents contents = loadStore(dataFilePath(parser));
+    const StoreContents contents = loadStore(dataFilePath(parser), io).contents;
     const SiteTable& table = contents.siteTable;
     if (parser.isSet(kJsonOption)) {
         QJsonArray sites;
@@ -163,8 +163,9 @@ int exportStore(const QStringList& args, const Io& io) {
                        QStringLiteral("export: --force needs --output FILE.\nTry 'sirano-cli "
                                       "export --help'."));
     const QString path = dataFilePath(parser);
-    const StoreContents contents = loadStore(path);
-    requireMasterPassword(contents.settings, io);
+    const LoadedStore store = loadStore(path, io);
+    requireMasterPassword(store, io);
+    const StoreContents& contents = store.contents;
     const QByteArray json = QJsonDocument(storeToJson(contents)).toJson();
     if (!parser.isSet(kOutputOption)) {
         io.out << QString::fromUtf8(json);
@@ -246,25 +247,36 @@ int importStore(const QStringList& args, const Io& io) {
     const StoreContents contents = readDocument(parser.positionalArguments().constFirst());
     const QString path = dataFilePath(parser);
     const auto lock = lockForWriting(path);
+    bool wasEncrypted = false;
     if (QFileInfo::exists(path)) {
         if (!parser.isSet(kForceOption))
             throw CliError(
                 exitcode::kRefused,
                 QStringLiteral("The data file %1 exists; give --force to replace it.").arg(path));
-        StoreContents existing;
+        LoadedStore existing;
         try {
-            Generator gen;
-            existing = loadDataFile(path, gen);
-        } catch (const SiranoError& e) {
+            existing = loadStore(path, io);
+        } catch (const CliError& e) {
+            if (e.exitCode() != exitcode::kFailure)
+                throw;
             throw CliError(
                 exitcode::kFailure,
                 e.message() + QStringLiteral(" Its master password cannot be checked, so "
                                              "it is not replaced; move it away first."));
         }
-        requireMasterPassword(existing.settings, io);
+        requireMasterPassword(existing, io);
+        wasEncrypted = existing.key.has_value();
     }
 
-    saveStore(contents, path);
+    // An encrypted file stays encrypted, with a key from the imported master password.
+    std::optional<DataFileKey> key;
+    if (wasEncrypted && !contents.settings.masterPassword.isEmpty())
+        key = DataFileKey::create(contents.settings.masterPassword, calibratedKdfParams());
+    else if (wasEncrypted)
+        io.err << QStringLiteral(
+            "sirano-cli: the imported store has no master password, so the data file is "
+            "written without encryption.\n");
+    saveStore(contents, path, key ? &*key : nullptr);
     io.out << QStringLiteral("imported %1 into %2\n")
                   .arg(englishCount(contents.siteTable.siteCount(), u"site"), path);
     return exitcode::kOk;
@@ -294,11 +306,11 @@ int mergeStore(const QStringList& args, const Io& io) {
     if (QFileInfo(otherPath).canonicalFilePath() == QFileInfo(path).canonicalFilePath())
         throw CliError(exitcode::kUsage,
                        QStringLiteral("merge: %1 is the data file itself.").arg(otherPath));
-    const StoreContents other = loadStore(otherPath);
-    requireMasterPassword(other.settings, io);
+    const LoadedStore other = loadStore(otherPath, io);
+    requireMasterPassword(other, io);
     const auto lock = lockForWriting(path);
-    const StoreContents mine = QFileInfo::exists(path) ? loadStore(path) : StoreContents{};
-    const TableMerge merged = mergeTables(mine.siteTable, other.siteTable);
+    const LoadedStore mine = QFileInfo::exists(path) ? loadStore(path, io) : LoadedStore{};
+    const TableMerge merged = mergeTables(mine.contents.siteTable, other.contents.siteTable);
     if (merged.tableFull)
         throw CliError(exitcode::kFailure,
                        QStringLiteral("With the sites of %1 the data file %2 would hold more "
@@ -310,7 +322,9 @@ int mergeStore(const QStringList& args, const Io& io) {
                       .arg(otherPath, path);
         return exitcode::kOk;
     }
-    saveStore(StoreContents{merged.table, mine.settings}, path);
+    // An encrypted data file stays encrypted, with its own key.
+    saveStore(StoreContents{merged.table, mine.contents.settings}, path,
+              mine.key ? &*mine.key : nullptr);
     io.out << QStringLiteral("merged %1 into %2: %3 added, %4 there already\n")
                   .arg(otherPath, path, englishCount(merged.added, u"site"))
                   .arg(merged.alreadyHeld);

@@ -58,8 +58,9 @@ int main(int argc, char** argv) {
 
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const Io io{out, err, readTerminalPassword};
-    const QList<Command> commands = storeCommands() + browserCommands() + desktopCommands();
+    const Io io{out, err, readTerminalPassword, readTerminalLine};
+    const QList<Command> commands =
+        storeCommands() + encryptionCommands() + browserCommands() + desktopCommands();
 
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {

@@ -51,7 +51,8 @@ bool autoLogoutDue(const AppState& state, const QDateTime& now) {
 LogInOutAction logInOutAction(const AppState& state) {
     if (state.loggedIn)
         return LogInOutAction::Logout;
-    if (state.settings.masterPassword.isEmpty())
+    // An encrypted file's password is in the file: it is asked to read it.
+    if (state.settings.masterPassword.isEmpty() && !state.dataFileEncrypted)
         return LogInOutAction::Login;
     return LogInOutAction::Prompt;
 }

@@ -1,7 +1,11 @@
 #include "PasswordPrompt.h"
 
+#include "BusyCursor.h"
+#include "EncryptedStore.h"
+#include "store/DataFileErrors.h"
 #include "ui/Controls.h"
 
+#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,9 +46,34 @@ void PasswordPrompt::keyPressEvent(QKeyEvent* event) {
 }
 
 void PasswordPrompt::onOk() {
-    if (passwordBox_->text() != state_.settings.masterPassword) {
+    const auto wrong = [this] {
         messages_.show(this, QMessageBox::Critical, QStringLiteral("ﾊﾟｽﾜｰﾄﾞｴﾗｰ"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞが違います。"), QMessageBox::Ok);
+    };
+    if (mode_ == LogIn && state_.dataFileEncrypted && !state_.loggedIn) {
+        // The file is read again with the password typed: the check is its authentication.
+        try {
+            const BusyCursor busy;
+            if (openEncryptedDataFile(state_, passwordBox_->text()) == OpenOutcome::WrongPassword) {
+                wrong();
+                return;
+            }
+        } catch (const LoadError& e) {
+            messages_.show(
+                this, QMessageBox::Critical, QStringLiteral("SIRANO"),
+                QStringLiteral("データファイルを読み込めません。ファイルは変更して"
+                               "いません。\n\nファイル: %1\n理由: %2")
+                    .arg(QDir::toNativeSeparators(e.file()), e.reasonText(Language::Japanese)),
+                QMessageBox::Ok);
+            return;
+        }
+        actions_.rebuildSiteMenu();
+        actions_.login();
+        accept();
+        return;
+    }
+    if (passwordBox_->text() != state_.settings.masterPassword) {
+        wrong();
         return;
     }
     if (mode_ == LogIn)

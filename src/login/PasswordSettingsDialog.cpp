@@ -1,5 +1,7 @@
 #include "PasswordSettingsDialog.h"
 
+#include "BusyCursor.h"
+#include "EncryptedStore.h"
 #include "store/DataFile.h"
 #include "store/Error.h"
 #include "ui/Controls.h"
@@ -58,6 +60,13 @@ PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, AppActions& acti
     autoLoginCheck_ = new QCheckBox(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"), this);
     autoLoginCheck_->setObjectName(QStringLiteral("autoLoginCheck"));
     autoLoginCheck_->setGeometry(QRect(8, 152, 129, 20));
+    // Encryption needs a master password to derive its key from.
+    encryptCheck_ = new QCheckBox(QStringLiteral("データファイルを暗号化"), this);
+    encryptCheck_->setObjectName(QStringLiteral("encryptCheck"));
+    encryptCheck_->setGeometry(QRect(8, 131, 200, 20));
+    encryptCheck_->setEnabled(false);
+    connect(newPasswordBox_, &QLineEdit::textChanged, encryptCheck_,
+            [this](const QString& text) { encryptCheck_->setEnabled(!text.isEmpty()); });
     changeButton_ =
         addButton(this, "changeButton", QStringLiteral("変更"), QRect(152, 168, 73, 33));
     cancelButton_ =
@@ -73,6 +82,7 @@ PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, AppActions& acti
     setTabOrder(changeButton_, cancelButton_);
     setTabOrder(cancelButton_, minutesBox_);
     setTabOrder(minutesBox_, autoLoginCheck_);
+    setTabOrder(autoLoginCheck_, encryptCheck_);
     currentPasswordBox_->setFocus();
 
     connect(changeButton_, &QPushButton::clicked, this, &PasswordSettingsDialog::onChange);
@@ -85,6 +95,7 @@ void PasswordSettingsDialog::showSettings() {
     // Start-up logs in by itself on any value but 0; a file may hold 2 to 9.
     autoLoginCheck_->setChecked(state_.settings.autoLoginAtStart != 0);
     minutesBox_->setText(QString::number(state_.settings.autoLogoutMinutes));
+    encryptCheck_->setChecked(state_.dataFileEncrypted);
 }
 
 void PasswordSettingsDialog::keyPressEvent(QKeyEvent* event) {
@@ -145,6 +156,7 @@ void PasswordSettingsDialog::onChange() {
     }
 
     const bool newMinutes = state_.settings.autoLogoutMinutes != *minutes;
+    const QString oldPassword = state_.settings.masterPassword;
     state_.settings.masterPassword = newPasswordBox_->text();
     state_.settings.autoLoginAtStart = autoLoginCheck_->isChecked() ? 1 : 0;
     state_.settings.autoLogoutMinutes = *minutes;
@@ -152,6 +164,11 @@ void PasswordSettingsDialog::onChange() {
     // log out at the next tick, closing the message below before it can be read.
     if (newMinutes)
         actions_.restartLogoutCount();
+    {
+        const BusyCursor busy;  // a new key is measured and derived: about a second
+        rekeyDataFile(state_, encryptCheck_->isEnabled() && encryptCheck_->isChecked(),
+                      oldPassword);
+    }
     if (saveDataFileOrReport(state_, actions_, messages_, this))
         messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
                        QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);

@@ -46,6 +46,7 @@ private:
     QLineEdit* confirmPasswordBox_;
     QLineEdit* minutesBox_;
     QCheckBox* autoLoginCheck_;
+    QCheckBox* encryptCheck_;
     QPushButton* changeButton_;
     QPushButton* cancelButton_;
 };

@@ -134,6 +134,7 @@ void TrayApp::pollTray() {
             return;
         }
         browser_ = services_.browserFor(state_.dataFolder);
+        controller_.setOnLogout([this] { browser_->forgetWrites(); });
         errorLog_ = services_.errorLogFor(state_.dataFolder);
         automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, controller_);
         watchDataFile();
@@ -154,10 +155,16 @@ void TrayApp::watchDataFile() {
 void TrayApp::dataFileSettled() {
     orQuit([&] {
         watchDataFile();
+        const bool wasLoggedIn = state_.loggedIn;
         const bool taken = controller_.reloadDataFile();
-        // An open site dialog shows what is there now.
-        if (auto* dialog = qobject_cast<SiteSettingsDialog*>(siteDialog_.data()); dialog && taken)
+        if (wasLoggedIn && !state_.loggedIn) {
+            // Logged out by the change (a new password, a file encrypted elsewhere): as unattended.
+            closeDialogs();
+        } else if (auto* dialog = qobject_cast<SiteSettingsDialog*>(siteDialog_.data());
+                   dialog && taken) {
+            // An open site dialog shows what is there now.
             dialog->showCurrentContents();
+        }
         controller_.noticeConflictCopies();
     });
 }
@@ -215,6 +222,10 @@ void TrayApp::tick() {
 // not yet stored is dropped, as "ｷｬﾝｾﾙ" would drop it; a question box answers no.
 void TrayApp::logoutUnattended() {
     controller_.logout();
+    closeDialogs();
+}
+
+void TrayApp::closeDialogs() {
     const QWidgetList windows = QApplication::topLevelWidgets();
     for (QWidget* w : windows) {
         if (auto* dialog = qobject_cast<QDialog*>(w); dialog && dialog->isVisible())

@@ -80,6 +80,8 @@ private:
     void command(CommandItem item);
     void site(int index);
     void logoutUnattended();
+    // Closes the windows that show or change stored data, dropping what was typed there.
+    void closeDialogs();
     void watchDataFile();
     void dataFileSettled();
     template <typename F>

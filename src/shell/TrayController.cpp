@@ -1,11 +1,13 @@
 #include "TrayController.h"
 
+#include "login/EncryptedStore.h"
 #include "store/DataFile.h"
 #include "store/Error.h"
 #include "store/SyncConflicts.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 
 namespace sirano {
 
@@ -91,6 +93,15 @@ std::optional<int> TrayController::start(const QString& executableFolder, const 
             state_.siteTable = std::move(loaded.siteTable);
             state_.settings = loaded.settings;
         } catch (const LoadError& e) {
+            // Read with the password at the log-in; its settings are inside, so the prompt
+            // comes first.
+            if (e.reason().kind == Reason::Kind::NeedsMasterPassword) {
+                state_.dataFileEncrypted = true;
+                logout();
+                showPasswordPrompt();
+                rebuildSiteMenu();
+                return std::nullopt;
+            }
             const QString where = loadErrorPlace(e);
             return refuse(
                 exitstatus::kDataFileUnreadable,
@@ -185,6 +196,19 @@ QString loadFailureText(const LoadError& e) {
 
 }  // namespace
 
+StoreContents TrayController::readChangedDataFile() {
+    // The held key opens the file while its salt is unchanged; the password held opens it when
+    // another machine sealed it anew, and the key it gives is used from then on.
+    DataFileAccess access{state_.settings.masterPassword, std::move(state_.dataFileKey)};
+    const auto keep = qScopeGuard([&] { state_.dataFileKey = std::move(access.key); });
+    const bool canOpen = access.key || !access.password.isEmpty();
+    StoreContents theirs =
+        loadDataFile(state_.dataFilePath, state_.generator, canOpen ? &access : nullptr);
+    // The file follows the other program's choice: encrypted, or plain again.
+    state_.dataFileEncrypted = access.key.has_value();
+    return theirs;
+}
+
 void TrayController::remember(const StoreContents& contents, std::optional<FileStamp> stamp) {
     state_.fileContents = contents;
     state_.fileStamp = stamp;
@@ -215,16 +239,21 @@ void TrayController::take(MergeResult merged) {
 
 void TrayController::saveDataFile() {
     const QString& path = state_.dataFilePath;
+    // Logged out, an encrypted file's table is not here: a save would replace it with nothing.
+    if (state_.dataFileEncrypted && !state_.dataFileKey)
+        throw SaveError(err::kPathFileAccess, path, Reason{Reason::Kind::NeedsMasterPassword},
+                        true);
     const std::optional<FileStamp> now = fileStampOf(path);
     if (!now || now == state_.fileStamp) {
-        sirano::saveDataFile(path, state_.generator, state_.siteTable, state_.settings);
+        sirano::saveDataFile(path, state_.generator, state_.siteTable, state_.settings,
+                             state_.dataFileKey ? &*state_.dataFileKey : nullptr);
         remember(StoreContents{state_.siteTable, state_.settings}, fileStampOf(path));
         return;
     }
     // Another program wrote the file since: its contents first, this program's changes on them.
     StoreContents theirs;
     try {
-        theirs = loadDataFile(path, state_.generator);
+        theirs = readChangedDataFile();
     } catch (const LoadError& e) {
         throw SaveError(75, path, Reason{Reason::Kind::ChangedUnreadable, {}, loadFailureText(e)},
                         true);
@@ -234,7 +263,8 @@ void TrayController::saveDataFile() {
     if (merged.tableFull)
         throw SaveError(9, path, Reason{Reason::Kind::MergedTableFull}, true);
     sirano::saveDataFile(path, state_.generator, merged.contents.siteTable,
-                         merged.contents.settings);
+                         merged.contents.settings,
+                         state_.dataFileKey ? &*state_.dataFileKey : nullptr);
     remember(merged.contents, fileStampOf(path));
     take(std::move(merged));
 }
@@ -264,14 +294,26 @@ bool TrayController::reloadDataFile() {
     const QString& path = state_.dataFilePath;
     if (path.isEmpty())
         return false;
+    // Logged out of an encrypted file: nothing is held, and the next log-in reads the file.
+    if (state_.dataFileEncrypted && !state_.dataFileKey)
+        return false;
     const std::optional<FileStamp> now = fileStampOf(path);
     // Gone: what this program holds is written again at the next change.
     if (!now || now == state_.fileStamp)
         return false;
     StoreContents theirs;
     try {
-        theirs = loadDataFile(path, state_.generator);
+        theirs = readChangedDataFile();
     } catch (const LoadError& e) {
+        // Encrypted elsewhere with a password this program does not hold: what it holds is
+        // saved already, and the next log-in reads the file with the new password.
+        const Reason::Kind why = e.reason().kind;
+        if (why == Reason::Kind::NeedsMasterPassword || why == Reason::Kind::WrongMasterPassword) {
+            state_.dataFileEncrypted = true;
+            state_.dataFileKey.reset();
+            logout();
+            return true;
+        }
         if (unreadableSaid_ == now)
             return false;
         unreadableSaid_ = now;
@@ -325,6 +367,13 @@ void TrayController::restartLogoutCount() {
 void TrayController::logout() {
     sirano::logout(state_, *this);
     menus_.setSitesEnabled(false);
+    if (onLogout_)
+        onLogout_();
+    if (state_.dataFileEncrypted) {
+        forgetStoredData(state_);
+        editor_.selectedSite = 0;
+        rebuildSiteMenu();
+    }
 }
 
 void TrayController::setLogInOutCaption(const QString& caption) {

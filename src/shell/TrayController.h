@@ -15,6 +15,7 @@
 #include "ui/MessageBox.h"
 
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -68,6 +69,10 @@ public:
     void quitProgram();  // removes the icon and ends with status 0; nothing is saved
     void removeIcon();   // removes the icon; safe to call more than once
 
+    // Run at every log-out, before an encrypted file's table is forgotten: the browser's
+    // copies of written values go with it.
+    void setOnLogout(std::function<void()> onLogout) { onLogout_ = std::move(onLogout); }
+
     // The site settings dialog's flags, which live as long as the program.
     SiteEditorState& editorState() { return editor_; }
 
@@ -97,6 +102,9 @@ private:
     void setProtectedItemEnabled(ProtectedItem item, bool enabled) override;
     int refuse(int status, const QString& text);
     void remember(const StoreContents& contents, std::optional<FileStamp> stamp);
+    // The data file as another program left it, opened with the key or password held. Throws
+    // LoadError.
+    StoreContents readChangedDataFile();
     // Replaces the table and settings with merged ones and shows them.
     void take(MergeResult merged);
 
@@ -112,6 +120,7 @@ private:
     bool iconShown_ = false;
     std::optional<FileStamp> unreadableSaid_;  // the version of the file already said unreadable
     QStringList conflictCopiesSaid_;
+    std::function<void()> onLogout_;
 };
 
 }  // namespace sirano

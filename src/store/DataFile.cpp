@@ -102,18 +102,25 @@ FileBytes readDataFile(const QString& path) {
 
 }  // namespace
 
-StoreContents loadDataFile(const QString& path, Generator& gen) {
-    return parseDataFile(readDataFile(path).bytes(), gen, path);
+StoreContents loadDataFile(const QString& path, Generator& gen, DataFileAccess* access) {
+    const FileBytes file = readDataFile(path);
+    const PlainBytes plain = plainDataFileBytes(file.bytes(), path, access);
+    return parseDataFile(plain.bytes(), gen, path);
 }
 
 void saveDataFile(const QString& path, Generator& gen, const SiteTable& table,
-                  const Settings& settings) {
+                  const Settings& settings, const DataFileKey* key) {
     const bool existed = QFileInfo::exists(path);
     QByteArray bytes;
     try {
         bytes = serializeDataFile(table, settings, gen);
     } catch (const SaveError& e) {
         throw SaveError(e.number(), path, e.reason(), existed);
+    }
+    if (key) {
+        QByteArray sealed = sealEnvelope(bytes, *key);
+        wipe(bytes);
+        bytes = std::move(sealed);
     }
     if (const auto failed = writeFileAtomically(path, bytes))
         throw SaveError(err::kPathFileAccess, path, failed->reason, existed);

@@ -153,6 +153,29 @@ QString english(const Reason& r) {
             return QStringLiteral("the folder does not allow it (%1)").arg(r.text);
         case K::LockNotWritable:
             return QStringLiteral("it cannot be created or written (%1)").arg(r.text);
+        case K::NeedsMasterPassword:
+            return QStringLiteral("it is encrypted and opens only with the master password");
+        case K::EnvelopeDamaged:
+            return QStringLiteral("its encryption header is damaged (%1)").arg(r.text);
+        case K::EnvelopeVersion:
+            return QStringLiteral(
+                       "it is encrypted in format version %1, which this SIRANO does not know")
+                .arg(r.number);
+        case K::EnvelopeParameters:
+            return QStringLiteral(
+                       "its key derivation asks for %1 passes over %2 KiB, beyond what SIRANO "
+                       "accepts (at most 16 passes, 1 GiB, 4 GiB over all passes)")
+                .arg(r.number)
+                .arg(r.limit);
+        case K::WrongMasterPassword:
+            return QStringLiteral(
+                "the master password does not open it (or its encryption header was changed)");
+        case K::ContentsNotAuthentic:
+            return QStringLiteral(
+                "it was damaged or changed after it was saved: its encrypted contents fail "
+                "their authentication");
+        case K::KeyNotDerived:
+            return QStringLiteral("the key cannot be derived from the password (out of memory)");
     }
     return {};
 }
@@ -243,6 +266,26 @@ QString japanese(const Reason& r) {
             return QStringLiteral("フォルダへの書き込みが許可されていません (%1)").arg(r.text);
         case K::LockNotWritable:
             return QStringLiteral("作成も書き込みもできません (%1)").arg(r.text);
+        case K::NeedsMasterPassword:
+            return QStringLiteral("暗号化されていて、マスターパスワードがないと開けません");
+        case K::EnvelopeDamaged:
+            return QStringLiteral("暗号化ヘッダが壊れています (%1)").arg(r.text);
+        case K::EnvelopeVersion:
+            return QStringLiteral("このSIRANOが知らない暗号化形式 (版 %1) です").arg(r.number);
+        case K::EnvelopeParameters:
+            return QStringLiteral(
+                       "鍵の導出に %1 回 × %2 KiB を求めていて、許容範囲 (16 回、1 GiB、"
+                       "合計 4 GiB まで) を超えています")
+                .arg(r.number)
+                .arg(r.limit);
+        case K::WrongMasterPassword:
+            return QStringLiteral(
+                "マスターパスワードで開けません (または暗号化ヘッダが書き換えられています)");
+        case K::ContentsNotAuthentic:
+            return QStringLiteral(
+                "保存後に壊れたか書き換えられています (暗号化された内容の認証に失敗しました)");
+        case K::KeyNotDerived:
+            return QStringLiteral("パスワードから鍵を導出できません (メモリ不足)");
     }
     return {};
 }

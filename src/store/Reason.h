@@ -73,6 +73,14 @@ struct Reason {
         FolderNotCreated,  // text: the system's error
         LockNotAllowed,
         LockNotWritable,
+        // The encrypted data file.
+        NeedsMasterPassword,
+        EnvelopeDamaged,     // text: the part of the header that is wrong
+        EnvelopeVersion,     // number: the format version found
+        EnvelopeParameters,  // number: passes, limit: memory in KiB
+        WrongMasterPassword,
+        ContentsNotAuthentic,
+        KeyNotDerived,
     };
     Kind kind;
     ValueName value{};

@@ -1,6 +1,7 @@
 #include "SiteTable.h"
 
 #include "Error.h"
+#include "SecretBytes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -256,6 +257,13 @@ void SiteEntry::clear() {
     filledWindows.clear();
 }
 
+void SiteEntry::wipe() {
+    for (QString* text : {&title, &url, &urlKeyword})
+        sirano::wipe(*text);
+    sirano::wipe(texts_);
+    clear();
+}
+
 bool SiteEntry::operator==(const SiteEntry& o) const {
     if (title != o.title || url != o.url || urlKeyword != o.urlKeyword ||
         fieldCount() != o.fieldCount())
@@ -301,6 +309,12 @@ void SiteTable::remove(int i) {
     SiteEntry& freed = slots_[static_cast<size_t>(siteCount_) - 1];
     freed.clear();
     --siteCount_;
+}
+
+void SiteTable::wipe() {
+    for (SiteEntry& e : slots_)
+        e.wipe();
+    siteCount_ = 0;
 }
 
 }  // namespace sirano

@@ -3,6 +3,7 @@
 
 #include <QAnyStringView>
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 #include <array>
@@ -73,6 +74,8 @@ struct SiteEntry {
     void copyFieldText(int j, Text t, QString& out) const;
     // The characters of every field's type, name and value together.
     qsizetype fieldTextLength() const { return startOf(fieldCount()); }
+    // Where the fields' texts are kept, as bytes (for the check that a wipe leaves none there).
+    QByteArrayView fieldTextStorage() const { return texts_; }
 
     // Stores column j, growing the entry to j + 1 columns when needed (new columns in between are
     // empty fields); error 9 past column 100.
@@ -89,6 +92,8 @@ struct SiteEntry {
     void shrinkToFit();
     // Empty title, address, keyword, no fields and no markers: a free slot.
     void clear();
+    // clear(), after zeroing the texts where this entry is their only holder.
+    void wipe();
 
     // Markers are not compared.
     bool operator==(const SiteEntry& o) const;
@@ -135,6 +140,8 @@ public:
     SiteEntry& append(SiteEntry e);
     // Removes entry i, moving every later entry down one place and clearing the freed slot.
     void remove(int i);
+    // Every slot wiped (SiteEntry::wipe) and no entry counted: a decrypted table forgotten.
+    void wipe();
 
 private:
     std::vector<SiteEntry> slots_;

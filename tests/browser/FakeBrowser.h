@@ -241,6 +241,8 @@ public:
         openedInNewBrowser.append(url);
     }
 
+    void forgetWrites() override { ++forgetCalls; }
+
     int pageRoundTrips() const {
         int n = 0;
         for (const auto& w : windows_)
@@ -253,6 +255,7 @@ public:
     int windowsFailure = 0;  // non-zero: windows() fails with this number
     int startFailure = 0;    // non-zero: openInNewBrowser() fails with this number
     int listings = 0;
+    int forgetCalls = 0;
     bool running = true;  // answers()
     QStringList openedInNewBrowser;
 

@@ -12,6 +12,7 @@ public:
     QList<std::shared_ptr<BrowserWindow>> windows() override { return b_.windows(); }
     bool answers() override { return b_.answers(); }
     void openInNewBrowser(const QString& url) override { b_.openInNewBrowser(url); }
+    void forgetWrites() override { b_.forgetWrites(); }
 
 private:
     Browser& b_;

@@ -5,6 +5,7 @@
 #include "ChromiumWindow.h"
 #include "PortOwnership.h"
 #include "browser/Matching.h"
+#include "store/SecretBytes.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -203,6 +204,13 @@ void ChromiumBrowser::openInNewBrowser(const QString& url) {
     // replaces it instead of opening beside it.
     core_->tracker.awaitAnyPage(core_->options.callTimeout);
     core_->openAddress(url, true);
+}
+
+// The encoded edits are kept to send the same list to several windows; the list itself shares
+// its values with the caller's.
+void ChromiumBrowser::forgetWrites() {
+    core_->lastEdits.clear();
+    wipe(core_->lastEditsJson);
 }
 
 bool ChromiumBrowser::answers() {

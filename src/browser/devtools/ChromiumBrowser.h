@@ -47,6 +47,7 @@ public:
     QList<std::shared_ptr<BrowserWindow>> windows() override;
     bool answers() override;
     void openInNewBrowser(const QString& url) override;
+    void forgetWrites() override;
 
     Traffic traffic() const;
     // Process id of the last browser started by openInNewBrowser(), 0 if none.
