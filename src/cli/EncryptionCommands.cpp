@@ -1,5 +1,6 @@
 // encrypt and decrypt: turning the data file's encryption on and off from a terminal.
 #include "Commands.h"
+#include "keyring/KeyRing.h"
 
 namespace sirano::cli {
 namespace {
@@ -81,6 +82,9 @@ int decrypt(const QStringList& args, const Io& io) {
                            QStringLiteral("Not decrypted; %1 is unchanged.").arg(path));
     }
     saveStore(store.contents, path);
+    // The key kept for the tray's automatic log-in opens nothing now.
+    if (SecretServiceKeyRing keyRing; keyRing.available())
+        keyRing.remove(dataFileKeyEntry(path));
     io.out << QStringLiteral("decrypted %1\n").arg(path);
     return exitcode::kOk;
 }

@@ -4,8 +4,9 @@
 
 namespace sirano {
 
-OpenOutcome openEncryptedDataFile(AppState& state, const QString& password) {
-    DataFileAccess access{password, std::nullopt};
+namespace {
+
+OpenOutcome open(AppState& state, DataFileAccess access) {
     StoreContents loaded;
     // Taken before reading: a change during the read then shows as a later one.
     const std::optional<FileStamp> stamp = fileStampOf(state.dataFilePath);
@@ -24,6 +25,46 @@ OpenOutcome openEncryptedDataFile(AppState& state, const QString& password) {
     state.dataFileEncrypted = access.key.has_value();
     state.dataFileKey = std::move(access.key);
     return OpenOutcome::Opened;
+}
+
+}  // namespace
+
+OpenOutcome openEncryptedDataFile(AppState& state, const QString& password) {
+    return open(state, DataFileAccess{password, std::nullopt});
+}
+
+bool openWithKeptKey(AppState& state, KeyRing& ring) {
+    const QString entry = dataFileKeyEntry(state.dataFilePath);
+    std::optional<QByteArray> kept = ring.read(entry);
+    if (!kept)
+        return false;
+    std::optional<DataFileKey> key = DataFileKey::fromExported(*kept);
+    wipe(*kept);
+    if (!key)
+        return false;
+    try {
+        if (open(state, DataFileAccess{QString(), std::move(key)}) != OpenOutcome::Opened)
+            return false;
+    } catch (const LoadError&) {
+        return false;
+    }
+    if (state.settings.autoLoginAtStart != 0)
+        return true;
+    ring.remove(entry);
+    forgetStoredData(state);
+    return false;
+}
+
+std::optional<QString> keepKeyForAutoLogin(const AppState& state, KeyRing& ring) {
+    const QString entry = dataFileKeyEntry(state.dataFilePath);
+    if (!state.dataFileKey || state.settings.autoLoginAtStart == 0) {
+        ring.remove(entry);
+        return std::nullopt;
+    }
+    QByteArray secret = state.dataFileKey->exported();
+    std::optional<QString> failed = ring.store(entry, secret);
+    wipe(secret);
+    return failed;
 }
 
 void forgetStoredData(AppState& state) {

@@ -43,8 +43,13 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text) {
 }
 
 PasswordSettingsDialog::PasswordSettingsDialog(AppState& state, AppActions& actions,
-                                               MessageBox& messages, QWidget* parent)
-    : QDialog(parent, kFixedDialogFlags), state_(state), actions_(actions), messages_(messages) {
+                                               MessageBox& messages, KeyRing& keyRing,
+                                               QWidget* parent)
+    : QDialog(parent, kFixedDialogFlags),
+      state_(state),
+      actions_(actions),
+      messages_(messages),
+      keyRing_(keyRing) {
     setUpWindow(this, "passwordSettingsDialog", QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), QSize(312, 206));
 
     addLabel(this, "currentPasswordLabel", QStringLiteral("現在のﾊﾟｽﾜｰﾄﾞ"), QRect(8, 8, 97, 17));
@@ -155,6 +160,18 @@ void PasswordSettingsDialog::onChange() {
         return;
     }
 
+    const bool encrypt = encryptCheck_->isEnabled() && encryptCheck_->isChecked();
+    // An encrypted file that logs in by itself needs its key kept somewhere safe: without a
+    // keyring the start would have to ask the password after all.
+    if (encrypt && autoLoginCheck_->isChecked() && !keyRing_.available()) {
+        critical(QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"),
+                 QStringLiteral("暗号化したデータファイルで起動時ｵｰﾄﾛｸﾞｲﾝを使うには、\n"
+                                "デスクトップのキーリング (Secret Service) が必要ですが、\n"
+                                "見つかりません。起動時ｵｰﾄﾛｸﾞｲﾝか暗号化の\n"
+                                "どちらかを外してください。"));
+        return;
+    }
+
     const bool newMinutes = state_.settings.autoLogoutMinutes != *minutes;
     const QString oldPassword = state_.settings.masterPassword;
     state_.settings.masterPassword = newPasswordBox_->text();
@@ -164,14 +181,27 @@ void PasswordSettingsDialog::onChange() {
     // log out at the next tick, closing the message below before it can be read.
     if (newMinutes)
         actions_.restartLogoutCount();
+    const bool wasEncrypted = state_.dataFileEncrypted;
     {
         const BusyCursor busy;  // a new key is measured and derived: about a second
-        rekeyDataFile(state_, encryptCheck_->isEnabled() && encryptCheck_->isChecked(),
-                      oldPassword);
+        rekeyDataFile(state_, encrypt, oldPassword);
     }
-    if (saveDataFileOrReport(state_, actions_, messages_, this))
-        messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
-                       QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);
+    if (!saveDataFileOrReport(state_, actions_, messages_, this)) {
+        accept();
+        return;
+    }
+    messages_.show(this, QMessageBox::Warning, QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"),
+                   QStringLiteral("ﾊﾟｽﾜｰﾄﾞおよび設定が変更されました。"), QMessageBox::Ok);
+    // Only a file that is or was encrypted has a key kept: a plain one never asks the keyring
+    // (which might ask its user to unlock it).
+    if (wasEncrypted || state_.dataFileEncrypted) {
+        if (const auto failed = keepKeyForAutoLogin(state_, keyRing_))
+            messages_.show(this, QMessageBox::Warning, QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"),
+                           QStringLiteral("キーリングに鍵を保存できませんでした。次の起動時には"
+                                          "ﾊﾟｽﾜｰﾄﾞを尋ねます。\n\n理由: %1")
+                               .arg(*failed),
+                           QMessageBox::Ok);
+    }
     accept();
 }
 

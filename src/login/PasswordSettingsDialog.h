@@ -4,6 +4,7 @@
 
 #include "app/AppActions.h"
 #include "app/AppState.h"
+#include "keyring/KeyRing.h"
 #include "ui/MessageBox.h"
 
 #include <QDialog>
@@ -27,8 +28,9 @@ std::optional<int16_t> autoLogoutMinutesFromText(QStringView text);
 class PasswordSettingsDialog final : public QDialog {
     Q_OBJECT
 public:
+    // keyRing keeps an encrypted file's key for the automatic log-in.
     PasswordSettingsDialog(AppState& state, AppActions& actions, MessageBox& messages,
-                           QWidget* parent = nullptr);
+                           KeyRing& keyRing, QWidget* parent = nullptr);
 
 protected:
     // Enter moves down the password boxes and presses a focused button; nothing else.
@@ -41,6 +43,7 @@ private:
     AppState& state_;
     AppActions& actions_;
     MessageBox& messages_;
+    KeyRing& keyRing_;
     QLineEdit* currentPasswordBox_;
     QLineEdit* newPasswordBox_;
     QLineEdit* confirmPasswordBox_;

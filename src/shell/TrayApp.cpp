@@ -18,6 +18,12 @@ namespace sirano {
 namespace {
 constexpr int kTrayWaitMs = 30'000;
 constexpr int kTrayPollMs = 250;
+
+TrayServices withKeyRing(TrayServices services) {
+    if (!services.keyRing)
+        services.keyRing = std::make_shared<NoKeyRing>();
+    return services;
+}
 }  // namespace
 
 TrayServices SystemServices::services() {
@@ -44,6 +50,8 @@ TrayServices SystemServices::services() {
             if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
                 file.write(QByteArray::number(static_cast<qlonglong>(ns)));
         },
+        std::chrono::milliseconds(1000),
+        keyRing_,
     };
 }
 
@@ -51,9 +59,10 @@ TrayApp::TrayApp(AppState& state, QString executableFolder, TrayServices service
     : state_(state),
       executableFolder_(std::move(executableFolder)),
       dataFile_(std::move(dataFile)),
-      services_(std::move(services)),
+      services_(withKeyRing(std::move(services))),
       menus_(siteMenuKindForPlatform()),
-      controller_(state, tray_, menus_, *this, services_.messages, services_.clock) {
+      controller_(state, tray_, menus_, *this, services_.messages, services_.clock,
+                  *services_.keyRing) {
     tray_.setContextMenu(menus_.commandMenu());
     tray_.setParent(this);
     connect(&tray_, &QtTrayIcon::clicked, this, [this](TrayClick click) {
@@ -278,7 +287,7 @@ void TrayApp::showSiteSettings() {
 }
 
 void TrayApp::showPasswordSettings() {
-    PasswordSettingsDialog dialog(state_, controller_, services_.messages);
+    PasswordSettingsDialog dialog(state_, controller_, services_.messages, *services_.keyRing);
     runDialog(dialog);
 }
 

@@ -12,6 +12,7 @@
 #include "browser/Automation.h"
 #include "browser/ErrorLog.h"
 #include "browser/ObjectModel.h"
+#include "keyring/KeyRing.h"
 #include "store/DateTimeText.h"
 #include "ui/MessageBox.h"
 
@@ -44,6 +45,8 @@ struct TrayServices {
     // How long an outside change to the data file must have been quiet before it is read: a
     // sync tool or a copy may write it in several steps.
     std::chrono::milliseconds settleTime{1000};
+    // Keeps an encrypted data file's key for the automatic log-in; none: no keyring.
+    std::shared_ptr<KeyRing> keyRing{};
 };
 
 // The real services: message boxes on screen, the system clock, SIRANO's own Chromium (the
@@ -57,6 +60,7 @@ public:
 private:
     WidgetMessageBox messages_;
     SystemClock clock_;
+    std::shared_ptr<SecretServiceKeyRing> keyRing_ = std::make_shared<SecretServiceKeyRing>();
 };
 
 class TrayApp final : public QObject, private ShellUi {

@@ -30,8 +30,14 @@ QString loadErrorPlace(const LoadError& e) {
 }  // namespace
 
 TrayController::TrayController(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui,
-                               MessageBox& messages, const Clock& clock)
-    : state_(state), tray_(tray), menus_(menus), ui_(ui), messages_(messages), clock_(clock) {}
+                               MessageBox& messages, const Clock& clock, KeyRing& keyRing)
+    : state_(state),
+      tray_(tray),
+      menus_(menus),
+      ui_(ui),
+      messages_(messages),
+      clock_(clock),
+      keyRing_(keyRing) {}
 
 std::optional<int> TrayController::start(const QString& executableFolder, const QString& dataFile) {
     state_.generator.reseedFromClock();
@@ -97,8 +103,12 @@ std::optional<int> TrayController::start(const QString& executableFolder, const 
             // comes first.
             if (e.reason().kind == Reason::Kind::NeedsMasterPassword) {
                 state_.dataFileEncrypted = true;
-                logout();
-                showPasswordPrompt();
+                if (openWithKeptKey(state_, keyRing_)) {
+                    login();
+                } else {
+                    logout();
+                    showPasswordPrompt();
+                }
                 rebuildSiteMenu();
                 return std::nullopt;
             }

@@ -8,6 +8,7 @@
 #include "app/AppActions.h"
 #include "app/AppState.h"
 #include "editor/SiteEditorState.h"
+#include "keyring/KeyRing.h"
 #include "login/Login.h"
 #include "store/DataFolder.h"
 #include "store/DateTimeText.h"
@@ -45,8 +46,9 @@ QString aboutText();
 
 class TrayController final : public AppActions, private LoginView {
 public:
+    // keyRing: where an encrypted data file's key for the automatic log-in is kept.
     TrayController(AppState& state, TrayIcon& tray, Menus& menus, ShellUi& ui, MessageBox& messages,
-                   const Clock& clock);
+                   const Clock& clock, KeyRing& keyRing);
 
     // Starts the program once the tray can show the icon. The data folder is executableFolder when
     // it holds the data file, else the user's application data folder; it is locked for this
@@ -114,6 +116,7 @@ private:
     ShellUi& ui_;
     MessageBox& messages_;
     const Clock& clock_;
+    KeyRing& keyRing_;
     SiteEditorState editor_;
     std::unique_ptr<DataFolderLock> lock_;
     int menuItemCount_ = 0;

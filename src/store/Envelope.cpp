@@ -5,6 +5,7 @@
 #include <sodium.h>
 
 #include <QElapsedTimer>
+#include <QList>
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -181,6 +182,39 @@ DataFileKey DataFileKey::create(QStringView password, const KdfParams& params) {
     return derive(password, params, randomBytes(kSaltBytes));
 }
 
+namespace {
+constexpr char kExportedTag[] = "sirano-key";
+}
+
+QByteArray DataFileKey::exported() const {
+    QByteArray text = QByteArray(kExportedTag) + ' ' + QByteArray::number(kVersion) + ' ' +
+                      QByteArray::number(params_.passes) + ' ' +
+                      QByteArray::number(params_.memKiB) + ' ' + salt_.toHex() + ' ';
+    // Straight into the text, so that no other buffer holds the key in hex.
+    const qsizetype start = text.size();
+    text.resize(start + qsizetype(2 * kKeyBytes));  // the terminator's byte takes sodium's
+    sodium_bin2hex(text.data() + start, 2 * kKeyBytes + 1, key_.data(), kKeyBytes);
+    return text;
+}
+
+std::optional<DataFileKey> DataFileKey::fromExported(const QByteArray& text) {
+    const QList<QByteArray> parts = text.split(' ');
+    if (parts.size() != 6 || parts[0] != kExportedTag || parts[1] != QByteArray::number(kVersion))
+        return std::nullopt;
+    bool passesOk = false;
+    bool memOk = false;
+    const KdfParams params{parts[2].toUInt(&passesOk), parts[3].toUInt(&memOk)};
+    const QByteArray salt = QByteArray::fromHex(parts[4]);
+    if (!passesOk || !memOk || !acceptableKdfParams(params) ||
+        salt.size() != qsizetype(kSaltBytes) || parts[5].size() != qsizetype(2 * kKeyBytes))
+        return std::nullopt;
+    SecretBytes key(kKeyBytes);
+    if (sodium_hex2bin(key.data(), kKeyBytes, parts[5].constData(), std::size_t(parts[5].size()),
+                       nullptr, nullptr, nullptr) != 0)
+        return std::nullopt;
+    return DataFileKey(std::move(key), params, salt);
+}
+
 bool isEnvelope(const QByteArray& fileBytes) {
     if (fileBytes.startsWith('#'))
         return true;
@@ -221,6 +255,10 @@ PlainBytes plainDataFileBytes(const QByteArray& fileBytes, const QString& path,
     const DataFileKey* key = nullptr;
     if (access->key && access->key->params() == h.params && access->key->salt() == h.salt) {
         key = &*access->key;
+    } else if (access->password.isEmpty()) {
+        // A key of another sealing, and no password to derive one: an empty password never
+        // seals a file.
+        throw LoadError(err::kBadFileFormat, path, 0, 0, Reason{Why::WrongMasterPassword});
     } else {
         try {
             derived = DataFileKey::derive(access->password, h.params, h.salt);

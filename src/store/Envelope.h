@@ -42,6 +42,12 @@ public:
     // A fresh random salt.
     static DataFileKey create(QStringView password, const KdfParams& params);
 
+    // The key with its parameters and salt as one line of text, as the desktop keyring keeps it
+    // (the caller wipes it), and back; nothing for a text that is not one or asks for
+    // parameters a file may not.
+    QByteArray exported() const;
+    static std::optional<DataFileKey> fromExported(const QByteArray& text);
+
     const KdfParams& params() const { return params_; }
     const QByteArray& salt() const { return salt_; }
     const unsigned char* bytes() const { return key_.data(); }

@@ -67,10 +67,11 @@ int main(int argc, char** argv) {
         sample(QStringLiteral("Webメール"), QStringLiteral("https://mail.example/"), {}));
     test::RecordingActions actions;
     WidgetMessageBox messages;
+    NoKeyRing noKeyRing;
 
     bool ok = true;
     {
-        PasswordSettingsDialog passwordDialog(state, actions, messages);
+        PasswordSettingsDialog passwordDialog(state, actions, messages, noKeyRing);
         passwordDialog.show();
         passwordDialog.findChild<QLineEdit*>(QStringLiteral("currentPasswordBox"))
             ->setText(QStringLiteral("secret"));

@@ -69,7 +69,8 @@ void TestDialogsDataFile::passwordChangeSurvivesRestart() {
     RecordingActions actions(state_);
     actions.writeFile = true;
     RecordingMessageBox messages;
-    PasswordSettingsDialog dialog(state_, actions, messages);
+    NoKeyRing noKeyRing;
+    PasswordSettingsDialog dialog(state_, actions, messages, noKeyRing);
     dialog.show();
     auto* current = control<QLineEdit>(dialog, "currentPasswordBox");
     typeText(current, QStringLiteral("OLD"));
@@ -148,7 +149,8 @@ void TestDialogsDataFile::unwritableFileIsReported() {
         QCOMPARE(state_.siteTable.at(0).title, QStringLiteral("Renamed"));
         QCOMPARE(actions.calls.count(QStringLiteral("menu")), 1);
     } else {
-        PasswordSettingsDialog dialog(state_, actions, messages);
+        NoKeyRing noKeyRing;
+        PasswordSettingsDialog dialog(state_, actions, messages, noKeyRing);
         dialog.show();
         typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("old"));
         typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));

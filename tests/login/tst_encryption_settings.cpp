@@ -17,6 +17,7 @@ struct Fixture {
     AppState state;
     RecordingActions actions{state};
     RecordingMessageBox messages;
+    NoKeyRing noKeyRing;
     std::unique_ptr<PasswordSettingsDialog> shown;
 
     Fixture(const QString& password, bool encrypted) {
@@ -24,7 +25,7 @@ struct Fixture {
         state.dataFileEncrypted = encrypted;
         if (encrypted)
             state.dataFileKey = DataFileKey::create(password, {1, kMinKdfMemKiB});
-        shown = std::make_unique<PasswordSettingsDialog>(state, actions, messages);
+        shown = std::make_unique<PasswordSettingsDialog>(state, actions, messages, noKeyRing);
     }
     PasswordSettingsDialog& dialog() { return *shown; }
     QCheckBox* encryptCheck() { return control<QCheckBox>(dialog(), "encryptCheck"); }

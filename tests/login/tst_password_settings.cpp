@@ -21,6 +21,7 @@ const QString kMinutesTitle = QStringLiteral("ｵｰﾄﾛｸﾞｱｳﾄ");
 const QString kDoneTitle = QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更");
 
 struct Fixture {
+    NoKeyRing keyRing;
     AppState state;
     RecordingActions actions;
     RecordingMessageBox messages;
@@ -85,7 +86,7 @@ private Q_SLOTS:
 
 void TestPasswordSettings::window() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     QCOMPARE(dialog.objectName(), QStringLiteral("passwordSettingsDialog"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
     QCOMPARE(dialog.size(), QSize(312, 206));
@@ -121,7 +122,7 @@ void TestPasswordSettings::showsStoredSettings() {
     QFETCH(int, minutes);
     Fixture f(
         {QStringLiteral("pw"), static_cast<int16_t>(autoLogin), static_cast<int16_t>(minutes)});
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     QTEST(control<QCheckBox>(dialog, "autoLoginCheck")->isChecked(), "checked");
     QTEST(control<QLineEdit>(dialog, "minutesBox")->text(), "minutesBox");
 }
@@ -140,7 +141,7 @@ void TestPasswordSettings::autoLoginKeepsItsMeaning_data() {
 void TestPasswordSettings::autoLoginKeepsItsMeaning() {
     QFETCH(int, stored);
     Fixture f({QStringLiteral("pw"), static_cast<int16_t>(stored), 5});
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("pw"));
     typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("pw"));
@@ -203,7 +204,7 @@ void TestPasswordSettings::change() {
     Fixture f(before);
     Settings atSave;
     f.actions.onSave = [&] { atSave = f.state.settings; };
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "currentPasswordBox"), current);
     typeText(control<QLineEdit>(dialog, "newPasswordBox"), new0);
@@ -234,7 +235,7 @@ void TestPasswordSettings::change() {
 // The wording of every box the dialog shows.
 void TestPasswordSettings::changeMessages() {
     Fixture f({QStringLiteral("pw"), 0, 0});
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     click(dialog, "changeButton");  // empty current password: wrong
     typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("pw"));
@@ -271,7 +272,7 @@ void TestPasswordSettings::changeMessages() {
 void TestPasswordSettings::cancelAfterFailedAttempt() {
     const Settings before{QStringLiteral("pw"), 1, 10};
     Fixture f(before);
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("PW"));
     typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));
@@ -289,7 +290,7 @@ void TestPasswordSettings::cancelAfterFailedAttempt() {
 
 void TestPasswordSettings::minutesBoxHoldsThreeCharacters() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     auto* minutesBox = control<QLineEdit>(dialog, "minutesBox");
     minutesBox->clear();
     typeText(minutesBox, QStringLiteral("1234"));
@@ -300,7 +301,7 @@ void TestPasswordSettings::minutesBoxHoldsThreeCharacters() {
 // more Enter presses it. Enter elsewhere in a box presses nothing.
 void TestPasswordSettings::enterMovesDownThenPresses() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -327,7 +328,7 @@ void TestPasswordSettings::enterMovesDownThenPresses() {
 
 void TestPasswordSettings::tabOrder() {
     Fixture f;
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
@@ -346,7 +347,7 @@ void TestPasswordSettings::tabOrder() {
 void TestPasswordSettings::failedSaveIsReportedAndKept() {
     Fixture f;
     f.actions.saveFailure = err::kPathFileAccess;
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "newPasswordBox"), QStringLiteral("new"));
     typeText(control<QLineEdit>(dialog, "confirmPasswordBox"), QStringLiteral("new"));
@@ -383,7 +384,7 @@ void TestPasswordSettings::passwordsThatCannotComeBack() {
     QFETCH(QString, refusal);
     const Settings before{QStringLiteral("old"), 1, 10};
     Fixture f(before);
-    PasswordSettingsDialog dialog(f.state, f.actions, f.messages);
+    PasswordSettingsDialog dialog(f.state, f.actions, f.messages, f.keyRing);
     dialog.show();
     typeText(control<QLineEdit>(dialog, "currentPasswordBox"), QStringLiteral("old"));
     control<QLineEdit>(dialog, "newPasswordBox")->setText(password);  // as pasted

@@ -36,6 +36,7 @@ deb=$(echo "$work"/sirano_"$version"_*.deb)
 fields=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends Description)
 echo "$fields"
 for want in "Section: utils" "Recommends: chromium, fonts-ipafont-gothic" "Depends: .*qt6-qpa-plugins" "Depends: .*libqt6widgets6" \
+            "Depends: .*libqt6keychain1" "Depends: .*libsecret-1-0" "Depends: .*libsodium23" \
             "Maintainer: .* <.*@.*>"; do
   grep -q "^$want" <<<"$fields" || fail "control field: $want"
 done

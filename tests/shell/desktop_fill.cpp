@@ -6,6 +6,7 @@
 #include "browser/ChromiumHarness.h"
 #include "store/DataFile.h"
 #include "support/Entries.h"
+#include "support/Files.h"
 #include "support/StoreFiles.h"
 
 #include <QDir>
@@ -183,10 +184,12 @@ class TestDesktopFill : public QObject {
         return tab;
     }
 
-    // The program on a fresh data folder holding the log-in page as its one site.
-    bool launch(int16_t autoLogoutMinutes) {
+    // The program on a fresh data folder holding the log-in page as its one site; with a
+    // password, the data file is encrypted with it.
+    bool launch(int16_t autoLogoutMinutes, const QString& password = {}) {
         stop();
         AppState state;
+        state.settings.masterPassword = password;
         state.settings.autoLoginAtStart = 1;
         state.settings.autoLogoutMinutes = autoLogoutMinutes;
         state.siteTable.append(
@@ -195,7 +198,13 @@ class TestDesktopFill : public QObject {
                                    field(0, 1, "password", "pass", "pw 1"),
                                    field(0, 2, "checkbox", "remember", "True")}));
         QDir().mkpath(dataFolder_ + QStringLiteral("/browser"));
-        saveStore(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
+        if (password.isEmpty()) {
+            saveStore(state, dataFolder_ + QStringLiteral("/SIRANO.DAT"));
+        } else {
+            const DataFileKey key = DataFileKey::create(password, {1, kMinKdfMemKiB});
+            saveDataFile(dataFolder_ + QStringLiteral("/SIRANO.DAT"), state.generator,
+                         state.siteTable, state.settings, &key);
+        }
         // The harness's Chromium stands in for the one the program would start on its profile.
         const QString port = dataFolder_ + QStringLiteral("/browser/DevToolsActivePort");
         QFile::remove(port);
@@ -315,6 +324,32 @@ private Q_SLOTS:
         // ﾊﾟｽﾜｰﾄﾞ is disabled and skipped: the third step up is ﾛｸﾞｲﾝ, which needs no password.
         QVERIFY(Desktop::chooseFromMenu(3, {"Up", "Up", "Up", "Return"}));
         QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+    }
+
+    // An encrypted data file: the program asks its password at start (no keyring here, so the
+    // automatic log-in inside the file cannot be used); typed into the prompt, it reads the
+    // file and fills the page.
+    void encryptedDataFile() {
+        QVERIFY(launch(0, QStringLiteral("desktop pw")));
+        const QString tab = openLoaded(page_);
+        QString prompt;
+        QVERIFY(ChromiumHarness::waitFor(
+            [&] {
+                for (const Desktop::Window& w : Desktop::windows()) {
+                    if (w.name == QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"))
+                        prompt = w.id;
+                }
+                return !prompt.isEmpty();
+            },
+            10000));
+        QCOMPARE(valuesOf(tab), kEmpty);  // nothing is known before the file is read
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), prompt});
+        run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("desktop pw")});
+        Desktop::keys({QStringLiteral("Return")});
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+        QVERIFY(
+            readAll(dataFolder_ + QStringLiteral("/SIRANO.DAT")).startsWith("#SIRANO-ENCRYPTED\n"));
     }
 
     // With one minute set, the program logs out by itself between one and two minutes after the

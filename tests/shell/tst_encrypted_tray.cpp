@@ -2,6 +2,8 @@
 // and every log-out forgets the key, the table (zeroed in place) and the browser's copies of
 // written values, so that a locked program holds no stored value.
 #include "browser/FakeBrowser.h"
+#include "keyring/KeyRing.h"
+#include "login/EncryptedStore.h"
 #include "shell/TrayApp.h"
 #include "store/DataFile.h"
 #include "support/DialogTestKit.h"
@@ -12,10 +14,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QCheckBox>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -61,6 +67,7 @@ public:
             QWidget* w = QApplication::activeModalWidget();
             if (!w || w->objectName() != QLatin1String("passwordPrompt"))
                 return;
+            ++shown;
             if (passwords_.isEmpty()) {
                 qobject_cast<QDialog*>(w)->reject();
                 return;
@@ -74,15 +81,33 @@ public:
         timer_.start();
     }
     int answered = 0;
+    int shown = 0;
 
 private:
     QStringList passwords_;
     QTimer timer_;
 };
 
-// The program started on an encrypted data file with one site.
+// An encrypted data file with one site in folder; autoLogin is inside it.
+void writeStartFile(const QString& folder, bool autoLogin = true) {
+    AppState stored;
+    stored.settings.masterPassword = kPassword;
+    stored.settings.autoLoginAtStart = autoLogin ? 1 : 0;
+    SiteEntry e;
+    e.title = QStringLiteral("Site");
+    e.url = kUrl;
+    e.setField(0, field(0, 0, "text", "user", "fill-user-Q7x"));
+    e.setField(1, field(0, 1, "password", "pw", "fill-pass-K2m"));
+    stored.siteTable.append(std::move(e));
+    const DataFileKey key = DataFileKey::create(kPassword, {1, kMinKdfMemKiB});
+    saveDataFile(QDir(folder).filePath(QStringLiteral("SIRANO.DAT")), stored.generator,
+                 stored.siteTable, stored.settings, &key);
+}
+
+// The program started on the encrypted data file in folder (by default a new one with one site).
 struct Program {
-    QTemporaryDir folder;
+    QTemporaryDir ownFolder;
+    QDir folder;
     AppState state;
     RecordingMessageBox messages;
     FixedClock clock;
@@ -93,18 +118,11 @@ struct Program {
 
     QString dataFile() const { return folder.filePath(QStringLiteral("SIRANO.DAT")); }
 
-    Program() {
-        AppState stored;
-        stored.settings.masterPassword = kPassword;
-        stored.settings.autoLoginAtStart = 1;  // inside the file: cannot count before the log-in
-        SiteEntry e;
-        e.title = QStringLiteral("Site");
-        e.url = kUrl;
-        e.setField(0, field(0, 0, "text", "user", "fill-user-Q7x"));
-        e.setField(1, field(0, 1, "password", "pw", "fill-pass-K2m"));
-        stored.siteTable.append(std::move(e));
-        const DataFileKey key = DataFileKey::create(kPassword, {1, kMinKdfMemKiB});
-        saveDataFile(dataFile(), stored.generator, stored.siteTable, stored.settings, &key);
+    // Without a keyring, the automatic log-in inside the file cannot count before the log-in.
+    explicit Program(QString in = {}, std::shared_ptr<KeyRing> keyRing = nullptr)
+        : folder(in.isEmpty() ? ownFolder.path() : in) {
+        if (in.isEmpty())
+            writeStartFile(folder.path());
 
         TrayServices services{
             messages,
@@ -119,6 +137,7 @@ struct Program {
             kNoTimer,
             {},
             std::chrono::milliseconds(50),
+            std::move(keyRing),
         };
         app = std::make_unique<TrayApp>(state, folder.path(), std::move(services));
         app->start();
@@ -191,6 +210,88 @@ void writeElsewhere(const QString& path, const QStringList& titles, const QStrin
     saveDataFile(path, other.generator, other.siteTable, other.settings, &key);
 }
 
+// Changes the password settings in the dialog from the command menu, keeping the password.
+void changePasswordSettings(bool autoLogin, bool encrypt) {
+    QTimer::singleShot(0, [autoLogin, encrypt] {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        for (const char* box : {"currentPasswordBox", "newPasswordBox", "confirmPasswordBox"})
+            typeText(control<QLineEdit>(*dialog, QLatin1String(box)), kPassword);
+        control<QCheckBox>(*dialog, QStringLiteral("autoLoginCheck"))->setChecked(autoLogin);
+        control<QCheckBox>(*dialog, QStringLiteral("encryptCheck"))->setChecked(encrypt);
+        click(*dialog, QStringLiteral("changeButton"));
+        if (dialog->isVisible())  // refused
+            dialog->reject();
+    });
+    command(QStringLiteral("passwordSettingsAction"))->trigger();
+}
+
+// A session bus of the test's own on which nothing is started on demand, and a real keyring
+// (gnome-keyring-daemon, its login keyring unlocked with a test password) once it is started.
+class KeyringDesktop {
+public:
+    ~KeyringDesktop() {
+        for (QProcess* p : {&keyring_, &bus_}) {
+            if (p->state() != QProcess::NotRunning) {
+                p->kill();
+                p->waitForFinished(3000);
+            }
+        }
+    }
+    // Before anything in the process uses the session bus.
+    bool startBus(QString* why) {
+        QDir(dir_.path()).mkdir(QStringLiteral("run"));
+        QFile::setPermissions(dir_.filePath(QStringLiteral("run")),
+                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        writeFile(dir_.filePath(QStringLiteral("bus.conf")),
+                  "<busconfig><type>session</type><listen>unix:path=" +
+                      QFile::encodeName(dir_.filePath(QStringLiteral("bus"))) +
+                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                      "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
+        bus_.start(QStringLiteral("dbus-daemon"),
+                   {QStringLiteral("--config-file=") + dir_.filePath(QStringLiteral("bus.conf")),
+                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+        if (!bus_.waitForStarted(5000) ||
+            !QTest::qWaitFor([&] { return bus_.canReadLine() || bus_.waitForReadyRead(100); },
+                             10000)) {
+            *why = QStringLiteral("dbus-daemon did not start");
+            return false;
+        }
+        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_.readLine().trimmed());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.filePath(QStringLiteral("run"))));
+        return true;
+    }
+    bool startKeyring(QString* why) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data")));
+        keyring_.setProcessEnvironment(env);
+        keyring_.start(QStringLiteral("gnome-keyring-daemon"),
+                       {QStringLiteral("--unlock"), QStringLiteral("--foreground"),
+                        QStringLiteral("--components=secrets")});
+        if (!keyring_.waitForStarted(5000)) {
+            *why = QStringLiteral("gnome-keyring-daemon did not start");
+            return false;
+        }
+        keyring_.write("keyring-test-password");
+        keyring_.closeWriteChannel();
+        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
+        if (!QTest::qWaitFor(
+                [&] { return bus->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")); },
+                10000)) {
+            *why = QStringLiteral("the keyring did not come on the bus: ") +
+                   QString::fromLocal8Bit(keyring_.readAll());
+            return false;
+        }
+        return true;
+    }
+
+private:
+    QTemporaryDir dir_;
+    QProcess bus_;
+    QProcess keyring_;
+};
+
 QStringList titlesOf(const SiteTable& table) {
     QStringList titles;
     for (int i = 0; i < table.siteCount(); ++i)
@@ -220,7 +321,85 @@ QStringList valuesIn(const QList<Region>& regions, const QStringList& values) {
 
 class TestEncryptedTray : public QObject {
     Q_OBJECT
+    KeyringDesktop desktop_;
+
 private Q_SLOTS:
+    void initTestCase() {
+        QString why;
+        QVERIFY2(desktop_.startBus(&why), qPrintable(why));
+    }
+
+    // Without a keyring on the bus, the automatic log-in of an encrypted file is refused with
+    // the reason, and nothing is changed.
+    void automaticLogInNeedsAKeyring() {
+        auto keyRing = std::make_shared<SecretServiceKeyRing>();
+        QVERIFY(!keyRing->available());
+        QVERIFY(keyRing->store(QStringLiteral("entry"), "secret"));
+        PromptAnswers answers({kPassword});
+        Program p({}, keyRing);
+        QVERIFY(p.started());
+        QVERIFY(p.state.loggedIn);
+        const QByteArray before = readAll(p.dataFile());
+        changePasswordSettings(true, true);
+        QCOMPARE(p.messages.asked.size(), 1);
+        QCOMPARE(p.messages.asked.first().title, QStringLiteral("起動時ｵｰﾄﾛｸﾞｲﾝ"));
+        QVERIFY(p.messages.asked.first().text.contains(QLatin1String("Secret Service")));
+        QCOMPARE(readAll(p.dataFile()), before);
+        // Either one alone is taken.
+        changePasswordSettings(true, false);
+        QVERIFY(!readAll(p.dataFile()).startsWith("#SIRANO-ENCRYPTED\n"));
+    }
+
+    // With a real keyring: ticking the automatic log-in keeps the key there, and the next start
+    // logs in with it and fills; turning encryption off removes it; a file whose own settings no
+    // longer ask for the automatic log-in (changed on another machine) is asked for, and its
+    // key removed.
+    void keyKeptForTheAutomaticLogIn() {
+        QString why;
+        QVERIFY2(desktop_.startKeyring(&why), qPrintable(why));
+        auto keyRing = std::make_shared<SecretServiceKeyRing>();
+        QVERIFY(keyRing->available());
+        QTemporaryDir folder;
+        writeStartFile(folder.path(), false);
+        const QString file = folder.filePath(QStringLiteral("SIRANO.DAT"));
+        const QString entry = dataFileKeyEntry(file);
+        {
+            PromptAnswers answers({kPassword});
+            Program p(folder.path(), keyRing);
+            QVERIFY(p.started());
+            QCOMPARE(answers.answered, 1);
+            changePasswordSettings(true, true);
+            QCOMPARE(p.messages.asked.size(), 1);  // the change is told, nothing else
+            QVERIFY(keyRing->read(entry));
+        }
+        {
+            PromptAnswers answers({});
+            Program p(folder.path(), keyRing);
+            QVERIFY(p.started());
+            QCOMPARE(answers.shown, 0);
+            QVERIFY(p.state.loggedIn);
+            FakeWindow& page = p.browser.addWindow(kUrl, loginForms());
+            p.chooseSite(0);
+            QCOMPARE(page.element(0, 0).value, QStringLiteral("fill-user-Q7x"));
+            changePasswordSettings(true, false);
+            QVERIFY(!keyRing->read(entry));
+            QVERIFY(!readAll(file).startsWith("#SIRANO-ENCRYPTED\n"));
+            changePasswordSettings(true, true);
+            QVERIFY(keyRing->read(entry));
+        }
+        // Sealed with the kept key, its own settings changed on another machine.
+        const std::optional<DataFileKey> kept = DataFileKey::fromExported(*keyRing->read(entry));
+        QVERIFY(kept);
+        AppState other;
+        other.settings.masterPassword = kPassword;
+        saveDataFile(file, other.generator, other.siteTable, other.settings, &*kept);
+        PromptAnswers answers({kPassword});
+        Program p(folder.path(), keyRing);
+        QVERIFY(p.started());
+        QCOMPARE(answers.answered, 1);
+        QVERIFY(p.state.loggedIn);
+        QVERIFY(!keyRing->read(entry));
+    }
     // Start-up asks before anything is read; a wrong password is told as always and reads
     // nothing; the right one reads the file.
     void logInReadsTheFile() {

@@ -59,7 +59,8 @@ struct RealMenus {
     NoUi ui;
     NoBoxes boxes;
     SystemClock clock;
-    TrayController window{state, tray, menus, ui, boxes, clock};
+    NoKeyRing keyRing;
+    TrayController window{state, tray, menus, ui, boxes, clock, keyRing};
 };
 
 SiteEntry titled(const QString& title) {
@@ -318,7 +319,8 @@ private Q_SLOTS:
         NoUi ui;
         NoBoxes boxes;
         SystemClock clock;
-        TrayController window{state, tray, menus, ui, boxes, clock};
+        NoKeyRing keyRing;
+        TrayController window{state, tray, menus, ui, boxes, clock, keyRing};
         for (const char* t : {"First", "-", "C & D", "a_b"})
             state.siteTable.append(titled(QString::fromUtf8(t)));
         window.rebuildSiteMenu();

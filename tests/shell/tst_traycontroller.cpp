@@ -97,7 +97,8 @@ struct Harness {
     FakeUi ui{log};
     RecordingMessageBox boxes;
     FixedClock clock;
-    TrayController controller{state, tray, menus, ui, boxes, clock};
+    NoKeyRing keyRing;
+    TrayController controller{state, tray, menus, ui, boxes, clock, keyRing};
 };
 
 SiteEntry entry(const QString& title) {
