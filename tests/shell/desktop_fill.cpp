@@ -7,6 +7,7 @@
 #include "store/DataFile.h"
 #include "support/Entries.h"
 #include "support/Files.h"
+#include "support/KeyringDesktop.h"
 #include "support/StoreFiles.h"
 
 #include <QDir>
@@ -132,6 +133,31 @@ public:
              QStringLiteral("3"), QStringLiteral("click"), QString::number(button)});
         return true;
     }
+    // The program's window named name (other than except), waiting up to timeoutMs.
+    static QString waitForWindow(const QString& name, const QString& except = {},
+                                 int timeoutMs = 10000) {
+        QString id;
+        ChromiumHarness::waitFor(
+            [&] {
+                for (const Window& w : windows()) {
+                    if (w.name == name && w.id != except)
+                        id = w.id;
+                }
+                return !id.isEmpty();
+            },
+            timeoutMs);
+        return id;
+    }
+    // Focuses the window, and types each text followed by Enter.
+    static void typeInto(const QString& window, const QStringList& texts) {
+        run(QStringLiteral("xdotool"),
+            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), window});
+        for (const QString& text : texts) {
+            if (!text.isEmpty())
+                run(QStringLiteral("xdotool"), {QStringLiteral("type"), text});
+            keys({QStringLiteral("Return")});
+        }
+    }
     static void keys(const QStringList& names) {
         for (const QString& k : names) {
             run(QStringLiteral("xdotool"), {QStringLiteral("key"), k});
@@ -158,6 +184,8 @@ class TestDesktopFill : public QObject {
     Q_OBJECT
 
     Desktop desktop_;
+    KeyringDesktop keyring_;
+    bool keyringStarted_ = false;
     ChromiumHarness harness_;
     QTemporaryDir home_;
     QString dataFolder_;
@@ -205,6 +233,11 @@ class TestDesktopFill : public QObject {
             saveDataFile(dataFolder_ + QStringLiteral("/SIRANO.DAT"), state.generator,
                          state.siteTable, state.settings, &key);
         }
+        return startProgram();
+    }
+    // The program on the data folder as it is.
+    bool startProgram() {
+        stop();
         // The harness's Chromium stands in for the one the program would start on its profile.
         const QString port = dataFolder_ + QStringLiteral("/browser/DevToolsActivePort");
         QFile::remove(port);
@@ -215,6 +248,8 @@ class TestDesktopFill : public QObject {
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
         env.remove(QStringLiteral("WAYLAND_DISPLAY"));
         env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+        if (keyringStarted_)
+            env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), keyring_.address());
         env.insert(QStringLiteral("DISPLAY"), desktop_.display());
         env.insert(QStringLiteral("HOME"), home_.path());
         env.insert(QStringLiteral("XDG_DATA_HOME"), home_.filePath(QStringLiteral("share")));
@@ -326,30 +361,43 @@ private Q_SLOTS:
         QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
     }
 
-    // An encrypted data file: the program asks its password at start (no keyring here, so the
-    // automatic log-in inside the file cannot be used); typed into the prompt, it reads the
-    // file and fills the page.
+    // An encrypted data file: the program asks its password at start (the automatic log-in
+    // inside the file needs the key in the keyring); typed into the prompt, it reads the file
+    // and fills the page. Confirmed in ﾊﾟｽﾜｰﾄﾞ with a keyring on the session bus, the key is kept
+    // there, and the next start logs in with it by itself and fills.
     void encryptedDataFile() {
-        QVERIFY(launch(0, QStringLiteral("desktop pw")));
-        const QString tab = openLoaded(page_);
-        QString prompt;
-        QVERIFY(ChromiumHarness::waitFor(
-            [&] {
-                for (const Desktop::Window& w : Desktop::windows()) {
-                    if (w.name == QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"))
-                        prompt = w.id;
-                }
-                return !prompt.isEmpty();
-            },
-            10000));
+        QString why;
+        QVERIFY2(keyring_.startBus(&why) && keyring_.startKeyring(&why), qPrintable(why));
+        keyringStarted_ = true;
+        const QString password = QStringLiteral("desktop pw");
+        QVERIFY(launch(0, password));
+        QString tab = openLoaded(page_);
+        const QString prompt = Desktop::waitForWindow(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"));
+        QVERIFY(!prompt.isEmpty());
         QCOMPARE(valuesOf(tab), kEmpty);  // nothing is known before the file is read
-        run(QStringLiteral("xdotool"),
-            {QStringLiteral("windowfocus"), QStringLiteral("--sync"), prompt});
-        run(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("desktop pw")});
-        Desktop::keys({QStringLiteral("Return")});
+        Desktop::typeInto(prompt, {password});
         QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
         QVERIFY(
             readAll(dataFolder_ + QStringLiteral("/SIRANO.DAT")).startsWith("#SIRANO-ENCRYPTED\n"));
+
+        // From the bottom: 終了, ﾊﾞｰｼﾞｮﾝ, ﾊﾟｽﾜｰﾄﾞ. Its two ticks are set already (from the file).
+        QVERIFY(Desktop::chooseFromMenu(3, {"Up", "Up", "Up", "Return"}));
+        const QString dialog = Desktop::waitForWindow(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"));
+        QVERIFY(!dialog.isEmpty());
+        // Enter moves down the three boxes, then presses 変更.
+        Desktop::typeInto(dialog, {password, password, password, QString()});
+        const QString told = Desktop::waitForWindow(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), dialog);
+        QVERIFY2(!told.isEmpty(), "no message after the change");
+        Desktop::typeInto(told, {QString()});
+        QVERIFY(ChromiumHarness::waitFor(
+            [&] { return Desktop::waitForWindow(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ変更"), {}, 0).isEmpty(); },
+            5000));
+
+        harness_.resetTabs();
+        QVERIFY(startProgram());
+        tab = openLoaded(page_);
+        QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+        QVERIFY(Desktop::waitForWindow(QStringLiteral("ﾊﾟｽﾜｰﾄﾞ確認"), {}, 0).isEmpty());
     }
 
     // With one minute set, the program logs out by itself between one and two minutes after the

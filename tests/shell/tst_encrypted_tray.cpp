@@ -8,6 +8,7 @@
 #include "store/DataFile.h"
 #include "support/DialogTestKit.h"
 #include "support/Files.h"
+#include "support/KeyringDesktop.h"
 #include "support/Lent.h"
 #include "support/RecordingMessageBox.h"
 
@@ -225,72 +226,6 @@ void changePasswordSettings(bool autoLogin, bool encrypt) {
     });
     command(QStringLiteral("passwordSettingsAction"))->trigger();
 }
-
-// A session bus of the test's own on which nothing is started on demand, and a real keyring
-// (gnome-keyring-daemon, its login keyring unlocked with a test password) once it is started.
-class KeyringDesktop {
-public:
-    ~KeyringDesktop() {
-        for (QProcess* p : {&keyring_, &bus_}) {
-            if (p->state() != QProcess::NotRunning) {
-                p->kill();
-                p->waitForFinished(3000);
-            }
-        }
-    }
-    // Before anything in the process uses the session bus.
-    bool startBus(QString* why) {
-        QDir(dir_.path()).mkdir(QStringLiteral("run"));
-        QFile::setPermissions(dir_.filePath(QStringLiteral("run")),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        writeFile(dir_.filePath(QStringLiteral("bus.conf")),
-                  "<busconfig><type>session</type><listen>unix:path=" +
-                      QFile::encodeName(dir_.filePath(QStringLiteral("bus"))) +
-                      "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                      "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n");
-        bus_.start(QStringLiteral("dbus-daemon"),
-                   {QStringLiteral("--config-file=") + dir_.filePath(QStringLiteral("bus.conf")),
-                    QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
-        if (!bus_.waitForStarted(5000) ||
-            !QTest::qWaitFor([&] { return bus_.canReadLine() || bus_.waitForReadyRead(100); },
-                             10000)) {
-            *why = QStringLiteral("dbus-daemon did not start");
-            return false;
-        }
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus_.readLine().trimmed());
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(dir_.filePath(QStringLiteral("run"))));
-        return true;
-    }
-    bool startKeyring(QString* why) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data")));
-        keyring_.setProcessEnvironment(env);
-        keyring_.start(QStringLiteral("gnome-keyring-daemon"),
-                       {QStringLiteral("--unlock"), QStringLiteral("--foreground"),
-                        QStringLiteral("--components=secrets")});
-        if (!keyring_.waitForStarted(5000)) {
-            *why = QStringLiteral("gnome-keyring-daemon did not start");
-            return false;
-        }
-        keyring_.write("keyring-test-password");
-        keyring_.closeWriteChannel();
-        QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
-        if (!QTest::qWaitFor(
-                [&] { return bus->isServiceRegistered(QStringLiteral("org.freedesktop.secrets")); },
-                10000)) {
-            *why = QStringLiteral("the keyring did not come on the bus: ") +
-                   QString::fromLocal8Bit(keyring_.readAll());
-            return false;
-        }
-        return true;
-    }
-
-private:
-    QTemporaryDir dir_;
-    QProcess bus_;
-    QProcess keyring_;
-};
 
 QStringList titlesOf(const SiteTable& table) {
     QStringList titles;
