@@ -233,12 +233,15 @@ std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int 
     fill.location = w.locationUrl();
     fill.windowId = w.windowId();
     const SiteTable& table = state_.siteTable;
+    const PageAddress page(fill.location);
     // The entries that would fill this window, each with its share of one batched write.
     QList<FieldEdit> edits;
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
-        if (e.filledWindows.contains(fill.windowId) || !urlMatches(fill.location, e.url) ||
-            !keywordMatches(fill.location, e.urlKeyword))
+        if (e.filledWindows.contains(fill.windowId))
+            continue;
+        const SiteMatcher& matcher = matcherFor(i, e);
+        if (!matcher.urlMatches(page) || !matcher.keywordMatches(page))
             continue;
         const QList<FieldEdit> own = editsOf(e, true);
         fill.shares.append({i, own.size()});
@@ -248,6 +251,26 @@ std::optional<Automation::SentFill> Automation::startFill(BrowserWindow& w, int 
         return std::nullopt;
     fill.write = w.startWrite(edits, fill.location);
     return fill;
+}
+
+const SiteMatcher& Automation::matcherFor(int entry, const SiteEntry& e) {
+    if (prepared_.size() <= std::size_t(entry))
+        prepared_.resize(std::size_t(entry) + 1);
+    std::optional<PreparedSite>& slot = prepared_[std::size_t(entry)];
+    if (!slot || slot->url != e.url || slot->keyword != e.urlKeyword) {
+        if (slot)
+            slot->matcher.wipe();
+        slot.emplace(PreparedSite{e.url, e.urlKeyword, SiteMatcher(e.url, e.urlKeyword)});
+    }
+    return slot->matcher;
+}
+
+void Automation::forgetSites() {
+    for (std::optional<PreparedSite>& slot : prepared_) {
+        if (slot)
+            slot->matcher.wipe();
+    }
+    prepared_.clear();
 }
 
 void Automation::finishFill(SentFill& fill, AutomationReport& report) {

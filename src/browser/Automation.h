@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace sirano {
 
@@ -63,7 +64,18 @@ public:
     // load count are tracked by the browser and cost no round trip.
     AutomationReport tick();
 
+    // Zeroes what the matching prepared from the stored sites (at a log-out that forgets them).
+    void forgetSites();
+
 private:
+    // An entry's matcher, prepared again only when its address or keyword changed.
+    struct PreparedSite {
+        QString url;
+        QString keyword;
+        SiteMatcher matcher;
+    };
+    const SiteMatcher& matcherFor(int entry, const SiteEntry& e);
+
     // An automatic fill of one window, sent and not yet answered.
     struct SentFill {
         struct Share {
@@ -88,6 +100,7 @@ private:
     ErrorLog& errorLog_;
     AppActions& actions_;
     QHash<int32_t, quint64> seenLoads_;  // per window: its load count at the last look
+    std::vector<std::optional<PreparedSite>> prepared_;  // by entry
 };
 
 }  // namespace sirano

@@ -1,5 +1,7 @@
 #include "Matching.h"
 
+#include "store/SecretBytes.h"
+
 #include <QUrl>
 #include <algorithm>
 #include <optional>
@@ -7,12 +9,7 @@
 namespace sirano {
 namespace {
 
-struct Origin {
-    QString scheme;
-    QString host;
-    int port = -1;
-    bool operator==(const Origin&) const = default;
-};
+using Origin = HttpOrigin;
 
 // The origin of an absolute http(s) address; nothing for anything else.
 std::optional<Origin> httpOrigin(const QString& address) {
@@ -90,40 +87,86 @@ QString withAsciiHost(const QString& address) {
     return address.left(start) + QString::fromLatin1(ace) + address.sliced(end);
 }
 
-bool shortenedMatches(const QString& location, const QString& stored) {
-    if (schemePrefix(location) == 0)
-        return false;  // a page without a host (about:blank, data:...)
-    const auto [hostStart, hostStop] = hostSpan(location);
-    const qsizetype storedHostLength = hostEnd(stored, 0);
-    for (qsizetype from = hostStart; from < hostStop; ++from) {
-        if (from != hostStart && location[from - 1] != u'.')
-            continue;
-        if (from + storedHostLength == hostStop &&
-            QStringView(location).sliced(from).startsWith(stored, Qt::CaseInsensitive))
-            return true;
+}  // namespace
+
+PageAddress::PageAddress(const QString& locationUrl) {
+    if (locationUrl.isEmpty())
+        return;
+    empty_ = false;
+    const QString ascii = withAsciiHost(locationUrl);
+    folded_ = ascii.toCaseFolded();
+    foldedRaw_ = ascii.size() == locationUrl.size() && ascii == locationUrl
+                     ? folded_
+                     : locationUrl.toCaseFolded();
+    hasScheme_ = schemePrefix(folded_) > 0;
+    const auto [start, end] = hostSpan(folded_);
+    hostStart_ = start;
+    hostEnd_ = end;
+    origin_ = httpOrigin(ascii);
+}
+
+SiteMatcher::SiteMatcher(const QString& storedUrl, const QString& urlKeyword)
+    : foldedKeyword_(urlKeyword.toCaseFolded()) {
+    if (storedUrl.isEmpty())
+        return;
+    const QString ascii = withAsciiHost(storedUrl);
+    folded_ = ascii.toCaseFolded();
+    const qsizetype scheme = schemePrefix(folded_);
+    if (scheme == 0) {
+        kind_ = Kind::Shortened;
+        hostLength_ = hostEnd(folded_, 0);
+        return;
+    }
+    const QStringView name = QStringView(folded_).first(scheme);
+    if (name != QLatin1String("http://") && name != QLatin1String("https://")) {
+        kind_ = Kind::OtherAbsolute;
+        return;
+    }
+    // Without a host ("https://" alone) it would match every page: it matches none.
+    origin_ = httpOrigin(ascii);
+    kind_ = origin_ ? Kind::Http : Kind::Nothing;
+}
+
+bool SiteMatcher::urlMatches(const PageAddress& page) const {
+    if (page.empty_)
+        return false;
+    switch (kind_) {
+        case Kind::Nothing:
+            return false;
+        case Kind::OtherAbsolute:
+            return page.folded_.startsWith(folded_);
+        case Kind::Http:
+            // The host first: it tells nearly every pair apart without a search.
+            return page.origin_ == origin_ && page.folded_.contains(folded_);
+        case Kind::Shortened: {
+            // A page without a host (about:blank, data:...) has nothing to match.
+            if (!page.hasScheme_)
+                return false;
+            // The one place where the stored host could end with the page's.
+            const qsizetype from = page.hostEnd_ - hostLength_;
+            if (hostLength_ == 0 || from < page.hostStart_ ||
+                (from != page.hostStart_ && page.folded_[from - 1] != u'.'))
+                return false;
+            return QStringView(page.folded_).sliced(from).startsWith(folded_);
+        }
     }
     return false;
 }
 
-}  // namespace
+void SiteMatcher::wipe() {
+    sirano::wipe(folded_);
+    sirano::wipe(foldedKeyword_);
+    if (origin_)
+        sirano::wipe(origin_->host);
+    kind_ = Kind::Nothing;
+}
+
+bool SiteMatcher::keywordMatches(const PageAddress& page) const {
+    return foldedKeyword_.isEmpty() || page.foldedRaw_.contains(foldedKeyword_);
+}
 
 bool urlMatches(const QString& location, const QString& stored) {
-    if (location.isEmpty() || stored.isEmpty())
-        return false;
-    const QString locationUrl = withAsciiHost(location);
-    const QString storedUrl = withAsciiHost(stored);
-    const qsizetype scheme = schemePrefix(storedUrl);
-    if (scheme == 0)
-        return shortenedMatches(locationUrl, storedUrl);
-    const QString name = storedUrl.first(scheme).toLower();
-    if (name != QLatin1String("http://") && name != QLatin1String("https://"))
-        return locationUrl.startsWith(storedUrl, Qt::CaseInsensitive);
-    // The tick asks this for every entry and tab: the cheap test goes before the two parses.
-    if (!locationUrl.contains(storedUrl, Qt::CaseInsensitive))
-        return false;
-    // Without a host ("https://" alone) it would match every page.
-    const std::optional<Origin> storedOrigin = httpOrigin(storedUrl);
-    return storedOrigin && httpOrigin(locationUrl) == storedOrigin;
+    return SiteMatcher(stored, {}).urlMatches(PageAddress(location));
 }
 
 QString openableAddress(const QString& storedUrl) {

@@ -2,8 +2,52 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 namespace sirano {
+
+// The origin of an absolute http(s) address: lower-case scheme and host, and the port.
+struct HttpOrigin {
+    QString scheme;
+    QString host;
+    int port = -1;
+    bool operator==(const HttpOrigin&) const = default;
+};
+
+// A page's address prepared once for the matching of many stored sites.
+class PageAddress {
+public:
+    explicit PageAddress(const QString& locationUrl);
+
+private:
+    friend class SiteMatcher;
+    bool empty_ = true;
+    QString folded_;     // with the host in ASCII, case folded
+    QString foldedRaw_;  // as reported, case folded (the keyword's subject)
+    qsizetype hostStart_ = 0;
+    qsizetype hostEnd_ = 0;
+    bool hasScheme_ = false;
+    std::optional<HttpOrigin> origin_;
+};
+
+// A stored site's address and keyword prepared once, for the matching of many pages: the same
+// rules as urlMatches and keywordMatches below, with the cheap comparisons first.
+class SiteMatcher {
+public:
+    SiteMatcher(const QString& storedUrl, const QString& urlKeyword);
+    bool urlMatches(const PageAddress& page) const;
+    bool keywordMatches(const PageAddress& page) const;
+    // Zeroes the texts kept from the stored site (its address is stored data too).
+    void wipe();
+
+private:
+    enum class Kind { Nothing, Shortened, Http, OtherAbsolute };
+    Kind kind_ = Kind::Nothing;
+    QString folded_;
+    qsizetype hostLength_ = 0;  // Shortened: the length of its host
+    std::optional<HttpOrigin> origin_;
+    QString foldedKeyword_;
+};
 
 // Whether the page at locationUrl shows the stored site, ignoring letter case throughout:
 // - an empty storedUrl matches no page (it would fill every page with a form);

@@ -143,7 +143,10 @@ void TrayApp::pollTray() {
             return;
         }
         browser_ = services_.browserFor(state_.dataFolder);
-        controller_.setOnLogout([this] { browser_->forgetWrites(); });
+        controller_.setOnLogout([this] {
+            browser_->forgetWrites();
+            automation_->forgetSites();
+        });
         errorLog_ = services_.errorLogFor(state_.dataFolder);
         automation_ = std::make_unique<Automation>(state_, *browser_, *errorLog_, controller_);
         watchDataFile();

@@ -235,6 +235,29 @@ private Q_SLOTS:
         QVERIFY(filled(f, 0, w));
     }
 
+    // The tick prepares each entry's address once; an edit of the address or the keyword (or
+    // another entry in its place) is matched from the next tick on, the old one no longer.
+    void editedAddressIsMatchedAtOnce() {
+        AutomationFixture f;
+        f.addEntry(kUrl, loginFields());
+        const QString elsewhere = QStringLiteral("https://elsewhere.example/login");
+        FakeWindow& first = f.browser.addWindow(kUrl, loginForms());
+        f.automation.tick();
+        QCOMPARE(first.roundTrips, 1);
+
+        f.state.siteTable.at(0).url = elsewhere;
+        FakeWindow& second = f.browser.addWindow(elsewhere, loginForms());
+        first.reload();
+        f.automation.tick();
+        QCOMPARE(second.element(0, 0).value, "alice");
+        QCOMPARE(first.roundTrips, 1);
+
+        f.state.siteTable.at(0).urlKeyword = QStringLiteral("nowhere");
+        second.reload();
+        f.automation.tick();
+        QCOMPARE(second.roundTrips, 1);
+    }
+
     void entriesShareOneWrite() {
         AutomationFixture f;
         f.addEntry(kUrl, loginFields("first"));
