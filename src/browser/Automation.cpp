@@ -204,7 +204,25 @@ AutomationReport Automation::fillSite(int16_t index) {
             windows.first()->openInBackground(e.url);
             report.openedInBackground.append(e.url);
         } else {
-            browser_.openInNewBrowser(e.url);
+            // The browser may take seconds to start: the tray goes on meanwhile, and a browser
+            // that never comes is logged as the fill's own failure would be. An answer given
+            // before the call returns (a browser that waits) is the fill's own result.
+            struct Answer {
+                bool waiting = true;
+                std::optional<SiranoError> early;
+            };
+            auto answer = std::make_shared<Answer>();
+            browser_.startNewBrowser(
+                e.url, [answer, log = &errorLog_, alive = std::weak_ptr<const int>(alive_)](
+                           const std::optional<SiranoError>& failure) {
+                    if (answer->waiting)
+                        answer->early = failure;
+                    else if (failure && alive.lock())
+                        log->logError(place::kOpenSite, failure->number());
+                });
+            answer->waiting = false;
+            if (answer->early)
+                throw *answer->early;
             report.openedInNewBrowser.append(e.url);
         }
     });

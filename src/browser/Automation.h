@@ -101,6 +101,8 @@ private:
     AppActions& actions_;
     QHash<int32_t, quint64> seenLoads_;  // per window: its load count at the last look
     std::vector<std::optional<PreparedSite>> prepared_;  // by entry
+    // Expires with this object: a browser's late answer then finds nobody to tell.
+    std::shared_ptr<const int> alive_ = std::make_shared<const int>(0);
 };
 
 }  // namespace sirano

@@ -9,6 +9,7 @@
 #include <QList>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -103,6 +104,19 @@ public:
     virtual bool answers() = 0;
     // No window at all: starts a browser showing url. Throws SiranoError (429) when none starts.
     virtual void openInNewBrowser(const QString& url) = 0;
+    // The same without waiting for the browser: returns at once, and done is called later, from
+    // the event loop of the calling thread, with the failure openInNewBrowser would throw, or
+    // nothing. Not called when this browser is destroyed first. By default openInNewBrowser,
+    // then done at once.
+    using StartDone = std::function<void(const std::optional<SiranoError>& failure)>;
+    virtual void startNewBrowser(const QString& url, StartDone done) {
+        try {
+            openInNewBrowser(url);
+        } catch (const SiranoError& e) {
+            return done(e);
+        }
+        done(std::nullopt);
+    }
     // Drops whatever it keeps of the values it wrote (at a log-out).
     virtual void forgetWrites() {}
 };

@@ -32,7 +32,7 @@ TrayServices SystemServices::services() {
         clock_,
         [](const QString& dataFolder) {
             return createChromiumBrowser(
-                QDir(dataFolder).filePath(QLatin1String(kBrowserProfileName)));
+                QDir(dataFolder).filePath(QLatin1String(kBrowserProfileName)), std::nullopt, true);
         },
         [this](const QString& dataFolder) -> std::unique_ptr<ErrorLog> {
             return std::make_unique<FileErrorLog>(dataFolder, clock_);

@@ -241,6 +241,15 @@ public:
         openedInNewBrowser.append(url);
     }
 
+    // With answersLater, as the tray's browser: the start is recorded and its answer kept in
+    // laterAnswer for the test to give.
+    void startNewBrowser(const QString& url, StartDone done) override {
+        if (!answersLater)
+            return Browser::startNewBrowser(url, std::move(done));
+        openedInNewBrowser.append(url);
+        laterAnswer = std::move(done);
+    }
+
     void forgetWrites() override { ++forgetCalls; }
 
     int pageRoundTrips() const {
@@ -258,6 +267,8 @@ public:
     int forgetCalls = 0;
     bool running = true;  // answers()
     QStringList openedInNewBrowser;
+    bool answersLater = false;
+    StartDone laterAnswer;
 
 private:
     QList<std::shared_ptr<FakeWindow>> windows_;

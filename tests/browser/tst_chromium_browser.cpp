@@ -3,6 +3,7 @@
 #include "browser/devtools/BrowserEndpoint.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "browser/devtools/PortOwnership.h"
+#include "support/Files.h"
 #include "support/WindowCalls.h"
 
 #include <QDir>
@@ -701,6 +702,72 @@ private Q_SLOTS:
             QDir(options.profileFolder).filePath(QStringLiteral("DevToolsActivePort"))));
         QCOMPARE(QFile(options.profileFolder).permissions() & QFileDevice::ReadOther,
                  QFileDevice::Permissions());
+    }
+
+    // The start that does not wait: it returns while the browser cannot have started yet (the
+    // stand-in holds it back), the event loop runs on, and the answer comes once the address is
+    // open in place of the start page. A browser that never comes is the same failure as the
+    // waiting start's, and one still awaited when the browser object goes is not told.
+    void startsWithoutWaiting() {
+        QTemporaryDir data;
+        const QString go = QDir(data.path()).filePath(QStringLiteral("go"));
+        RecordingStandIn standIn(
+            QStringLiteral("while [ ! -e '%1' ]; do sleep 0.05; done; exec '%2' \"$@\"")
+                .arg(go, QString::fromLatin1(ChromiumHarness::kChromium)));
+        ChromiumBrowser::Options options;
+        options.profileFolder = QDir(data.path()).filePath(QStringLiteral("browser"));
+        options.launch.extraArgs = ChromiumHarness::headlessSwitches();
+        options.launch.startTimeout = 20s;
+        options.startInBackground = true;
+        auto browser = std::make_unique<ChromiumBrowser>(options);
+        const auto stop = qScopeGuard([&] {
+            if (browser && browser->lastStartedPid() > 0)
+                ::kill(static_cast<pid_t>(browser->lastStartedPid()), SIGKILL);
+            ChromiumHarness::waitProfileReleased(options.profileFolder);
+            ChromiumHarness::removeProfile(data);
+        });
+        const QString url = harness_->url(QStringLiteral("login1.html?later"));
+        std::optional<std::optional<SiranoError>> answer;
+        browser->startNewBrowser(
+            url, [&](const std::optional<SiranoError>& failure) { answer = failure; });
+        QVERIFY(browser->lastStartedPid() > 0);
+        QTest::qWait(300);  // events run; the stand-in still waits
+        QVERIFY(!answer);
+        writeFile(go, "");
+        QVERIFY(QTest::qWaitFor([&] { return answer.has_value(); }, 25000));
+        QVERIFY2(!*answer, qPrintable(answer->value_or(SiranoError(0, {})).message()));
+        QVERIFY(ChromiumHarness::waitFor([&] { return urlsOf(*browser) == QStringList{url}; }));
+
+        // Never comes: told as the waiting start tells it.
+        RecordingStandIn hangs(QStringLiteral("exec sleep 30"));
+        QTemporaryDir other;
+        options.profileFolder = other.path();
+        options.launch.startTimeout = 500ms;
+        ChromiumBrowser never(options);
+        answer.reset();
+        never.startNewBrowser(url,
+                              [&](const std::optional<SiranoError>& failure) { answer = failure; });
+        const auto killNever =
+            qScopeGuard([&] { ::kill(static_cast<pid_t>(never.lastStartedPid()), SIGKILL); });
+        QVERIFY(QTest::qWaitFor([&] { return answer.has_value(); }, 10000));
+        QVERIFY(answer->has_value());
+        QCOMPARE(answer->value().number(), err::kCannotCreateObject);
+
+        // Gone while its browser is awaited: the wait ends with it, long before its time is up
+        // (the stand-in still runs), and nobody is told.
+        options.launch.startTimeout = 60s;
+        answer.reset();
+        qint64 pid = 0;
+        {
+            ChromiumBrowser gone(options);
+            gone.startNewBrowser(
+                url, [&](const std::optional<SiranoError>& failure) { answer = failure; });
+            pid = gone.lastStartedPid();
+        }
+        const auto killGone = qScopeGuard([&] { ::kill(static_cast<pid_t>(pid), SIGKILL); });
+        QVERIFY(processRunning(pid));
+        QCoreApplication::processEvents();
+        QVERIFY(!answer);
     }
 
     void browserWithoutPagesOpensTheAddress() {

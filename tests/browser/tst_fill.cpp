@@ -113,6 +113,23 @@ private Q_SLOTS:
         QCOMPARE(report.error, std::optional<int>(429));
     }
 
+    // A browser that answers its start later (the tray's): the fill returns at once, and a
+    // browser that never came is logged then, as the waiting start's failure is.
+    void browserStartedInTheBackground() {
+        AutomationFixture f;
+        f.addEntry(kUrl, loginFields());
+        f.browser.answersLater = true;
+        const AutomationReport report = f.automation.fillSite(0);
+        QCOMPARE(report.openedInNewBrowser, QStringList{kUrl});
+        QVERIFY(!report.error);
+        QVERIFY(f.log.lines.isEmpty());
+        f.browser.laterAnswer(SiranoError(err::kCannotCreateObject, QStringLiteral("no browser")));
+        QCOMPARE(f.log.lines, (QList<QPair<int, int>>{{2, 429}}));
+        f.automation.fillSite(0);
+        f.browser.laterAnswer(std::nullopt);
+        QCOMPARE(f.log.lines.size(), 1);
+    }
+
     void checkboxRules_data() {
         QTest::addColumn<QString>("type");
         QTest::addColumn<QString>("value");

@@ -12,6 +12,9 @@ public:
     QList<std::shared_ptr<BrowserWindow>> windows() override { return b_.windows(); }
     bool answers() override { return b_.answers(); }
     void openInNewBrowser(const QString& url) override { b_.openInNewBrowser(url); }
+    void startNewBrowser(const QString& url, StartDone done) override {
+        b_.startNewBrowser(url, std::move(done));
+    }
     void forgetWrites() override { b_.forgetWrites(); }
 
 private:

@@ -29,6 +29,17 @@ constexpr auto kLongestBackOff = 5min;
 
 }  // namespace
 
+namespace {
+
+SiranoError notStarted(qint64 pid) {
+    return SiranoError(err::kCannotCreateObject,
+                       QStringLiteral("The browser started (process %1) opened no debugging "
+                                      "port of ours in time.")
+                           .arg(pid));
+}
+
+}  // namespace
+
 SiranoError disconnected(const QString& why) {
     return SiranoError(err::kObjectDisconnected, why);
 }
@@ -136,9 +147,11 @@ void ChromiumBrowser::Core::browserCall(const QString& method, const QJsonObject
 // ---- the Browser ----
 
 ChromiumBrowser::ChromiumBrowser(Options options)
-    : core_(std::make_shared<Core>(std::move(options))) {}
+    : core_(std::make_shared<Core>(std::move(options))), answers_(std::make_unique<QObject>()) {}
 
-ChromiumBrowser::~ChromiumBrowser() = default;
+ChromiumBrowser::~ChromiumBrowser() {
+    starters_.clear();  // asks each to stop, and joins it
+}
 
 QList<std::shared_ptr<BrowserWindow>> ChromiumBrowser::windows() {
     QList<std::shared_ptr<BrowserWindow>> result;
@@ -149,14 +162,15 @@ QList<std::shared_ptr<BrowserWindow>> ChromiumBrowser::windows() {
     return result;
 }
 
-bool ChromiumBrowser::Core::awaitStarted(qint64 pid, const PortFileStamp& before) {
+bool ChromiumBrowser::Core::awaitStarted(qint64 pid, const PortFileStamp& before,
+                                         std::stop_token stop) {
     const auto deadline = SteadyClock::now() + options.launch.startTimeout;
     for (;;) {
         retryAfter = {};
         if (devToolsActivePortStamp(options.profileFolder) != before && ensureConnected())
             return true;
         // A Chromium that hands over to one already running on the profile ends at once.
-        if (!processRunning(pid) || SteadyClock::now() >= deadline)
+        if (!processRunning(pid) || SteadyClock::now() >= deadline || stop.stop_requested())
             return false;
         std::this_thread::sleep_for(50ms);
     }
@@ -194,16 +208,57 @@ void ChromiumBrowser::openInNewBrowser(const QString& url) {
     const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
     lastStartedPid_ = startChromium(core_->options.launch, core_->options.profileFolder,
                                     core_->options.port.value_or(0));
-    if (!core_->awaitStarted(lastStartedPid_, before)) {
-        throw SiranoError(err::kCannotCreateObject,
-                          QStringLiteral("The browser started (process %1) opened no debugging "
-                                         "port of ours in time.")
-                              .arg(lastStartedPid_));
-    }
+    if (!core_->awaitStarted(lastStartedPid_, before))
+        throw notStarted(lastStartedPid_);
+    core_->openInStarted(url);
+}
+
+void ChromiumBrowser::Core::openInStarted(const QString& url) {
     // A fresh browser may tell of its start tab only after the port is open; the address then
     // replaces it instead of opening beside it.
-    core_->tracker.awaitAnyPage(core_->options.callTimeout);
-    core_->openAddress(url, true);
+    tracker.awaitAnyPage(options.callTimeout);
+    openAddress(url, true);
+}
+
+void ChromiumBrowser::startNewBrowser(const QString& url, StartDone done) {
+    if (!core_->options.startInBackground)
+        return Browser::startNewBrowser(url, std::move(done));
+    std::optional<SiranoError> failure;
+    try {
+        if (core_->ensureConnected()) {
+            core_->openAddress(url, false);
+        } else {
+            const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
+            lastStartedPid_ = startChromium(core_->options.launch, core_->options.profileFolder,
+                                            core_->options.port.value_or(0));
+            std::erase_if(starters_, [](const Starter& s) { return s.finished->load(); });
+            auto finished = std::make_shared<std::atomic<bool>>(false);
+            std::jthread thread([options = core_->options, pid = lastStartedPid_, before, url,
+                                 done = std::move(done), answers = answers_.get(),
+                                 finished](std::stop_token stop) {
+                std::optional<SiranoError> failure;
+                try {
+                    // A connection of its own: the caller's goes on serving the tick.
+                    Core starter(options);
+                    if (starter.awaitStarted(pid, before, stop))
+                        starter.openInStarted(url);
+                    else
+                        failure = notStarted(pid);
+                } catch (const SiranoError& e) {
+                    failure = e;
+                }
+                if (!stop.stop_requested())
+                    QMetaObject::invokeMethod(
+                        answers, [done, failure] { done(failure); }, Qt::QueuedConnection);
+                *finished = true;
+            });
+            starters_.push_back({std::move(finished), std::move(thread)});
+            return;
+        }
+    } catch (const SiranoError& e) {
+        failure = e;
+    }
+    done(failure);
 }
 
 // The encoded edits are kept to send the same list to several windows; the list itself shares
@@ -223,10 +278,12 @@ ChromiumBrowser::Traffic ChromiumBrowser::traffic() const {
 }
 
 std::unique_ptr<Browser> createChromiumBrowser(const QString& profileFolder,
-                                               std::optional<quint16> port) {
+                                               std::optional<quint16> port,
+                                               bool startInBackground) {
     ChromiumBrowser::Options options;
     options.profileFolder = profileFolder;
     options.port = port;
+    options.startInBackground = startInBackground;
     return std::make_unique<ChromiumBrowser>(std::move(options));
 }
 

@@ -17,10 +17,14 @@
 #include "ChromiumLauncher.h"
 #include "browser/ObjectModel.h"
 
+#include <QObject>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
+#include <vector>
 
 namespace sirano {
 
@@ -34,6 +38,9 @@ public:
         // Runs between the check of the port's listener and the connection to it: lets a test
         // put another listener in its place there, as a race could.
         std::function<void()> afterListenerCheck;
+        // startNewBrowser returns at once and answers from the event loop (the tray); else it
+        // waits, as openInNewBrowser does (a command that ends when it returns).
+        bool startInBackground = false;
     };
 
     struct Traffic {
@@ -47,6 +54,9 @@ public:
     QList<std::shared_ptr<BrowserWindow>> windows() override;
     bool answers() override;
     void openInNewBrowser(const QString& url) override;
+    // With startInBackground: starts Chromium at once and waits for it, and opens the address,
+    // on a thread of its own with a connection of its own.
+    void startNewBrowser(const QString& url, StartDone done) override;
     void forgetWrites() override;
 
     Traffic traffic() const;
@@ -58,6 +68,14 @@ public:
 private:
     std::shared_ptr<Core> core_;
     qint64 lastStartedPid_ = 0;
+    // Lives on the thread that made this browser: the starters' answers are delivered there.
+    std::unique_ptr<QObject> answers_;
+    // Each waits for a browser it started; stopped and joined before answers_ goes.
+    struct Starter {
+        std::shared_ptr<std::atomic<bool>> finished;
+        std::jthread thread;
+    };
+    std::vector<Starter> starters_;
 };
 
 // The browser found through <profileFolder>/DevToolsActivePort (the program's own profile), or at
@@ -65,6 +83,7 @@ private:
 // openInNewBrowser() starts Chromium detached on profileFolder, without the address, and opens
 // the address over the protocol once the browser listens.
 std::unique_ptr<Browser> createChromiumBrowser(const QString& profileFolder,
-                                               std::optional<quint16> port = std::nullopt);
+                                               std::optional<quint16> port = std::nullopt,
+                                               bool startInBackground = false);
 
 }  // namespace sirano

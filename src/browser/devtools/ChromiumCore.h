@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <chrono>
 #include <functional>
+#include <stop_token>
 
 namespace sirano {
 
@@ -24,8 +25,11 @@ struct ChromiumBrowser::Core {
 
     bool ensureConnected();
     // Waits until the browser started as pid has written its DevToolsActivePort anew and takes
-    // the connection; false when it ends or does not within the launch's startTimeout.
-    bool awaitStarted(qint64 pid, const PortFileStamp& before);
+    // the connection; false when it ends or does not within the launch's startTimeout, or stop
+    // is asked.
+    bool awaitStarted(qint64 pid, const PortFileStamp& before, std::stop_token stop = {});
+    // After awaitStarted: url in place of the fresh browser's start tab. Throws SiranoError.
+    void openInStarted(const QString& url);
     // A new tab showing url; in a browser just started it takes the place of the start page.
     void openAddress(const QString& url, bool replaceStartPage);
     void browserCall(const QString& method, const QJsonObject& params);
