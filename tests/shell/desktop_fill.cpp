@@ -4,11 +4,13 @@
 // the log-out from the menu and the automatic log-out. The pages are read through DevTools.
 #include "app/AppState.h"
 #include "browser/ChromiumHarness.h"
+#include "browser/devtools/ChromiumBrowser.h"
 #include "store/DataFile.h"
 #include "support/Entries.h"
 #include "support/Files.h"
 #include "support/KeyringDesktop.h"
 #include "support/StoreFiles.h"
+#include "support/WindowCalls.h"
 
 #include <QDir>
 #include <QFile>
@@ -235,13 +237,14 @@ class TestDesktopFill : public QObject {
         }
         return startProgram();
     }
-    // The program on the data folder as it is.
-    bool startProgram() {
+    // The program on the data folder as it is. Unless ownBrowser, the harness's Chromium
+    // stands in for the one the program would start on its profile.
+    bool startProgram(bool ownBrowser = false) {
         stop();
-        // The harness's Chromium stands in for the one the program would start on its profile.
         const QString port = dataFolder_ + QStringLiteral("/browser/DevToolsActivePort");
         QFile::remove(port);
-        if (!QFile::copy(harness_.profileFolder() + QStringLiteral("/DevToolsActivePort"), port))
+        if (!ownBrowser &&
+            !QFile::copy(harness_.profileFolder() + QStringLiteral("/DevToolsActivePort"), port))
             return false;
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -359,6 +362,43 @@ private Q_SLOTS:
         // ﾊﾟｽﾜｰﾄﾞ is disabled and skipped: the third step up is ﾛｸﾞｲﾝ, which needs no password.
         QVERIFY(Desktop::chooseFromMenu(3, {"Up", "Up", "Up", "Return"}));
         QVERIFY2(becomes(tab, kFilled), qPrintable(valuesOf(tab)));
+    }
+
+    // No browser runs: the site menu starts Chromium on the program's own profile, on this
+    // desktop, and the page it opens there is filled.
+    void siteMenuStartsTheBrowser() {
+        QVERIFY(launch(0));
+        QVERIFY(startProgram(true));
+        const QString profile = dataFolder_ + QStringLiteral("/browser");
+        const auto stopOwn = qScopeGuard([&] {
+            stop();
+            const QString lock = QFile::symLinkTarget(profile + QStringLiteral("/SingletonLock"));
+            if (const qint64 pid = lock.section(u'-', -1).toLongLong(); pid > 0)
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+            ChromiumHarness::waitProfileReleased(profile, 10000);
+        });
+        QVERIFY(Desktop::chooseFromMenu(1, {QStringLiteral("Down"), QStringLiteral("Return")}));
+        ChromiumBrowser::Options options;
+        options.profileFolder = profile;
+        ChromiumBrowser own(options);
+        std::shared_ptr<BrowserWindow> page;
+        QVERIFY2(ChromiumHarness::waitFor(
+                     [&] {
+                         for (const auto& w : own.windows()) {
+                             if (w->locationUrl() == page_ && !w->busy())
+                                 page = w;
+                         }
+                         return page != nullptr;
+                     },
+                     40000),
+                 "the program's own browser did not show the page");
+        QVERIFY(ChromiumHarness::waitFor(
+            [&] {
+                const PageSnapshot s = readNow(*page);
+                return s.forms.value(0).elements.value(0).value == QLatin1String("carol");
+            },
+            kFillWait));
+        QCOMPARE(own.windows().size(), 1);  // in place of the start page
     }
 
     // An encrypted data file: the program asks its password at start (the automatic log-in
