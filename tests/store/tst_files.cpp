@@ -84,8 +84,12 @@ int saveForever(const QString& path) {
 
 // Saves an entry titled with titleLength "x" under a file size limit, SIGXFSZ ignored as a full
 // disk would answer: the write itself fails. Prints "saved" or the error's message.
-int saveLimited(const QString& path, int titleLength, rlim_t limit) {
+// With encrypted, the save seals the file with a key of the password "pw".
+int saveLimited(const QString& path, int titleLength, rlim_t limit, bool encrypted) {
     std::signal(SIGXFSZ, SIG_IGN);
+    std::optional<DataFileKey> key;
+    if (encrypted)
+        key = DataFileKey::create(u"pw", {1, kMinKdfMemKiB});
     rlimit r{};
     ::getrlimit(RLIMIT_FSIZE, &r);
     r.rlim_cur = limit;
@@ -93,7 +97,7 @@ int saveLimited(const QString& path, int titleLength, rlim_t limit) {
         return 2;
     TestStore state = smallState(QString(titleLength, u'x'));
     try {
-        saveStore(state, path);
+        saveDataFile(path, state.generator, state.siteTable, state.settings, key ? &*key : nullptr);
         std::puts("saved");
         return 0;
     } catch (const SiranoError& e) {
@@ -225,33 +229,44 @@ private Q_SLOTS:
     void failedWriteKeepsTheOldFile_data() {
         QTest::addColumn<int>("titleLength");
         QTest::addColumn<int>("limit");  // RLIMIT_FSIZE in bytes
+        QTest::addColumn<bool>("encrypted");
         for (const int length : {10, 3000, 12000, 40000}) {
             for (const int limit : {0, 1, 100, 4096, 16384, 65536}) {
-                QTest::addRow("title %d, limit %d", length, limit) << length << limit;
+                QTest::addRow("title %d, limit %d", length, limit) << length << limit << false;
             }
         }
+        // An encrypted file's save goes the same safe way.
+        QTest::addRow("encrypted, limit 100") << 10 << 100 << true;
+        QTest::addRow("encrypted, title 40000, limit 16384") << 40000 << 16384 << true;
     }
     void failedWriteKeepsTheOldFile() {
         QFETCH(int, titleLength);
         QFETCH(int, limit);
+        QFETCH(bool, encrypted);
         QTemporaryDir dir;
         const QString path = dir.filePath(QLatin1String(kDataFileName));
         TestStore old = smallState(QStringLiteral("old"));
-        saveStore(old, path);
+        if (encrypted) {
+            const DataFileKey key = DataFileKey::create(u"pw", {1, kMinKdfMemKiB});
+            saveDataFile(path, old.generator, old.siteTable, old.settings, &key);
+        } else {
+            saveStore(old, path);
+        }
         const QByteArray before = readAll(path);
         TestStore wanted = smallState(QString(titleLength, u'x'));
         const qsizetype size =
             serializeDataFile(wanted.siteTable, wanted.settings, wanted.generator).size();
 
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(),
-                    {QStringLiteral("--save-limited"), path, QString::number(titleLength),
-                     QString::number(limit)});
+        child.start(
+            QCoreApplication::applicationFilePath(),
+            {QStringLiteral("--save-limited"), path, QString::number(titleLength),
+             QString::number(limit), encrypted ? QStringLiteral("1") : QStringLiteral("0")});
         QVERIFY(child.waitForFinished(30000));
         const QString said = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
 
         QCOMPARE(filesIn(dir.path()), QStringList{QLatin1String(kDataFileName)});
-        if (size <= limit) {
+        if (size <= limit && !encrypted) {
             QCOMPARE(child.exitCode(), 0);
             TestStore loaded;
             loadStore(loaded, path);
@@ -599,9 +614,9 @@ int main(int argc, char** argv) {
         return saveForever(QFile::decodeName(argv[2]));
     if (argc == 3 && qstrcmp(argv[1], "--hold-lock") == 0)
         return holdLock(QFile::decodeName(argv[2]));
-    if (argc == 5 && qstrcmp(argv[1], "--save-limited") == 0)
+    if (argc == 6 && qstrcmp(argv[1], "--save-limited") == 0)
         return saveLimited(QFile::decodeName(argv[2]), std::atoi(argv[3]),
-                           static_cast<rlim_t>(std::atoll(argv[4])));
+                           static_cast<rlim_t>(std::atoll(argv[4])), qstrcmp(argv[5], "1") == 0);
     QCoreApplication app(argc, argv);
     FilesTest test;
     return QTest::qExec(&test, argc, argv);
