@@ -35,9 +35,11 @@ def main():
     args = p.parse_args()
 
     tmp = tempfile.mkdtemp(prefix="sirano-side-")
-    data = os.path.join(tmp, "data")
+    # The user's own data folder: its data file's browser profile is the folder's "browser".
+    data = os.path.join(tmp, "share", "sirano")
     profile = os.path.join(data, "browser")
     os.makedirs(profile)
+    os.chmod(data, 0o700)
     env = dict(os.environ, HOME=tmp, XDG_DATA_HOME=os.path.join(tmp, "share"))
     server = subprocess.Popen([sys.executable, os.path.join(FIXTURES, "pageserver.py"),
                                os.path.join(FIXTURES, "pages")], stdout=subprocess.PIPE)

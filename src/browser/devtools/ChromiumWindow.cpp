@@ -10,8 +10,7 @@ namespace {
 
 // Chromium's answers when the world's document is gone.
 bool isStaleContext(const QString& message) {
-    return message.contains(QLatin1String("uniqueContextId not found")) ||
-           message.contains(QLatin1String("Cannot find context")) ||
+    return message.contains(QLatin1String("Cannot find context")) ||
            message.contains(QLatin1String("Could not find object with given id"));
 }
 
@@ -44,7 +43,7 @@ QJsonObject readParams(const QString& world) {
     return QJsonObject{{QStringLiteral("expression"), pagescripts::readExpression()},
                        {QStringLiteral("returnByValue"), true},
                        {QStringLiteral("silent"), true},
-                       {QStringLiteral("uniqueContextId"), world}};
+                       {QStringLiteral("contextId"), world.toLongLong()}};
 }
 
 // The value the page script returned; SiranoError 438 when it threw.
@@ -225,7 +224,7 @@ Core::WorldCall Core::sendWrite(const std::shared_ptr<TrackedPage>& page, const 
     const QByteArray target =
         kept ? "\"functionDeclaration\":" + callWriter() + ",\"objectId\":" + jsonString(writer)
              : "\"functionDeclaration\":" + writeFunction() +
-                   ",\"uniqueContextId\":" + jsonString(world);
+                   ",\"executionContextId\":" + world.toLatin1();
     const QByteArray params =
         '{' + target + ",\"arguments\":" + arguments + ",\"returnByValue\":true,\"silent\":true}";
     return WorldCall{world, kept,

@@ -15,8 +15,6 @@ constexpr int kReadyStateTries = 3;
 // Far more tabs than anyone keeps open in SIRANO's own browser; a peer that reports more is
 // faulty or hostile, and each page costs memory and work on every tick.
 constexpr size_t kMaxPages = 1000;
-// Contexts a page reports while its world is being made: a page has one per frame and world.
-constexpr qsizetype kMaxContexts = 1000;
 const QString kTooManyPages = QStringLiteral("the browser reported more pages than the limit");
 const QString kWorldName = QStringLiteral("sirano");
 
@@ -332,13 +330,6 @@ void PageTracker::onPageEvent(const std::shared_ptr<TrackedPage>& page, const QS
             page->dialogOpen = true;
         } else if (method == QLatin1String("Page.javascriptDialogClosed")) {
             page->dialogOpen = false;
-        } else if (method == QLatin1String("Runtime.executionContextCreated")) {
-            if (!page->worldPending || page->contexts.size() >= kMaxContexts)
-                return;
-            const QJsonObject context = params.value(QLatin1String("context")).toObject();
-            page->contexts.insert(context.value(QLatin1String("id")).toInteger(),
-                                  context.value(QLatin1String("uniqueId")).toString());
-            return;
         } else if (method == QLatin1String("Inspector.targetCrashed")) {
             page->world.clear();
         } else {
@@ -364,8 +355,12 @@ void PageTracker::onClosed() {
 
 // ---- the isolated world ----
 
-// Runtime.enable only for as long as it takes to learn the world's unique id: a context id may
-// be reused by another renderer process after a cross-site navigation, the unique id never is.
+// One command, whatever else lives in the page: the world is known by the context id the
+// creation answers, and forgotten when the main frame commits another document. A call that
+// still reaches an id of the old document's renderer after a cross-process navigation fails
+// ("Cannot find context") or lands in a world of the new document; the write script itself
+// refuses a document of another origin than the one the caller matched, so values never reach
+// another site.
 void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
     QString session;
     QString frameId;
@@ -375,28 +370,22 @@ void PageTracker::createWorld(const std::shared_ptr<TrackedPage>& page) {
         if (page->worldPending || !page->world.isEmpty() || page->sessionId.isEmpty() || page->gone)
             return;
         page->worldPending = true;
-        page->contexts.clear();
         session = page->sessionId;
         frameId = page->mainFrameId;
         document = page->documents;
     }
-    // The three go out together: a session's commands are run in order, and the context's
-    // creation event comes before the world's answer, so one round trip does it.
-    auto contextId = std::make_shared<qint64>(-1);
-    conn_->send(QStringLiteral("Runtime.enable"), {}, session, [](const CdpReply&) {});
-    conn_->send(QStringLiteral("Page.createIsolatedWorld"),
-                QJsonObject{{QStringLiteral("frameId"), frameId},
-                            {QStringLiteral("worldName"), kWorldName},
-                            {QStringLiteral("grantUniveralAccess"), false}},
-                session, [contextId](const CdpReply& created) {
-                    if (created.ok())
-                        *contextId =
-                            created.result.value(QLatin1String("executionContextId")).toInteger();
-                });
-    conn_->send(QStringLiteral("Runtime.disable"), {}, session,
-                [this, page, session, document, contextId](const CdpReply&) {
-                    worldDone(page, session, document, *contextId);
-                });
+    conn_->send(
+        QStringLiteral("Page.createIsolatedWorld"),
+        QJsonObject{{QStringLiteral("frameId"), frameId},
+                    {QStringLiteral("worldName"), kWorldName},
+                    {QStringLiteral("grantUniveralAccess"), false}},
+        session, [this, page, session, document](const CdpReply& created) {
+            const qint64 contextId =
+                created.ok()
+                    ? created.result.value(QLatin1String("executionContextId")).toInteger(-1)
+                    : -1;
+            worldDone(page, session, document, contextId);
+        });
 }
 
 void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QString& session,
@@ -406,11 +395,9 @@ void PageTracker::worldDone(const std::shared_ptr<TrackedPage>& page, const QStr
         std::lock_guard lock(mutex_);
         page->worldPending = false;
         page->worldOverdue = false;
-        const QString unique = page->contexts.value(contextId);
-        page->contexts.clear();
         const bool sameSession = page->sessionId == session;  // else attached anew, made there
-        if (sameSession && page->documents == document && contextId >= 0 && !unique.isEmpty())
-            page->world = unique;
+        if (sameSession && page->documents == document && contextId > 0)
+            page->world = QString::number(contextId);
         // A new document that finished loading while this world was made for the old one.
         again = sameSession && page->documents != document && !page->loading && !page->gone;
     }
@@ -434,7 +421,7 @@ void PageTracker::requestWriter(const std::shared_ptr<TrackedPage>& page, const 
     }
     const QJsonObject params{
         {QStringLiteral("expression"), QStringLiteral("(%1)").arg(pagescripts::writeFunction())},
-        {QStringLiteral("uniqueContextId"), world},
+        {QStringLiteral("contextId"), world.toLongLong()},
         {QStringLiteral("silent"), true}};
     conn_->send(QStringLiteral("Runtime.evaluate"), params, session,
                 [this, page, world](const CdpReply& reply) {

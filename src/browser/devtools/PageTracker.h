@@ -35,12 +35,11 @@ struct TrackedPage {
     quint64 loadEvents = 0;
     quint64 loadsStarted = 0;  // main-frame loads begun since first sight
     quint64 documents = 0;     // main-frame documents committed
-    QString world;             // unique id of our isolated world in the current document
+    QString world;             // context id of our isolated world in the current document
     QString writer;  // object id of the write function made in writerWorld; empty: under way
     QString writerWorld;
     bool worldPending = false;
-    bool worldOverdue = false;  // a caller gave up waiting for the world
-    QHash<qint64, QString> contexts;
+    bool worldOverdue = false;    // a caller gave up waiting for the world
     std::atomic<int> stalled{0};  // commands a caller gave up waiting for
 
     bool busy() const {  // under the tracker's lock
@@ -79,7 +78,7 @@ public:
     QString url(const TrackedPage& page) const;
     // The page's session; throws SiranoError 462 when the page went away.
     QString sessionOf(const TrackedPage& page) const;
-    // The unique id of the page's isolated world, made when needed. Throws SiranoError 462 when
+    // The context id of the page's isolated world, made when needed. Throws SiranoError 462 when
     // the page went away or the world does not come within timeout.
     QString world(const std::shared_ptr<TrackedPage>& page, std::chrono::milliseconds timeout);
     // The object id of the write function kept in world, or empty when it is not made (yet).
