@@ -5,6 +5,7 @@
 // is the stall. Real headless Chromium on a fresh profile each time.
 //
 //   shell_site_choice_bench [--runs N]   (default 5)
+#include "bench/shell/TrayBenchKit.h"
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "shell/TrayApp.h"
@@ -13,7 +14,6 @@
 #include "support/Lent.h"
 #include "support/StoreFiles.h"
 
-#include <csignal>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QMenu>
@@ -21,40 +21,24 @@
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <vector>
 
 using namespace sirano;
 using namespace sirano::test;
+using sirano::bench::CountingLog;
+using sirano::bench::PrintingMessageBox;
 
 namespace {
-
-class PrintingMessageBox final : public MessageBox {
-public:
-    QMessageBox::StandardButton show(QWidget*, QMessageBox::Icon, const QString& title,
-                                     const QString& text, QMessageBox::StandardButtons) override {
-        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(title), qPrintable(text));
-        return QMessageBox::Ok;
-    }
-};
-
-class CountingLog final : public ErrorLog {
-public:
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        std::fprintf(stderr, "error.log: place %d, error %d\n", placeCode, errNumber);
-        ++count;
-    }
-    int count = 0;
-};
 
 // The longest time between two turns of the event loop while it runs.
 class StallMeter {
 public:
     StallMeter() {
         timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            longest_ = std::max(longest_, since_.restart());
-        });
+        QObject::connect(&timer_, &QTimer::timeout,
+                         [this] { longest_ = std::max(longest_, since_.restart()); });
     }
     void start() {
         longest_ = 0;
@@ -109,8 +93,9 @@ int main(int argc, char** argv) {
     qputenv("HOME", home.path().toLocal8Bit());
     qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("share")).toLocal8Bit());
     const QString page = home.filePath(QStringLiteral("login.html"));
-    writeFile(page, "<title>Sign in</title><form><input name=user><input type=password "
-                    "name=pw></form>\n");
+    writeFile(page,
+              "<title>Sign in</title><form><input name=user><input type=password "
+              "name=pw></form>\n");
     const QString url = QUrl::fromLocalFile(page).toString();
 
     std::vector<double> trayStall, trayFilled, waitingStall;
@@ -120,9 +105,9 @@ int main(int argc, char** argv) {
             QTemporaryDir folder;
             AppState stored;
             stored.settings.autoLoginAtStart = 1;
-            stored.siteTable.append(entry(QStringLiteral("Sign in"), url, {},
-                                          {field(0, 0, "text", "user", "alice"),
-                                           field(0, 1, "password", "pw", "secret")}));
+            stored.siteTable.append(entry(
+                QStringLiteral("Sign in"), url, {},
+                {field(0, 0, "text", "user", "alice"), field(0, 1, "password", "pw", "secret")}));
             saveStore(stored, folder.filePath(QStringLiteral("SIRANO.DAT")));
             const QString profile = folder.filePath(QStringLiteral("browser"));
 
@@ -194,10 +179,11 @@ int main(int argc, char** argv) {
     }
     double load[3] = {};
     getloadavg(load, 3);
-    std::printf("site chosen with no browser running, medians of %d runs (load average %.2f)\n"
-                "  tray, browser started without waiting: longest event-loop stall %.0f ms; "
-                "page filled after %.0f ms\n"
-                "  browser started by a call that waits (the tray's way before):  stall %.0f ms\n",
-                runs, load[0], median(trayStall), median(trayFilled), median(waitingStall));
+    std::printf(
+        "site chosen with no browser running, medians of %d runs (load average %.2f)\n"
+        "  tray, browser started without waiting: longest event-loop stall %.0f ms; "
+        "page filled after %.0f ms\n"
+        "  browser started by a call that waits (the tray's way before):  stall %.0f ms\n",
+        runs, load[0], median(trayStall), median(trayFilled), median(waitingStall));
     return 0;
 }

@@ -6,6 +6,7 @@
 //
 //   shell_tick_bench [--idle-seconds N]   (default 30)
 #include "bench/Measure.h"
+#include "bench/shell/TrayBenchKit.h"
 #include "browser/ChromiumHarness.h"
 #include "browser/devtools/ChromiumBrowser.h"
 #include "shell/TrayApp.h"
@@ -21,28 +22,12 @@
 
 using namespace sirano;
 using namespace sirano::test;
+using sirano::bench::CountingLog;
+using sirano::bench::PrintingMessageBox;
 
 namespace {
 
 constexpr int kTabs = 20;
-
-class PrintingMessageBox final : public MessageBox {
-public:
-    QMessageBox::StandardButton show(QWidget*, QMessageBox::Icon, const QString& title,
-                                     const QString& text, QMessageBox::StandardButtons) override {
-        std::fprintf(stderr, "message box: %s: %s\n", qPrintable(title), qPrintable(text));
-        return QMessageBox::Ok;
-    }
-};
-
-class CountingLog final : public ErrorLog {
-public:
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        std::printf("  error.log: place %d, error %d\n", placeCode, errNumber);
-        ++count;
-    }
-    int count = 0;
-};
 
 QAction* commandAction(const char* name) {
     for (QWidget* w : QApplication::topLevelWidgets()) {

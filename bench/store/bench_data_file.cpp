@@ -2,8 +2,8 @@
 // median times next to reading and writing the same number of bytes raw; then the first load in
 // a fresh process (this program started again with --load-once) and the resident memory it adds.
 #include "bench/Measure.h"
+#include "bench/store/FullTable.h"
 #include "store/DataFile.h"
-#include "support/StoreFiles.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -20,46 +20,14 @@
 
 using namespace sirano;
 using namespace sirano::test;
+using sirano::bench::fullTable;
 
 namespace {
 
 constexpr int kRuns = 15;
 
 double medianMs(const std::function<void()>& f) {
-    std::vector<double> times;
-    for (int i = 0; i < kRuns; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-TestStore fullTable() {
-    TestStore state;
-    state.settings.masterPassword = QStringLiteral("benchmark");
-    state.settings.autoLogoutMinutes = 30;
-    const QString alphabet =
-        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
-    for (int i = 0; i < kTableSlots; ++i) {
-        SiteEntry e;
-        e.title = QStringLiteral("Site number %1 - log in").arg(i);
-        e.url = QStringLiteral("https://www.site%1.example/account/login").arg(i);
-        e.urlKeyword = QStringLiteral("login");
-        for (int j = 0; j < kFieldColumns; ++j) {
-            QString value;
-            for (int c = 0; c < 20; ++c)
-                value += alphabet[(i * 7 + j * 13 + c * 31) % alphabet.size()];
-            e.setField(j,
-                       SiteField{static_cast<int16_t>(j / 20), static_cast<int16_t>(j),
-                                 QStringLiteral("text"), QStringLiteral("field%1").arg(j), value});
-        }
-        state.siteTable.append(std::move(e));
-    }
-    return state;
+    return bench::medianMs(kRuns, f);
 }
 
 void writeRaw(const QString& path, const QByteArray& bytes) {

@@ -2,8 +2,8 @@
 // 20-character values): the log-in (key derivation, read, decryption, parse) and the save with
 // the key held (serialise, seal, atomic write). The save must stay within 1.5 times the plain
 // save: the derivation is paid at the log-in only.
+#include "bench/store/FullTable.h"
 #include "store/DataFile.h"
-#include "support/StoreFiles.h"
 
 #include <QTemporaryDir>
 #include <algorithm>
@@ -15,47 +15,8 @@
 
 using namespace sirano;
 using namespace sirano::test;
-
-namespace {
-
-double medianMs(int runs, const std::function<void()>& f) {
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        f();
-        times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-    }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
-}
-
-TestStore fullTable() {
-    TestStore state;
-    state.settings.masterPassword = QStringLiteral("benchmark");
-    state.settings.autoLogoutMinutes = 30;
-    const QString alphabet =
-        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
-    for (int i = 0; i < kTableSlots; ++i) {
-        SiteEntry e;
-        e.title = QStringLiteral("Site number %1 - log in").arg(i);
-        e.url = QStringLiteral("https://www.site%1.example/account/login").arg(i);
-        e.urlKeyword = QStringLiteral("login");
-        for (int j = 0; j < kFieldColumns; ++j) {
-            QString value;
-            for (int c = 0; c < 20; ++c)
-                value += alphabet[(i * 7 + j * 13 + c * 31) % alphabet.size()];
-            e.setField(j,
-                       SiteField{static_cast<int16_t>(j / 20), static_cast<int16_t>(j),
-                                 QStringLiteral("text"), QStringLiteral("field%1").arg(j), value});
-        }
-        state.siteTable.append(std::move(e));
-    }
-    return state;
-}
-
-}  // namespace
+using sirano::bench::fullTable;
+using sirano::bench::medianMs;
 
 int main() {
     constexpr int kRuns = 15;
