@@ -64,7 +64,7 @@ ChromiumBrowser::Options optionsFor(const QString& profile) {
     options.launch.programs = {QString::fromLatin1(ChromiumHarness::kChromium)};
     options.launch.extraArgs = ChromiumHarness::headlessSwitches();
     options.launch.startTimeout = std::chrono::seconds(30);
-    options.startInBackground = true;  // as the tray makes it
+    options.inBackground = true;  // as the tray makes it
     return options;
 }
 

@@ -718,7 +718,7 @@ private Q_SLOTS:
         options.profileFolder = QDir(data.path()).filePath(QStringLiteral("browser"));
         options.launch.extraArgs = ChromiumHarness::headlessSwitches();
         options.launch.startTimeout = 20s;
-        options.startInBackground = true;
+        options.inBackground = true;
         auto browser = std::make_unique<ChromiumBrowser>(options);
         const auto stop = qScopeGuard([&] {
             if (browser && browser->lastStartedPid() > 0)
@@ -730,7 +730,7 @@ private Q_SLOTS:
         std::optional<std::optional<SiranoError>> answer;
         browser->startNewBrowser(
             url, [&](const std::optional<SiranoError>& failure) { answer = failure; });
-        QVERIFY(browser->lastStartedPid() > 0);
+        QVERIFY(QTest::qWaitFor([&] { return browser->lastStartedPid() > 0; }));
         QTest::qWait(300);  // events run; the stand-in still waits
         QVERIFY(!answer);
         writeFile(go, "");
@@ -747,8 +747,10 @@ private Q_SLOTS:
         answer.reset();
         never.startNewBrowser(url,
                               [&](const std::optional<SiranoError>& failure) { answer = failure; });
-        const auto killNever =
-            qScopeGuard([&] { ::kill(static_cast<pid_t>(never.lastStartedPid()), SIGKILL); });
+        const auto killNever = qScopeGuard([&] {
+            if (never.lastStartedPid() > 0)
+                ::kill(static_cast<pid_t>(never.lastStartedPid()), SIGKILL);
+        });
         QVERIFY(QTest::qWaitFor([&] { return answer.has_value(); }, 10000));
         QVERIFY(answer->has_value());
         QCOMPARE(answer->value().number(), err::kCannotCreateObject);
@@ -762,6 +764,7 @@ private Q_SLOTS:
             ChromiumBrowser gone(options);
             gone.startNewBrowser(
                 url, [&](const std::optional<SiranoError>& failure) { answer = failure; });
+            QVERIFY(QTest::qWaitFor([&] { return gone.lastStartedPid() > 0; }));
             pid = gone.lastStartedPid();
         }
         const auto killGone = qScopeGuard([&] { ::kill(static_cast<pid_t>(pid), SIGKILL); });

@@ -153,9 +153,31 @@ ChromiumBrowser::~ChromiumBrowser() {
     starters_.clear();  // asks each to stop, and joins it
 }
 
+bool ChromiumBrowser::Core::connectedNow() {
+    if (!options.inBackground)
+        return ensureConnected();
+    if (connecting.load())
+        return false;
+    if (tracker.connection().isOpen())
+        return true;
+    // Nothing to connect to: no thread for that, every tick.
+    if (!options.port && !readDevToolsActivePort(options.profileFolder))
+        return false;
+    connecting = true;
+    connector = std::jthread([this] {
+        try {
+            ensureConnected();
+        } catch (const SiranoError&) {
+            // refused: tried again at a later tick, as when it fails on the caller's thread
+        }
+        connecting = false;
+    });
+    return false;
+}
+
 QList<std::shared_ptr<BrowserWindow>> ChromiumBrowser::windows() {
     QList<std::shared_ptr<BrowserWindow>> result;
-    if (!core_->ensureConnected())
+    if (!core_->connectedNow())
         return result;
     for (const auto& page : core_->tracker.pages())
         result.append(makeChromiumWindow(core_, page));
@@ -206,10 +228,11 @@ void ChromiumBrowser::openInNewBrowser(const QString& url) {
     if (core_->ensureConnected())
         return core_->openAddress(url, false);
     const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
-    lastStartedPid_ = startChromium(core_->options.launch, core_->options.profileFolder,
-                                    core_->options.port.value_or(0));
-    if (!core_->awaitStarted(lastStartedPid_, before))
-        throw notStarted(lastStartedPid_);
+    const qint64 pid = startChromium(core_->options.launch, core_->options.profileFolder,
+                                     core_->options.port.value_or(0));
+    *lastStartedPid_ = pid;
+    if (!core_->awaitStarted(pid, before))
+        throw notStarted(pid);
     core_->openInStarted(url);
 }
 
@@ -221,44 +244,38 @@ void ChromiumBrowser::Core::openInStarted(const QString& url) {
 }
 
 void ChromiumBrowser::startNewBrowser(const QString& url, StartDone done) {
-    if (!core_->options.startInBackground)
+    if (!core_->options.inBackground)
         return Browser::startNewBrowser(url, std::move(done));
-    std::optional<SiranoError> failure;
-    try {
-        if (core_->ensureConnected()) {
-            core_->openAddress(url, false);
-        } else {
-            const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
-            lastStartedPid_ = startChromium(core_->options.launch, core_->options.profileFolder,
-                                            core_->options.port.value_or(0));
-            std::erase_if(starters_, [](const Starter& s) { return s.finished->load(); });
-            auto finished = std::make_shared<std::atomic<bool>>(false);
-            std::jthread thread([options = core_->options, pid = lastStartedPid_, before, url,
-                                 done = std::move(done), answers = answers_.get(),
-                                 finished](std::stop_token stop) {
-                std::optional<SiranoError> failure;
-                try {
-                    // A connection of its own: the caller's goes on serving the tick.
-                    Core starter(options);
-                    if (starter.awaitStarted(pid, before, stop))
-                        starter.openInStarted(url);
-                    else
-                        failure = notStarted(pid);
-                } catch (const SiranoError& e) {
-                    failure = e;
-                }
-                if (!stop.stop_requested())
-                    QMetaObject::invokeMethod(
-                        answers, [done, failure] { done(failure); }, Qt::QueuedConnection);
-                *finished = true;
-            });
-            starters_.push_back({std::move(finished), std::move(thread)});
-            return;
+    std::erase_if(starters_, [](const Starter& s) { return s.finished->load(); });
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::jthread thread([options = core_->options, url, done = std::move(done),
+                         answers = answers_.get(), startedPid = lastStartedPid_,
+                         finished](std::stop_token stop) {
+        std::optional<SiranoError> failure;
+        try {
+            // A connection of its own: the caller's goes on serving the tick.
+            Core starter(options);
+            if (starter.ensureConnected()) {
+                starter.openAddress(url, false);
+            } else {
+                const PortFileStamp before = devToolsActivePortStamp(options.profileFolder);
+                const qint64 pid =
+                    startChromium(options.launch, options.profileFolder, options.port.value_or(0));
+                *startedPid = pid;
+                if (starter.awaitStarted(pid, before, stop))
+                    starter.openInStarted(url);
+                else
+                    failure = notStarted(pid);
+            }
+        } catch (const SiranoError& e) {
+            failure = e;
         }
-    } catch (const SiranoError& e) {
-        failure = e;
-    }
-    done(failure);
+        if (!stop.stop_requested())
+            QMetaObject::invokeMethod(
+                answers, [done, failure] { done(failure); }, Qt::QueuedConnection);
+        *finished = true;
+    });
+    starters_.push_back({std::move(finished), std::move(thread)});
 }
 
 // The encoded edits are kept to send the same list to several windows; the list itself shares
@@ -278,12 +295,11 @@ ChromiumBrowser::Traffic ChromiumBrowser::traffic() const {
 }
 
 std::unique_ptr<Browser> createChromiumBrowser(const QString& profileFolder,
-                                               std::optional<quint16> port,
-                                               bool startInBackground) {
+                                               std::optional<quint16> port, bool inBackground) {
     ChromiumBrowser::Options options;
     options.profileFolder = profileFolder;
     options.port = port;
-    options.startInBackground = startInBackground;
+    options.inBackground = inBackground;
     return std::make_unique<ChromiumBrowser>(std::move(options));
 }
 

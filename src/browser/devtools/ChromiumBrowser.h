@@ -38,9 +38,11 @@ public:
         // Runs between the check of the port's listener and the connection to it: lets a test
         // put another listener in its place there, as a race could.
         std::function<void()> afterListenerCheck;
-        // startNewBrowser returns at once and answers from the event loop (the tray); else it
-        // waits, as openInNewBrowser does (a command that ends when it returns).
-        bool startInBackground = false;
+        // The tray's way: nothing waits for the browser on the calling thread. startNewBrowser
+        // returns at once and answers from the event loop, and a connection is made on a
+        // thread of its own while windows() lists none. Else both wait, as a command that ends
+        // when it returns wants.
+        bool inBackground = false;
     };
 
     struct Traffic {
@@ -54,20 +56,21 @@ public:
     QList<std::shared_ptr<BrowserWindow>> windows() override;
     bool answers() override;
     void openInNewBrowser(const QString& url) override;
-    // With startInBackground: starts Chromium at once and waits for it, and opens the address,
-    // on a thread of its own with a connection of its own.
+    // With inBackground: on a thread of its own with a connection of its own, opens the
+    // address in the browser that answers, or starts Chromium, waits for it and opens it there.
     void startNewBrowser(const QString& url, StartDone done) override;
     void forgetWrites() override;
 
     Traffic traffic() const;
     // Process id of the last browser started by openInNewBrowser(), 0 if none.
-    qint64 lastStartedPid() const { return lastStartedPid_; }
+    qint64 lastStartedPid() const { return *lastStartedPid_; }
 
     struct Core;  // shared with the windows, which may outlive this object
 
 private:
     std::shared_ptr<Core> core_;
-    qint64 lastStartedPid_ = 0;
+    // Set by a starter thread too.
+    std::shared_ptr<std::atomic<qint64>> lastStartedPid_ = std::make_shared<std::atomic<qint64>>(0);
     // Lives on the thread that made this browser: the starters' answers are delivered there.
     std::unique_ptr<QObject> answers_;
     // Each waits for a browser it started; stopped and joined before answers_ goes.
@@ -84,6 +87,6 @@ private:
 // the address over the protocol once the browser listens.
 std::unique_ptr<Browser> createChromiumBrowser(const QString& profileFolder,
                                                std::optional<quint16> port = std::nullopt,
-                                               bool startInBackground = false);
+                                               bool inBackground = false);
 
 }  // namespace sirano

@@ -8,9 +8,11 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <stop_token>
+#include <thread>
 
 namespace sirano {
 
@@ -24,6 +26,9 @@ struct ChromiumBrowser::Core {
     explicit Core(Options o) : options(std::move(o)) {}
 
     bool ensureConnected();
+    // ensureConnected, or with inBackground: true when connected; else starts connecting on a
+    // thread of its own (when none does yet) and is false meanwhile.
+    bool connectedNow();
     // Waits until the browser started as pid has written its DevToolsActivePort anew and takes
     // the connection; false when it ends or does not within the launch's startTimeout, or stop
     // is asked.
@@ -68,6 +73,10 @@ struct ChromiumBrowser::Core {
     std::chrono::milliseconds nextBackOff{std::chrono::seconds(5)};
     // No connection before a wait that grows with each failed one in a row.
     void backOff();
+
+    // With inBackground: while set, the connector thread owns the connection's set-up.
+    std::atomic<bool> connecting{false};
+    std::jthread connector;  // last: joined before the rest goes
 };
 
 }  // namespace sirano
