@@ -206,6 +206,10 @@ QString loadFailureText(const LoadError& e) {
 
 }  // namespace
 
+const DataFileKey* TrayController::heldKey() const {
+    return state_.dataFileKey ? &*state_.dataFileKey : nullptr;
+}
+
 StoreContents TrayController::readChangedDataFile() {
     // The held key opens the file while its salt is unchanged; the password held opens it when
     // another machine sealed it anew, and the key it gives is used from then on.
@@ -255,8 +259,7 @@ void TrayController::saveDataFile() {
                         true);
     const std::optional<FileStamp> now = fileStampOf(path);
     if (!now || now == state_.fileStamp) {
-        sirano::saveDataFile(path, state_.generator, state_.siteTable, state_.settings,
-                             state_.dataFileKey ? &*state_.dataFileKey : nullptr);
+        sirano::saveDataFile(path, state_.generator, state_.siteTable, state_.settings, heldKey());
         remember(StoreContents{state_.siteTable, state_.settings}, fileStampOf(path));
         return;
     }
@@ -273,8 +276,7 @@ void TrayController::saveDataFile() {
     if (merged.tableFull)
         throw SaveError(9, path, Reason{Reason::Kind::MergedTableFull}, true);
     sirano::saveDataFile(path, state_.generator, merged.contents.siteTable,
-                         merged.contents.settings,
-                         state_.dataFileKey ? &*state_.dataFileKey : nullptr);
+                         merged.contents.settings, heldKey());
     remember(merged.contents, fileStampOf(path));
     take(std::move(merged));
 }
@@ -320,8 +322,7 @@ bool TrayController::reloadDataFile() {
         const Reason::Kind why = e.reason().kind;
         if (why == Reason::Kind::NeedsMasterPassword || why == Reason::Kind::WrongMasterPassword) {
             state_.dataFileEncrypted = true;
-            state_.dataFileKey.reset();
-            logout();
+            logout();  // forgets the key held too
             return true;
         }
         if (unreadableSaid_ == now)

@@ -107,6 +107,8 @@ private:
     // The data file as another program left it, opened with the key or password held. Throws
     // LoadError.
     StoreContents readChangedDataFile();
+    // The key the saves seal the file with; none for a plain file.
+    const DataFileKey* heldKey() const;
     // Replaces the table and settings with merged ones and shows them.
     void take(MergeResult merged);
 

@@ -27,10 +27,6 @@ constexpr auto kFirstSightWait = 1000ms;
 constexpr auto kFirstBackOff = 5s;
 constexpr auto kLongestBackOff = 5min;
 
-}  // namespace
-
-namespace {
-
 SiranoError notStarted(qint64 pid) {
     return SiranoError(err::kCannotCreateObject,
                        QStringLiteral("The browser started (process %1) opened no debugging "
@@ -223,24 +219,25 @@ void ChromiumBrowser::Core::openAddress(const QString& url, bool replaceStartPag
 
 // The address is never put on the command line: Debian's chromium wrapper drops "--", and an
 // address that reads as a switch (--renderer-cmd-prefix=...) would run a program.
-void ChromiumBrowser::openInNewBrowser(const QString& url) {
+void ChromiumBrowser::Core::openOrStart(const QString& url, std::atomic<qint64>& startedPid,
+                                        std::stop_token stop) {
     // A browser that runs without any page is used as it is.
-    if (core_->ensureConnected())
-        return core_->openAddress(url, false);
-    const PortFileStamp before = devToolsActivePortStamp(core_->options.profileFolder);
-    const qint64 pid = startChromium(core_->options.launch, core_->options.profileFolder,
-                                     core_->options.port.value_or(0));
-    *lastStartedPid_ = pid;
-    if (!core_->awaitStarted(pid, before))
+    if (ensureConnected())
+        return openAddress(url, false);
+    const PortFileStamp before = devToolsActivePortStamp(options.profileFolder);
+    const qint64 pid =
+        startChromium(options.launch, options.profileFolder, options.port.value_or(0));
+    startedPid = pid;
+    if (!awaitStarted(pid, before, stop))
         throw notStarted(pid);
-    core_->openInStarted(url);
-}
-
-void ChromiumBrowser::Core::openInStarted(const QString& url) {
     // A fresh browser may tell of its start tab only after the port is open; the address then
     // replaces it instead of opening beside it.
     tracker.awaitAnyPage(options.callTimeout);
     openAddress(url, true);
+}
+
+void ChromiumBrowser::openInNewBrowser(const QString& url) {
+    core_->openOrStart(url, lastStartedPid_);
 }
 
 void ChromiumBrowser::startNewBrowser(const QString& url, StartDone done) {
@@ -248,25 +245,14 @@ void ChromiumBrowser::startNewBrowser(const QString& url, StartDone done) {
         return Browser::startNewBrowser(url, std::move(done));
     std::erase_if(starters_, [](const Starter& s) { return s.finished->load(); });
     auto finished = std::make_shared<std::atomic<bool>>(false);
+    // The thread is joined before this object's members go (see the destructor).
     std::jthread thread([options = core_->options, url, done = std::move(done),
-                         answers = answers_.get(), startedPid = lastStartedPid_,
+                         answers = answers_.get(), startedPid = &lastStartedPid_,
                          finished](std::stop_token stop) {
         std::optional<SiranoError> failure;
         try {
             // A connection of its own: the caller's goes on serving the tick.
-            Core starter(options);
-            if (starter.ensureConnected()) {
-                starter.openAddress(url, false);
-            } else {
-                const PortFileStamp before = devToolsActivePortStamp(options.profileFolder);
-                const qint64 pid =
-                    startChromium(options.launch, options.profileFolder, options.port.value_or(0));
-                *startedPid = pid;
-                if (starter.awaitStarted(pid, before, stop))
-                    starter.openInStarted(url);
-                else
-                    failure = notStarted(pid);
-            }
+            Core(options).openOrStart(url, *startedPid, stop);
         } catch (const SiranoError& e) {
             failure = e;
         }

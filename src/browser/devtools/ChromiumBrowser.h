@@ -62,15 +62,15 @@ public:
     void forgetWrites() override;
 
     Traffic traffic() const;
-    // Process id of the last browser started by openInNewBrowser(), 0 if none.
-    qint64 lastStartedPid() const { return *lastStartedPid_; }
+    // Process id of the last browser started by openInNewBrowser() or startNewBrowser(), 0 if
+    // none.
+    qint64 lastStartedPid() const { return lastStartedPid_; }
 
     struct Core;  // shared with the windows, which may outlive this object
 
 private:
     std::shared_ptr<Core> core_;
-    // Set by a starter thread too.
-    std::shared_ptr<std::atomic<qint64>> lastStartedPid_ = std::make_shared<std::atomic<qint64>>(0);
+    std::atomic<qint64> lastStartedPid_{0};  // set by a starter thread too
     // Lives on the thread that made this browser: the starters' answers are delivered there.
     std::unique_ptr<QObject> answers_;
     // Each waits for a browser it started; stopped and joined before answers_ goes.

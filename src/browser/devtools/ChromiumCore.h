@@ -33,8 +33,11 @@ struct ChromiumBrowser::Core {
     // the connection; false when it ends or does not within the launch's startTimeout, or stop
     // is asked.
     bool awaitStarted(qint64 pid, const PortFileStamp& before, std::stop_token stop = {});
-    // After awaitStarted: url in place of the fresh browser's start tab. Throws SiranoError.
-    void openInStarted(const QString& url);
+    // url in a new tab of the browser that answers; else starts Chromium (its process id in
+    // startedPid), waits for it and opens url in place of its start tab. Throws SiranoError
+    // (429 when the browser does not come in time, or stop is asked).
+    void openOrStart(const QString& url, std::atomic<qint64>& startedPid,
+                     std::stop_token stop = {});
     // A new tab showing url; in a browser just started it takes the place of the start page.
     void openAddress(const QString& url, bool replaceStartPage);
     void browserCall(const QString& method, const QJsonObject& params);
