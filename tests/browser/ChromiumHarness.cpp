@@ -17,24 +17,11 @@ namespace sirano::test {
 
 using namespace std::chrono_literals;
 
-namespace {
-
-// A test that dies (a failed check, a crash) must not leave its browser or server behind.
-void dieWithTheTest(QProcess& process) {
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-}
-
-}  // namespace
-
 ChromiumHarness::ChromiumHarness() : profile_(std::make_unique<QTemporaryDir>()) {}
 
 ChromiumHarness::~ChromiumHarness() {
     control_.reset();
     killBrowser();
-    if (server_.state() != QProcess::NotRunning) {
-        ::kill(static_cast<pid_t>(server_.processId()), SIGKILL);
-        server_.waitForFinished(5000);
-    }
     removeProfile(*profile_);
 }
 
@@ -54,26 +41,7 @@ QStringList ChromiumHarness::headlessSwitches() {
 }
 
 bool ChromiumHarness::start(QString* why) {
-    server_.setProgram(QStringLiteral("python3"));
-    server_.setArguments({QStringLiteral(SIRANO_FIXTURES "/pageserver.py"),
-                          QStringLiteral(SIRANO_FIXTURES "/pages")});
-    server_.setProcessChannelMode(QProcess::SeparateChannels);
-    dieWithTheTest(server_);
-    server_.start();
-    if (!server_.waitForStarted(5000)) {
-        *why = QStringLiteral("the page server (python3) did not start");
-        return false;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    while (!server_.canReadLine() && clock.elapsed() < 10000)
-        server_.waitForReadyRead(200);
-    serverPort_ = static_cast<quint16>(server_.readLine().trimmed().toUInt());
-    if (serverPort_ == 0) {
-        *why = QStringLiteral("the page server did not say its port");
-        return false;
-    }
-    return startBrowser(why);
+    return server_.start(why) && startBrowser(why);
 }
 
 bool ChromiumHarness::startBrowser(QString* why) {
@@ -87,7 +55,7 @@ bool ChromiumHarness::startBrowser(QString* why) {
     QFile::remove(QDir(profileFolder()).filePath(QStringLiteral("DevToolsActivePort")));
     browser_ = std::make_unique<QProcess>();
     browser_->setProgram(QString::fromLatin1(kChromium));
-    browser_->setArguments(headlessSwitches() +
+    browser_->setArguments(headlessSwitches() + extraSwitches_ +
                            QStringList{QStringLiteral("--no-first-run"),
                                        QStringLiteral("--user-data-dir=") + profileFolder(),
                                        QStringLiteral("--remote-debugging-port=0"),
@@ -127,10 +95,6 @@ void ChromiumHarness::killBrowser() {
     }
     browser_.reset();
     waitProfileReleased(profileFolder());
-}
-
-QString ChromiumHarness::url(const QString& path, const QString& host) const {
-    return QStringLiteral("http://%1:%2/%3").arg(host).arg(serverPort_).arg(path);
 }
 
 QJsonObject ChromiumHarness::command(const QString& method, const QJsonObject& params,

@@ -3,6 +3,7 @@
 // activate, navigate tabs, run page script) over a DevTools connection of its own.
 #pragma once
 
+#include "PageServer.h"
 #include "browser/devtools/DevToolsConnection.h"
 
 #include <QHash>
@@ -31,10 +32,14 @@ public:
 
     // Switches that make a Chromium fit for a machine without display or network.
     static QStringList headlessSwitches();
+    // Given to the browser after those, from its next start on.
+    void addSwitches(const QStringList& switches) { extraSwitches_ += switches; }
 
     QString profileFolder() const { return profile_->path(); }
     qint64 browserPid() const { return browser_ ? browser_->processId() : 0; }
-    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const;
+    QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const {
+        return server_.url(path, host);
+    }
 
     QString openTab(const QString& url);  // the new tab's target id
     // The benchmarks' pages: n tabs of fifty.html (?tab=00, 01, ...), each loaded, and no blank
@@ -83,8 +88,8 @@ private:
                         const QString& session = QString());
     QString sessionFor(const QString& targetId);
 
-    QProcess server_;
-    quint16 serverPort_ = 0;
+    PageServer server_;
+    QStringList extraSwitches_;
     std::unique_ptr<QTemporaryDir> profile_;
     std::unique_ptr<QProcess> browser_;
     std::unique_ptr<DevToolsConnection> control_;

@@ -1,5 +1,6 @@
 # Integration tests on a real headless Chromium and a loopback page server (label: browser).
 add_library(sirano_chromium_harness STATIC ${CMAKE_CURRENT_SOURCE_DIR}/ChromiumHarness.cpp
+                                           ${CMAKE_CURRENT_SOURCE_DIR}/PageServer.cpp ${CMAKE_CURRENT_SOURCE_DIR}/PageServer.h
                                            ${CMAKE_CURRENT_SOURCE_DIR}/ChromiumHarness.h)
 target_link_libraries(sirano_chromium_harness PUBLIC sirano_devtools Qt6::Core)
 target_include_directories(sirano_chromium_harness PUBLIC ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
@@ -16,3 +17,15 @@ sirano_add_test(NAME browser_chromium_automation
     SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_chromium_automation.cpp
     LIBS sirano_devtools sirano_chromium_harness
     LABELS browser)
+
+# The same work through the companion extension and sirano-host, in Chromium and in Firefox ESR.
+sirano_add_test(NAME browser_extension_chromium
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_extension_browser.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/ExtensionSetup.h
+    LIBS sirano_extension sirano_chromium_harness
+    LABELS browser)
+foreach(test browser_extension_chromium)
+    add_dependencies(${test} sirano-host)
+    target_compile_definitions(${test} PRIVATE
+        SIRANO_HOST_BINARY="$<TARGET_FILE:sirano-host>" SIRANO_WEBEXT_DIR="${SIRANO_WEBEXT_DIR}")
+endforeach()

@@ -1,6 +1,6 @@
 #include "ChromiumWindow.h"
 
-#include "PageScripts.h"
+#include "browser/PageScripts.h"
 #include "browser/Matching.h"
 
 #include <QJsonDocument>

@@ -1,6 +1,6 @@
 #include "PageTracker.h"
 
-#include "PageScripts.h"
+#include "browser/PageScripts.h"
 #include "browser/ObjectModel.h"
 
 #include <limits>

@@ -1,5 +1,6 @@
-// The two scripts that run in the page's isolated world, and the decoding of their answers.
-// Both are constant text: values travel as call arguments, never inside the script.
+// The two page functions that run in the page's isolated world (the texts of src/browser/page),
+// and the decoding of their answers, whichever way they travelled. Both are constant text: values
+// travel as call arguments, never inside the script.
 #pragma once
 
 #include "browser/ObjectModel.h"
@@ -19,6 +20,7 @@ QString readExpression();
 // else {hadForms, applied, error?, reason?}.
 QString writeFunction();
 
+// Both throw SiranoError (13) for an answer of the wrong shape or past the bounds.
 PageSnapshot decodeSnapshot(const QJsonObject& value);
 QJsonArray encodeEdits(const QList<FieldEdit>& edits);
 // Throws SiranoError (462) for {moved: true}.
