@@ -29,3 +29,17 @@ foreach(test browser_extension_chromium)
     target_compile_definitions(${test} PRIVATE
         SIRANO_HOST_BINARY="$<TARGET_FILE:sirano-host>" SIRANO_WEBEXT_DIR="${SIRANO_WEBEXT_DIR}")
 endforeach()
+add_library(sirano_firefox_harness STATIC ${CMAKE_CURRENT_SOURCE_DIR}/FirefoxHarness.cpp
+                                          ${CMAKE_CURRENT_SOURCE_DIR}/FirefoxHarness.h)
+target_link_libraries(sirano_firefox_harness PUBLIC sirano_chromium_harness)
+sirano_add_test(NAME browser_extension_firefox
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_extension_browser.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/ExtensionSetup.h
+    LIBS sirano_extension sirano_firefox_harness
+    LABELS browser)
+target_compile_definitions(browser_extension_firefox PRIVATE SIRANO_TEST_FIREFOX)
+foreach(test browser_extension_firefox)
+    add_dependencies(${test} sirano-host)
+    target_compile_definitions(${test} PRIVATE
+        SIRANO_HOST_BINARY="$<TARGET_FILE:sirano-host>" SIRANO_WEBEXT_DIR="${SIRANO_WEBEXT_DIR}")
+endforeach()

@@ -134,6 +134,8 @@ private Q_SLOTS:
     void init() {
         QString why;
         QVERIFY2(harness_->prepareTest(&why), qPrintable(why));
+        // The extension has reported the last test's tabs closed.
+        QVERIFY(Harness::waitFor([&] { return link_->tabs().size() == 1; }));
     }
 
     void cleanupTestCase() {
