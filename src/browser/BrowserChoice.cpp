@@ -7,7 +7,7 @@ QList<std::shared_ptr<BrowserWindow>> BrowserChoice::windows() {
 }
 
 bool BrowserChoice::answers() {
-    return preferred_.answers() || fallback_.answers();
+    return preferred_->answers() || fallback_->answers();
 }
 
 void BrowserChoice::openInNewBrowser(const QString& url) {
@@ -19,8 +19,8 @@ void BrowserChoice::startNewBrowser(const QString& url, StartDone done) {
 }
 
 void BrowserChoice::forgetWrites() {
-    preferred_.forgetWrites();
-    fallback_.forgetWrites();
+    preferred_->forgetWrites();
+    fallback_->forgetWrites();
 }
 
 }  // namespace sirano

@@ -5,13 +5,14 @@
 
 #include "ObjectModel.h"
 
+#include <memory>
+
 namespace sirano {
 
 class BrowserChoice final : public Browser {
 public:
-    // Both outlive this object.
-    BrowserChoice(Browser& preferred, Browser& fallback)
-        : preferred_(preferred), fallback_(fallback) {}
+    BrowserChoice(std::unique_ptr<Browser> preferred, std::unique_ptr<Browser> fallback)
+        : preferred_(std::move(preferred)), fallback_(std::move(fallback)) {}
 
     QList<std::shared_ptr<BrowserWindow>> windows() override;
     bool answers() override;
@@ -20,10 +21,10 @@ public:
     void forgetWrites() override;
 
 private:
-    Browser& current() { return preferred_.answers() ? preferred_ : fallback_; }
+    Browser& current() { return preferred_->answers() ? *preferred_ : *fallback_; }
 
-    Browser& preferred_;
-    Browser& fallback_;
+    std::unique_ptr<Browser> preferred_;
+    std::unique_ptr<Browser> fallback_;
 };
 
 }  // namespace sirano

@@ -1,6 +1,8 @@
 #include "TrayApp.h"
 
+#include "browser/BrowserChoice.h"
 #include "browser/devtools/ChromiumBrowser.h"
+#include "browser/extension/ExtensionBrowser.h"
 #include "editor/SiteSettingsDialog.h"
 #include "login/PasswordPrompt.h"
 #include "login/PasswordSettingsDialog.h"
@@ -30,9 +32,16 @@ TrayServices SystemServices::services() {
     return TrayServices{
         messages_,
         clock_,
-        [](const QString& dataFolder) {
-            return createChromiumBrowser(
+        [](const QString& dataFolder) -> std::unique_ptr<Browser> {
+            auto own = createChromiumBrowser(
                 QDir(dataFolder).filePath(QLatin1String(kBrowserProfileName)), std::nullopt, true);
+            QString why;
+            std::unique_ptr<ExtensionBrowser> users = createExtensionBrowser(&why);
+            if (!users) {
+                qWarning().noquote() << "sirano:" << why;
+                return own;
+            }
+            return std::make_unique<BrowserChoice>(std::move(users), std::move(own));
         },
         [this](const QString& dataFolder) -> std::unique_ptr<ErrorLog> {
             return std::make_unique<FileErrorLog>(dataFolder, clock_);

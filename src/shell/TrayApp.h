@@ -49,8 +49,9 @@ struct TrayServices {
     std::shared_ptr<KeyRing> keyRing{};
 };
 
-// The real services: message boxes on screen, the system clock, SIRANO's own Chromium (the
-// profile "browser" in the data folder), "error.log" in the data folder, the session's buses for
+// The real services: message boxes on screen, the system clock, the user's own browsers through
+// the companion extension while one is connected, else SIRANO's own Chromium (the profile
+// "browser" in the data folder), "error.log" in the data folder, the session's buses for
 // the screen lock and sleep, one tick a second, and, when SIRANO_TRAY_MARK names a file, the
 // moment the icon is added written there (nanoseconds since the epoch).
 class SystemServices {

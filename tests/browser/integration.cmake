@@ -24,7 +24,12 @@ sirano_add_test(NAME browser_extension_chromium
             ${CMAKE_CURRENT_SOURCE_DIR}/ExtensionSetup.h
     LIBS sirano_extension sirano_chromium_harness
     LABELS browser)
-foreach(test browser_extension_chromium)
+# The tray's socket and sirano-host without a browser.
+sirano_add_test(NAME browser_extension_link
+    SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_extension_link.cpp
+            ${CMAKE_CURRENT_SOURCE_DIR}/ExtensionSetup.h
+    LIBS sirano_extension)
+foreach(test browser_extension_chromium browser_extension_link)
     add_dependencies(${test} sirano-host)
     target_compile_definitions(${test} PRIVATE
         SIRANO_HOST_BINARY="$<TARGET_FILE:sirano-host>" SIRANO_WEBEXT_DIR="${SIRANO_WEBEXT_DIR}")
