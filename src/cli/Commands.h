@@ -25,5 +25,7 @@ QList<Command> encryptionCommands();
 QList<Command> browserCommands();
 // autostart, browser (DesktopCommands.cpp).
 QList<Command> desktopCommands();
+// extension (ExtensionCommands.cpp).
+QList<Command> extensionCommands();
 
 }  // namespace sirano::cli

@@ -20,8 +20,8 @@ QString overallHelp(const QList<Command>& commands) {
     for (const Command& c : commands)
         help += QStringLiteral("  %1%2\n").arg(c.name, -10).arg(c.summary);
     help += QStringLiteral(
-        "\nEvery command but autostart takes --data FILE; without it the data file is\n"
-        "SIRANO.DAT beside sirano-cli when there is one, else\n"
+        "\nEvery command but autostart and extension takes --data FILE; without it the data\n"
+        "file is SIRANO.DAT beside sirano-cli when there is one, else\n"
         "~/.local/share/sirano/SIRANO.DAT.\n\n");
     return help + exitCodesHelp();
 }
@@ -59,8 +59,8 @@ int main(int argc, char** argv) {
     QTextStream out(stdout);
     QTextStream err(stderr);
     const Io io{out, err, readTerminalPassword, readTerminalLine};
-    const QList<Command> commands =
-        storeCommands() + encryptionCommands() + browserCommands() + desktopCommands();
+    const QList<Command> commands = storeCommands() + encryptionCommands() + browserCommands() +
+                                    desktopCommands() + extensionCommands();
 
     const QStringList args = QCoreApplication::arguments().mid(1);
     if (args.isEmpty()) {

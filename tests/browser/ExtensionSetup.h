@@ -14,8 +14,8 @@
 
 namespace sirano::test {
 
-inline constexpr char kChromiumExtensionId[] = "opmbefbjfmcnbmdddkookbpgfhflnmgm";
-inline constexpr char kFirefoxExtensionId[] = "sirano@sirano";
+using nativemessaging::kChromiumExtensionId;
+using nativemessaging::kFirefoxExtensionId;
 
 // Writes the host manifest into folder (made when missing): for Chromium with allowed_origins,
 // for Firefox with allowed_extensions.

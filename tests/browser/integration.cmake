@@ -42,7 +42,9 @@ sirano_add_test(NAME browser_extension_firefox
             ${CMAKE_CURRENT_SOURCE_DIR}/ExtensionSetup.h
     LIBS sirano_extension sirano_firefox_harness
     LABELS browser)
-target_compile_definitions(browser_extension_firefox PRIVATE SIRANO_TEST_FIREFOX)
+target_compile_definitions(browser_extension_firefox PRIVATE SIRANO_TEST_FIREFOX
+    SIRANO_CLI_PATH="$<TARGET_FILE:sirano-cli>")
+add_dependencies(browser_extension_firefox sirano-cli)
 foreach(test browser_extension_firefox)
     add_dependencies(${test} sirano-host)
     target_compile_definitions(${test} PRIVATE

@@ -41,10 +41,14 @@ namespace {
 }
 
 #ifdef SIRANO_TEST_FIREFOX
+// The host manifest as a user gets it: written by sirano-cli extension setup into the home.
 bool startWithExtension(FirefoxHarness& h, QString* why) {
-    const QString hosts = QDir::home().filePath(QStringLiteral(".mozilla/native-messaging-hosts"));
-    if (!writeHostManifest(hosts, true)) {
-        *why = QStringLiteral("cannot write the host manifest");
+    QProcess setup;
+    setup.start(QStringLiteral(SIRANO_CLI_PATH),
+                {QStringLiteral("extension"), QStringLiteral("setup")});
+    if (!setup.waitForFinished(30000) || setup.exitCode() != 0) {
+        *why = QStringLiteral("sirano-cli extension setup failed: ") +
+               QString::fromUtf8(setup.readAllStandardError());
         return false;
     }
     return h.start(why) && h.installExtension(QStringLiteral(SIRANO_WEBEXT_DIR "/firefox"), why);

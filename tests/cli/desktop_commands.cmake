@@ -9,3 +9,10 @@ sirano_add_test(NAME cli_browser_launcher SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ts
     LIBS sirano_devtools sirano_chromium_harness LABELS browser)
 target_compile_definitions(cli_browser_launcher PRIVATE SIRANO_CLI_PATH="$<TARGET_FILE:sirano-cli>")
 add_dependencies(cli_browser_launcher sirano-cli)
+
+# sirano-cli extension: the host manifests for the user's own browsers.
+sirano_add_test(NAME cli_extension_setup SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_extension_setup.cpp
+    LIBS sirano_extension)
+target_compile_definitions(cli_extension_setup PRIVATE
+    SIRANO_CLI_PATH="$<TARGET_FILE:sirano-cli>" SIRANO_HOST_BINARY="$<TARGET_FILE:sirano-host>")
+add_dependencies(cli_extension_setup sirano-cli sirano-host)

@@ -5,7 +5,7 @@ cli=$1 tray=$2
 render() { MANWIDTH=100 man -l "$1" 2>/dev/null; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 cli_page=$(render "$cli")
-for heading in 'export [--output FILE [--force]]' 'windows [--browser PORT]' \
+for heading in 'export [--output FILE [--force]]' 'windows [--browser PORT]' 'extension setup|status' \
                'capture [--browser PORT]' 'fill INDEX [--browser PORT]'; do
   grep -qxF "       $heading" <<<"$cli_page" || fail "sirano-cli(1) has no item heading '$heading'"
 done

@@ -16,6 +16,9 @@ namespace sirano::nativemessaging {
 
 // The host's name in the browsers' host manifests and in the extension's connectNative().
 inline constexpr char kHostName[] = "org.sirano.host";
+// The extension's ids, which the host manifests allow (set by the build).
+inline constexpr char kFirefoxExtensionId[] = SIRANO_FIREFOX_EXTENSION_ID;
+inline constexpr char kChromiumExtensionId[] = SIRANO_CHROMIUM_EXTENSION_ID;
 // Chromium refuses a message to the extension over 1 MiB: the tray splits its writes below it.
 inline constexpr std::uint32_t kMaxToBrowser = 1024 * 1024;
 // The browser may send far more; a page's inputs are bounded by this on the way in.
