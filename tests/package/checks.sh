@@ -26,6 +26,8 @@ check_installed() {
   done
   [ -x "$root$prefix/bin/sirano" ] && [ -x "$root$prefix/bin/sirano-cli" ] || fail "programs not executable"
 
+  check_extension "$root" "$prefix"
+
   desktop-file-validate "$root$prefix"/share/applications/sirano*.desktop || fail "desktop-file-validate"
   grep -qx 'Exec=sirano' "$root$prefix/share/applications/sirano.desktop" || fail "sirano.desktop Exec"
   grep -qx 'Exec=sirano-cli browser %u' "$root$prefix/share/applications/sirano-browser.desktop" \
@@ -60,4 +62,41 @@ check_installed() {
   [[ "$out" == *"$root$prefix/bin/sirano (the installed program)"* ]] || fail "autostart status: $out"
   desktop-file-validate "$work/config/autostart/sirano.desktop" || fail "autostart entry invalid"
   rm -rf "$work/config"
+}
+
+# check_extension ROOT PREFIX: the companion extension where the system's browsers load it (links
+# to the one copy), and the host manifests naming the installed sirano-host.
+check_extension() {
+  local root=$1 prefix=$2
+  local etc="$root$prefix/etc"
+  [ "$prefix" != /usr ] || etc="$root/etc"
+  local host="$prefix/libexec/sirano/sirano-host"
+  [ -x "$root$host" ] || fail "$host is not installed"
+  local browser
+  for browser in chromium firefox; do
+    python3 -c 'import json, sys; json.load(open(sys.argv[1]))' \
+      "$root$prefix/share/sirano/webext/$browser/manifest.json" || fail "$browser extension manifest"
+    [ -f "$root$prefix/share/sirano/webext/$browser/background.js" ] || fail "$browser background.js"
+  done
+  local link
+  for link in "share/chromium/extensions/sirano:chromium" \
+              "share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/sirano@sirano:firefox"; do
+    local path="$root$prefix/${link%:*}"
+    [ -L "$path" ] || fail "${link%:*} is no link"
+    [ "$(readlink -f "$path")" = "$(readlink -f "$root$prefix/share/sirano/webext/${link##*:}")" ] \
+      || fail "${link%:*} points at $(readlink "$path")"
+  done
+  local manifest
+  for manifest in "$etc/chromium/native-messaging-hosts/org.sirano.host.json" \
+                  "$root$prefix/lib/mozilla/native-messaging-hosts/org.sirano.host.json"; do
+    [ -f "$manifest" ] || fail "$manifest is not installed"
+    python3 - "$manifest" "$host" <<'PY' || fail "$manifest"
+import json, sys
+m = json.load(open(sys.argv[1]))
+assert m["name"] == "org.sirano.host" and m["type"] == "stdio", m
+assert m["path"] == sys.argv[2], m["path"]
+assert m.get("allowed_origins") == ["chrome-extension://opmbefbjfmcnbmdddkookbpgfhflnmgm/"] \
+    or m.get("allowed_extensions") == ["sirano@sirano"], m
+PY
+  done
 }

@@ -33,9 +33,9 @@ trap cleanup EXIT
 deb=$(echo "$work"/sirano_"$version"_*.deb)
 [ -f "$deb" ] || fail "no $work/sirano_${version}_*.deb"
 
-fields=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends Description)
+fields=$(dpkg-deb -f "$deb" Package Version Section Maintainer Depends Recommends Suggests Description)
 echo "$fields"
-for want in "Section: utils" "Recommends: chromium, fonts-ipafont-gothic" "Depends: .*qt6-qpa-plugins" "Depends: .*libqt6widgets6" \
+for want in "Section: utils" "Recommends: firefox-esr | firefox | chromium, fonts-ipafont-gothic" "Suggests: chromium" "Depends: .*qt6-qpa-plugins" "Depends: .*libqt6widgets6" \
             "Depends: .*libqt6keychain1" "Depends: .*libsecret-1-0" "Depends: .*libsodium23" \
             "Maintainer: .* <.*@.*>"; do
   grep -q "^$want" <<<"$fields" || fail "control field: $want"
@@ -55,7 +55,11 @@ DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
   -o DPkg::Lock::Timeout=120 "$deb" >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get install"; }
 
 for f in /usr/bin/sirano /usr/bin/sirano-cli /usr/share/applications/sirano.desktop \
-         /usr/share/applications/sirano-browser.desktop; do
+         /usr/share/applications/sirano-browser.desktop /usr/libexec/sirano/sirano-host \
+         /usr/share/chromium/extensions/sirano \
+         "/usr/share/mozilla/extensions/{ec8030f7-c20a-464f-9b0e-13a3a9e97384}/sirano@sirano" \
+         /etc/chromium/native-messaging-hosts/org.sirano.host.json \
+         /usr/lib/mozilla/native-messaging-hosts/org.sirano.host.json; do
   owner=$(dpkg -S "$f" 2>/dev/null) || fail "$f belongs to no package"
   [ "$owner" = "sirano: $f" ] || fail "dpkg -S $f: $owner"
 done
@@ -66,7 +70,8 @@ DEBIAN_FRONTEND=noninteractive apt-get remove --purge -y -qq -o DPkg::Lock::Time
   >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; fail "apt-get remove"; }
 installed=0
 ! dpkg-query -W sirano >/dev/null 2>&1 || fail "dpkg still knows sirano after the purge"
-for f in /usr/bin/sirano /usr/bin/sirano-cli /usr/share/applications/sirano.desktop; do
-  [ ! -e "$f" ] || fail "$f is left after the removal"
+for f in /usr/bin/sirano /usr/bin/sirano-cli /usr/share/applications/sirano.desktop \
+         /usr/share/chromium/extensions/sirano /etc/chromium/native-messaging-hosts/org.sirano.host.json; do
+  [ ! -e "$f" ] && [ ! -L "$f" ] || fail "$f is left after the removal"
 done
 echo "package ok: built, lintian clean, installed, checked, removed"
