@@ -29,7 +29,7 @@ user_pref("browser.aboutwelcome.enabled", false);
 
 }  // namespace
 
-FirefoxHarness::FirefoxHarness() = default;
+FirefoxHarness::FirefoxHarness(bool headless) : headless_(headless) {}
 
 FirefoxHarness::~FirefoxHarness() {
     control_.reset();
@@ -55,10 +55,12 @@ bool FirefoxHarness::start(QString* why) {
     prefs.close();
     browser_ = std::make_unique<QProcess>();
     browser_->setProgram(QString::fromLatin1(kFirefox));
-    browser_->setArguments({QStringLiteral("--headless"), QStringLiteral("--no-remote"),
-                            QStringLiteral("--profile"), profile_.path(),
-                            QStringLiteral("--remote-debugging-port=0"),
-                            QStringLiteral("about:blank")});
+    QStringList arguments{QStringLiteral("--no-remote"), QStringLiteral("--profile"),
+                          profile_.path(), QStringLiteral("--remote-debugging-port=0"),
+                          QStringLiteral("about:blank")};
+    if (headless_)
+        arguments.prepend(QStringLiteral("--headless"));
+    browser_->setArguments(arguments);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("MOZ_CRASHREPORTER_DISABLE"), QStringLiteral("1"));
     browser_->setProcessEnvironment(env);
@@ -72,23 +74,27 @@ bool FirefoxHarness::start(QString* why) {
     // "WebDriver BiDi listening on ws://127.0.0.1:PORT"
     static const QRegularExpression listening(QStringLiteral("BiDi listening on (ws://\\S+)"));
     QByteArray output;
-    QString address;
     QElapsedTimer clock;
     clock.start();
-    while (address.isEmpty() && clock.elapsed() < 30000 && browser_->state() == QProcess::Running) {
+    while (address_.isEmpty() && clock.elapsed() < 30000 &&
+           browser_->state() == QProcess::Running) {
         browser_->waitForReadyRead(200);
         output += browser_->readAll();
-        address = listening.match(QString::fromUtf8(output)).captured(1);
+        address_ = listening.match(QString::fromUtf8(output)).captured(1);
     }
-    if (address.isEmpty()) {
+    if (address_.isEmpty()) {
         *why = QStringLiteral("Firefox opened no WebDriver BiDi port: %1")
                    .arg(QString::fromUtf8(output.right(2000)));
         return false;
     }
+    return newSession(why);
+}
+
+bool FirefoxHarness::newSession(QString* why) {
     control_ = std::make_unique<DevToolsConnection>(
         [](const QString&, const QJsonObject&, const QString&) {}, [] {});
-    if (!control_->open(QUrl(address + QStringLiteral("/session")), 10s)) {
-        *why = QStringLiteral("cannot connect to Firefox at %1").arg(address);
+    if (!control_->open(QUrl(address_ + QStringLiteral("/session")), 10s)) {
+        *why = QStringLiteral("cannot connect to Firefox at %1").arg(address_);
         return false;
     }
     try {

@@ -18,7 +18,8 @@ class FirefoxHarness {
 public:
     static constexpr const char* kFirefox = "/usr/lib/firefox-esr/firefox-esr";
 
-    FirefoxHarness();
+    // headless false: on the display of $DISPLAY, as a user's browser.
+    explicit FirefoxHarness(bool headless = true);
     ~FirefoxHarness();
 
     // Page server, then browser. False (with the reason) when either does not come up.
@@ -27,6 +28,8 @@ public:
     bool installExtension(const QString& folder, QString* why);
     // Ends the BiDi session: the browser goes on as a user's would, no longer driven.
     void endSession();
+    // Drives it again with a session of its own.
+    bool newSession(QString* why);
     qint64 browserPid() const { return browser_ ? browser_->processId() : 0; }
     QString url(const QString& path, const QString& host = QStringLiteral("127.0.0.1")) const {
         return server_.url(path, host);
@@ -49,6 +52,8 @@ private:
     QJsonObject command(const QString& method, const QJsonObject& params);
     QStringList topContexts(QStringList* urls = nullptr);
 
+    const bool headless_;
+    QString address_;  // of the BiDi endpoint
     PageServer server_;
     QTemporaryDir profile_;
     std::unique_ptr<QProcess> browser_;
