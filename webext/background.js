@@ -16,14 +16,15 @@ const HOST = 'org.sirano.host';
 // Top-frame documents committed in each tab since this extension started: the tray fills a tab
 // once per page, and knows a new page by this count going up.
 const loads = new Map();
+// Each tab's address as last reported to the tray: a command is checked against it without
+// asking the browser again.
+const addresses = new Map();
 let port = null;
 
-const describe = (tab) => ({
-  id: tab.id,
-  url: tab.url ?? '',
-  loading: tab.status === 'loading',
-  loads: loads.get(tab.id) ?? 0,
-});
+function describe(tab) {
+  addresses.set(tab.id, tab.url ?? '');
+  return {id: tab.id, url: tab.url ?? '', loading: tab.status === 'loading', loads: loads.get(tab.id) ?? 0};
+}
 
 function post(message) {
   if (port) port.postMessage(message);
@@ -64,10 +65,11 @@ async function connect() {
   showState(true);
 }
 
-// The tab still shows the page the tray saw: nothing loaded since, and the same address.
-async function samePage(command) {
-  const tab = await api.tabs.get(command.tab);
-  if ((loads.get(tab.id) ?? 0) !== command.loads || (tab.url ?? '') !== command.url)
+// The tab still shows the page the tray saw: nothing loaded since, and the same address. (The
+// page functions check the document's own address once more where they run.)
+function samePage(command) {
+  if (!addresses.has(command.tab)) throw new Error('No such tab.');
+  if ((loads.get(command.tab) ?? 0) !== command.loads || addresses.get(command.tab) !== command.url)
     throw new Error('The tab shows another page now.');
 }
 
@@ -82,10 +84,10 @@ async function inTopFrame(tabId, func, args) {
 async function run(command) {
   switch (command.cmd) {
     case 'read':
-      await samePage(command);
+      samePage(command);
       return inTopFrame(command.tab, readPage, []);
     case 'write':
-      await samePage(command);
+      samePage(command);
       return inTopFrame(command.tab, writePage, [command.edits, command.observedUrl]);
     case 'open':
       await api.tabs.create({url: String(command.url), active: command.active === true});
@@ -119,6 +121,7 @@ api.tabs.onUpdated.addListener((tabId, change, tab) => {
 });
 api.tabs.onRemoved.addListener((tabId) => {
   loads.delete(tabId);
+  addresses.delete(tabId);
   post({type: 'closed', id: tabId});
 });
 
