@@ -1,9 +1,11 @@
 // The tray's socket for the companion extension, without a browser: real sirano-host processes
 // (fed what a browser would write on their stdin) and raw peers.
 #include "ExtensionSetup.h"
+#include "browser/extension/ExtensionBrowser.h"
 #include "browser/extension/ExtensionLink.h"
 #include "store/Error.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -13,6 +15,7 @@
 #include <QProcess>
 #include <QtTest>
 #include <cstring>
+#include <thread>
 
 using namespace sirano;
 using namespace sirano::test;
@@ -164,6 +167,93 @@ private Q_SLOTS:
         feed(*host, QByteArray(reinterpret_cast<const char*>(&huge), 4));
         QVERIFY(QTest::qWaitFor([&] { return link.connections().isEmpty(); }, 5000));
         QVERIFY(ends(*host));
+    }
+
+    // A write too large for one message goes out in parts under 1 MiB, each only once the one
+    // before it went through, and stops at the first part that fails.
+    void largeWritesGoInPartsInOrder() {
+        auto link = std::make_shared<ExtensionLink>(runtime_.socketPath());
+        const int fd = connectRaw(runtime_.socketPath());
+        QVERIFY(fd >= 0);
+        const QByteArray greeting = frame(hello({tab(1, QStringLiteral("http://a.test/"))}));
+        QCOMPARE(::write(fd, greeting.constData(), greeting.size()), greeting.size());
+        ExtensionBrowser browser(link);
+        QVERIFY(QTest::qWaitFor([&] { return browser.windows().size() == 1; }, 5000));
+
+        QList<FieldEdit> edits;
+        for (int i = 0; i < 60; ++i) {
+            FieldEdit e;
+            e.elementIndex = i;
+            e.value = QString(30000, u'x');
+            edits.append(e);
+        }
+        // The extension: answers each part, failing the second when told to.
+        struct Seen {
+            QList<qsizetype> sizes;
+            QList<int> firstElements;
+            qsizetype edits = 0;
+            bool overlapped = false;
+        };
+        auto extension = [fd](Seen& seen, bool failSecond) {
+            for (;;) {
+                std::uint32_t length = 0;
+                if (::recv(fd, &length, 4, MSG_WAITALL) != 4)
+                    return;
+                QByteArray text(static_cast<qsizetype>(length), Qt::Uninitialized);
+                if (::recv(fd, text.data(), length, MSG_WAITALL) != static_cast<ssize_t>(length))
+                    return;
+                pollfd more{fd, POLLIN, 0};
+                seen.overlapped = seen.overlapped || ::poll(&more, 1, 50) > 0;
+                const QJsonObject command = QJsonDocument::fromJson(text).object();
+                const QJsonArray part = command.value(QLatin1String("edits")).toArray();
+                seen.sizes.append(text.size());
+                seen.firstElements.append(part.first().toArray().at(1).toInt());
+                const bool fail = failSecond && seen.sizes.size() == 2;
+                QJsonObject result{{QStringLiteral("hadForms"), true},
+                                   {QStringLiteral("applied"), fail ? 1 : int(part.size())}};
+                if (fail) {
+                    result.insert(QStringLiteral("error"), 438);
+                    result.insert(QStringLiteral("reason"), QStringLiteral("refused"));
+                }
+                const QByteArray reply =
+                    frame({{QStringLiteral("type"), QStringLiteral("reply")},
+                           {QStringLiteral("id"), command.value(QLatin1String("id"))},
+                           {QStringLiteral("ok"), true},
+                           {QStringLiteral("result"), result}});
+                if (::write(fd, reply.constData(), reply.size()) != reply.size())
+                    return;
+                seen.edits += part.size();
+                if (fail || seen.edits >= 60)
+                    return;
+            }
+        };
+        const auto window = browser.windows().first();
+        {
+            Seen seen;
+            std::thread peer(extension, std::ref(seen), false);
+            const WriteResult result =
+                window->startWrite(edits, QStringLiteral("http://a.test/"))->take();
+            peer.join();
+            QCOMPARE(result.applied, 60);
+            QVERIFY(!result.failure);
+            QVERIFY2(seen.sizes.size() >= 3, qPrintable(QString::number(seen.sizes.size())));
+            for (qsizetype size : seen.sizes)
+                QVERIFY(size < 1024 * 1024);
+            QCOMPARE(seen.firstElements.first(), 0);
+            QVERIFY(std::is_sorted(seen.firstElements.begin(), seen.firstElements.end()));
+            QVERIFY(!seen.overlapped);
+        }
+        {
+            Seen seen;
+            std::thread peer(extension, std::ref(seen), true);
+            const WriteResult result =
+                window->startWrite(edits, QStringLiteral("http://a.test/"))->take();
+            peer.join();
+            QCOMPARE(seen.sizes.size(), 2);  // nothing after the part that failed
+            QCOMPARE(result.failure->number(), err::kNoSuchMember);
+            QCOMPARE(result.applied, seen.firstElements[1] + 1);
+        }
+        ::close(fd);
     }
 
     void noTrayTellsTheExtension() {

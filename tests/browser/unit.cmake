@@ -1,5 +1,5 @@
 # Unit tests on the fake browser.
-foreach(name errorlog matching capture fill autofill choice)
+foreach(name errorlog matching capture fill autofill choice page_answers)
     sirano_add_test(NAME browser_${name}
         SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/tst_${name}.cpp ${CMAKE_CURRENT_SOURCE_DIR}/FakeBrowser.h
         LIBS sirano_browser)
