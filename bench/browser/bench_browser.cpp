@@ -5,6 +5,7 @@
 // ratios are to it.
 //
 //   browser_bench [--idle-seconds N]   (default 30)
+#include "bench/BrowserWorkKit.h"
 #include "bench/Measure.h"
 #include "browser/Automation.h"
 #include "browser/ChromiumHarness.h"
@@ -28,24 +29,6 @@ namespace {
 
 constexpr int kTabs = 20;
 constexpr int kRuns = 11;
-
-class CountingLog final : public ErrorLog {
-public:
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        std::printf("  error.log: place %d, error %d\n", placeCode, errNumber);
-        ++count;
-    }
-    int count = 0;
-};
-
-class QuietActions final : public AppActions {
-public:
-    void saveDataFile() override {}
-    void rebuildSiteMenu() override {}
-    void login() override {}
-    void logout() override {}
-    void restartLogoutCount() override {}
-};
 
 struct Figure {
     double medianMs = 0;
@@ -136,8 +119,8 @@ int main(int argc, char** argv) {
 
     AppState state;
     state.loggedIn = true;
-    CountingLog log;
-    QuietActions actions;
+    bench::CountingLog log;
+    bench::QuietActions actions;
     Automation automation{state, browser, log, actions};
 
     double load[1] = {0};

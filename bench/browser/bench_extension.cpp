@@ -4,6 +4,7 @@
 // sends through the extension once every tab is filled.
 //
 //   browser_extension_bench
+#include "bench/BrowserWorkKit.h"
 #include "browser/Automation.h"
 #include "browser/ChromiumHarness.h"
 #include "browser/ExtensionSetup.h"
@@ -27,24 +28,6 @@ namespace {
 
 constexpr int kTabs = 20;
 constexpr int kRuns = 11;
-
-class PrintingLog final : public ErrorLog {
-public:
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        std::printf("  error.log: place %d, error %d\n", placeCode, errNumber);
-        ++count;
-    }
-    int count = 0;
-};
-
-class QuietActions final : public AppActions {
-public:
-    void saveDataFile() override {}
-    void rebuildSiteMenu() override {}
-    void login() override {}
-    void logout() override {}
-    void restartLogoutCount() override {}
-};
 
 // The capture and the fill of one browser route, with its own state.
 struct Route {
@@ -74,8 +57,8 @@ struct Route {
 
     const char* name;
     AppState state;
-    PrintingLog log;
-    QuietActions actions;
+    bench::CountingLog log;
+    bench::QuietActions actions;
     Automation automation;
     std::vector<double> captures;
     std::vector<double> fills;
@@ -142,15 +125,16 @@ int main(int argc, char** argv) {
     };
     double load[1] = {0};
     getloadavg(load, 1);
-    std::printf("browser_extension_bench: %d tabs of 50 inputs, median of %d runs, load average %.2f\n",
-                kTabs, kRuns, load[0]);
+    std::printf(
+        "browser_extension_bench: %d tabs of 50 inputs, median of %d runs, load average %.2f\n",
+        kTabs, kRuns, load[0]);
 
     // Chromium: the same tabs through both routes.
     {
         auto link = std::make_shared<ExtensionLink>(runtime.socketPath());
         ChromiumHarness chromium;
-        writeHostManifest(QDir(chromium.profileFolder()).filePath(QStringLiteral("NativeMessagingHosts")),
-                          false);
+        writeHostManifest(
+            QDir(chromium.profileFolder()).filePath(QStringLiteral("NativeMessagingHosts")), false);
         chromium.addSwitches({QStringLiteral("--load-extension=" SIRANO_WEBEXT_DIR "/chromium")});
         if (!chromium.startWithFiftyInputTabs(kTabs, &why))
             return fail("Chromium:");

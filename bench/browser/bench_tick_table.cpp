@@ -31,17 +31,18 @@ int main(int argc, char** argv) {
         const QString url = i % 3 == 0   ? QStringLiteral("https://site%1.example/login").arg(i)
                             : i % 3 == 1 ? QStringLiteral("Site%1.Example/account").arg(i)
                                          : QStringLiteral("http://www.site%1.example:8080/").arg(i);
-        state.siteTable.append(entry(QStringLiteral("Site %1").arg(i), url,
-                                     i % 5 == 0 ? QStringLiteral("login") : QString(),
-                                     {field(0, 0, "text", "user", QStringLiteral("u%1").arg(i)),
-                                      field(0, 1, "password", "pw", QStringLiteral("p%1").arg(i))}));
+        state.siteTable.append(entry(
+            QStringLiteral("Site %1").arg(i), url, i % 5 == 0 ? QStringLiteral("login") : QString(),
+            {field(0, 0, "text", "user", QStringLiteral("u%1").arg(i)),
+             field(0, 1, "password", "pw", QStringLiteral("p%1").arg(i))}));
     }
     FakeBrowser browser;
     for (int t = 0; t < 10; ++t) {
         browser.addWindow(QStringLiteral("https://site%1.example/login?next=/home").arg(t * 99),
                           loginForms());
         browser.addWindow(
-            QStringLiteral("https://news%1.example/2026/12/11/a-long-article-name?ref=front").arg(t),
+            QStringLiteral("https://news%1.example/2026/12/11/a-long-article-name?ref=front")
+                .arg(t),
             loginForms());
     }
     RecordingErrorLog log;
@@ -62,9 +63,10 @@ int main(int argc, char** argv) {
         }
     }
     std::sort(us.begin(), us.end());
-    std::printf("tick, %d sites x %d tabs, nothing to fill: median %.3f ms, 90th percentile "
-                "%.3f ms (%d ticks)\n",
-                kTableSlots, int(browser.windows().size()), us[us.size() / 2] / 1e3,
-                us[us.size() * 9 / 10] / 1e3, ticks);
+    std::printf(
+        "tick, %d sites x %d tabs, nothing to fill: median %.3f ms, 90th percentile "
+        "%.3f ms (%d ticks)\n",
+        kTableSlots, int(browser.windows().size()), us[us.size() / 2] / 1e3,
+        us[us.size() * 9 / 10] / 1e3, ticks);
     return 0;
 }

@@ -1,7 +1,7 @@
-// What the tray program's benchmarks share: a message box and an error log that print.
+// What the tray program's benchmarks share: a message box that prints (and BrowserWorkKit.h).
 #pragma once
 
-#include "browser/ErrorLog.h"
+#include "bench/BrowserWorkKit.h"
 #include "ui/MessageBox.h"
 
 #include <cstdio>
@@ -15,15 +15,6 @@ public:
         std::fprintf(stderr, "message box: %s: %s\n", qPrintable(title), qPrintable(text));
         return QMessageBox::Ok;
     }
-};
-
-class CountingLog final : public ErrorLog {
-public:
-    void logError(int16_t placeCode, int32_t errNumber) override {
-        std::printf("  error.log: place %d, error %d\n", placeCode, errNumber);
-        ++count;
-    }
-    int count = 0;
 };
 
 }  // namespace sirano::bench

@@ -16,9 +16,11 @@ namespace nm = sirano::nativemessaging;
 
 namespace {
 
-bool writeAll(int fd, const char* data, size_t size) {
+// Moves all of size bytes by op (read or write), through interruptions and short counts.
+template <typename Op, typename Bytes>
+bool all(Op op, int fd, Bytes* data, size_t size) {
     while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
+        const ssize_t n = op(fd, data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -29,17 +31,12 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+bool writeAll(int fd, const char* data, size_t size) {
+    return all(::write, fd, data, size);
+}
+
 bool readAll(int fd, char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::read(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
+    return all(::read, fd, data, size);
 }
 
 bool writeFrame(int fd, const std::string& text) {
