@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 namespace sirano {
 namespace {
@@ -210,35 +211,25 @@ Settings settingsFromHeader(const QString& h, const Value& header, const Reader&
     return s;
 }
 
-bool allFitCp932(const SiteTable& table) {
-    QString scratch;
-    for (int i = 0; i < table.siteCount(); ++i) {
-        const SiteEntry& e = table.at(i);
-        if (!cp932::fits(e.title) || !cp932::fits(e.url) || !cp932::fits(e.urlKeyword))
-            return false;
-        for (int j = 0; j < e.fieldCount(); ++j) {
-            for (const auto t : {SiteEntry::Text::Type, SiteEntry::Text::Name}) {
-                e.copyFieldText(j, t, scratch);
-                if (!cp932::fits(scratch))
-                    return false;
-            }
-        }
-    }
-    return true;
-}
-
 // Writes the file's bytes: plain texts in CP932 (when every one fits) or UTF-8.
 class Writer {
 public:
     explicit Writer(bool cp932) : cp932_(cp932), table_(cp932::table()) {}
 
-    void text(const QString& t) {
+    // A text in double quotes, a quote inside doubled. In CP932, a character that does not read
+    // back unchanged marks the writer as failed: the file is then written in UTF-8 instead.
+    template <typename View>
+    void text(View t) {
         out_ += '"';
         const size_t start = out_.size();
         bool quote = false;
         if (cp932_) {
-            for (QChar c : t) {
-                const char16_t u = c.unicode();
+            for (const auto c : t) {
+                const char16_t u = unit(c);
+                if (u >= 0x80 && !table_.exact(u)) {
+                    fits_ = false;
+                    return;
+                }
                 const uint16_t code = u < 0x80 ? u : table_.encode[u];
                 if (code >= 0x100)
                     out_ += static_cast<char>(code >> 8);
@@ -246,11 +237,11 @@ public:
                 quote = quote || u == u'"';
             }
         } else {
-            const QByteArray utf8 = t.toUtf8();
+            const QByteArray utf8 = toUtf8(t);
             out_.append(utf8.constData(), static_cast<size_t>(utf8.size()));
             quote = utf8.contains('"');
         }
-        // A quote inside is doubled; its byte is never part of a multi-byte character.
+        // Its byte is never part of a multi-byte character.
         if (quote) {
             std::string doubled;
             for (size_t i = start; i < out_.size(); ++i) {
@@ -263,6 +254,7 @@ public:
         }
         out_ += '"';
     }
+    bool fits() const { return fits_; }
 
     void stored(Generator& gen, const QString& plain) {
         out_ += '"';
@@ -290,7 +282,14 @@ public:
     }
 
 private:
+    static QByteArray toUtf8(QStringView t) { return t.toUtf8(); }
+    static QByteArray toUtf8(QLatin1StringView t) { return QString(t).toUtf8(); }
+    static char16_t unit(QChar c) { return c.unicode(); }
+    static char16_t unit(QLatin1Char c) { return static_cast<char16_t>(c.unicode()); }
+    static char16_t unit(char c) { return static_cast<uint8_t>(c); }
+
     bool cp932_;
+    bool fits_ = true;
     const cp932::Table& table_;
     std::string out_;
 };
@@ -303,6 +302,47 @@ qsizetype estimatedSize(const SiteTable& table) {
         n += 24 * e.fieldCount() + 4 * e.fieldTextLength();
     }
     return n;
+}
+
+// The header and the lines of the table; nothing when a plain text does not fit CP932.
+std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& header,
+                                         Generator& gen, bool cp932) {
+    Writer out(cp932);
+    out.reserve(estimatedSize(table));
+    out.stored(gen, header);
+    out.lineEnd();
+    QString scratch;  // a value, or a text of an entry with non-Latin-1 texts; its room reused
+    for (int i = 0; i < table.siteCount(); ++i) {
+        const SiteEntry& e = table.at(i);
+        out.text(QStringView(e.title));
+        out.comma();
+        out.number(e.fieldCount());
+        out.comma();
+        out.text(QStringView(e.url));
+        out.comma();
+        out.text(QStringView(e.urlKeyword));
+        for (int j = 0; j < e.fieldCount(); ++j) {
+            out.comma();
+            out.number(e.formIndex(j));
+            out.comma();
+            out.number(e.elementIndex(j));
+            for (const auto t : {SiteEntry::Text::Type, SiteEntry::Text::Name}) {
+                out.comma();
+                e.withFieldText(j, t, scratch, [&](auto view) { out.text(view); });
+            }
+            out.comma();
+            e.copyFieldText(j, SiteEntry::Text::Value, scratch);
+            out.stored(gen, scratch);
+        }
+        out.comma();
+        out.number(i);
+        out.lineEnd();
+        if (!out.fits())
+            return std::nullopt;
+    }
+    if (!out.fits())
+        return std::nullopt;
+    return out.bytes(!cp932);
 }
 
 }  // namespace
@@ -379,41 +419,15 @@ QByteArray serializeDataFile(const SiteTable& table, const Settings& settings, G
     const QString h = password + QString::number(settings.autoLoginAtStart) +
                       QStringLiteral("%1").arg(settings.autoLogoutMinutes, 3, 10, QLatin1Char('0'));
 
-    const bool cp932 = allFitCp932(table);
-    Writer out(cp932);
-    out.reserve(estimatedSize(table));
-    out.stored(gen, h);
-    out.lineEnd();
-    QString scratch;  // one field text at a time, its room reused
-    for (int i = 0; i < table.siteCount(); ++i) {
-        const SiteEntry& e = table.at(i);
-        out.text(e.title);
-        out.comma();
-        out.number(e.fieldCount());
-        out.comma();
-        out.text(e.url);
-        out.comma();
-        out.text(e.urlKeyword);
-        for (int j = 0; j < e.fieldCount(); ++j) {
-            out.comma();
-            out.number(e.formIndex(j));
-            out.comma();
-            out.number(e.elementIndex(j));
-            out.comma();
-            e.copyFieldText(j, SiteEntry::Text::Type, scratch);
-            out.text(scratch);
-            out.comma();
-            e.copyFieldText(j, SiteEntry::Text::Name, scratch);
-            out.text(scratch);
-            out.comma();
-            e.copyFieldText(j, SiteEntry::Text::Value, scratch);
-            out.stored(gen, scratch);
-        }
-        out.comma();
-        out.number(i);
-        out.lineEnd();
+    // Written in CP932 while every plain text fits, else again in UTF-8, from the same generator
+    // state, so that the bytes do not depend on the attempt.
+    const uint32_t generatorState = gen.state();
+    std::optional<QByteArray> bytes = serializeTable(table, h, gen, true);
+    if (!bytes) {
+        gen.setState(generatorState);
+        bytes = serializeTable(table, h, gen, false);
     }
-    return out.bytes(!cp932);
+    return *bytes;
 }
 
 }  // namespace sirano

@@ -72,6 +72,19 @@ struct SiteEntry {
     enum class Text { Type, Name, Value };
     // One text of column j into out, reusing its room (for the writer of the data file).
     void copyFieldText(int j, Text t, QString& out) const;
+    // Calls f with one text of column j: a view of it as it is kept (QLatin1StringView) when the
+    // entry holds Latin-1 texts only, else a QStringView of a copy in scratch. Error 9 outside.
+    template <typename F>
+    void withFieldText(int j, Text t, QString& scratch, F&& f) const {
+        if (!narrow_) {
+            copyFieldText(j, t, scratch);
+            f(QStringView(scratch));
+            return;
+        }
+        checkColumn(j);
+        const auto [begin, end] = span(j, t);
+        f(QLatin1StringView(texts_.constData() + begin, static_cast<qsizetype>(end - begin)));
+    }
     // The characters of every field's type, name and value together.
     qsizetype fieldTextLength() const { return startOf(fieldCount()); }
     // Where the fields' texts are kept, as bytes (for the check that a wipe leaves none there).

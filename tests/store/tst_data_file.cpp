@@ -195,6 +195,49 @@ private Q_SLOTS:
         QCOMPARE(parse(bytes).siteTable.at(0).title, title);
     }
 
+    // The file is CP932 only when every plain text of every entry fits; a text that does not,
+    // however late, makes the whole file UTF-8.
+    void encodingDecidedByEveryText_data() {
+        QTest::addColumn<QString>("keyword");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("utf8");
+        QTest::newRow("latin-1 name") << ""
+                                      << "text"
+                                      << "naïve" << true;
+        QTest::newRow("japanese type and name") << ""
+                                                << "テキスト"
+                                                << "名前" << false;
+        QTest::newRow("wave dash keyword") << "〜"
+                                           << "text"
+                                           << "n" << true;
+        QTest::newRow("quote in a name") << ""
+                                         << "text"
+                                         << "a\"b" << false;
+        QTest::newRow("emoji name") << ""
+                                    << "text"
+                                    << "\U0001F600" << true;
+    }
+    void encodingDecidedByEveryText() {
+        QFETCH(QString, keyword);
+        QFETCH(QString, type);
+        QFETCH(QString, name);
+        QFETCH(bool, utf8);
+        const StoreContents stored = contents(
+            QStringLiteral("pw"), 0, 0,
+            {entry(QStringLiteral("first"), QStringLiteral("u"), QString(),
+                   {field(0, 0, QStringLiteral("text"), QStringLiteral("user"),
+                          QStringLiteral("v"))}),
+             entry(
+                 QStringLiteral("second"), QStringLiteral("u"), keyword,
+                 {field(0, 0, QStringLiteral("text"), QStringLiteral("user"), QStringLiteral("v")),
+                  field(0, 1, type, name, QStringLiteral("w"))})});
+        const QByteArray bytes = serialize(stored);
+        QCOMPARE(bytes.startsWith("\xEF\xBB\xBF"), utf8);
+        StoreContents expected = stored;
+        compareContents(parse(bytes), expected);
+    }
+
     void readingTolerance_data() {
         // Spellings an independent writer or a hand edit may use; all mean the same entry.
         QTest::addColumn<QByteArray>("entryLine");
