@@ -94,7 +94,8 @@ uint8_t* putCodeDigits(const cp932::Table& t, uint8_t* p, char32_t c) {
 }
 
 // Digits of a code text needed for text: at most 8 per UTF-16 unit.
-qsizetype maxCodeLength(QStringView text) {
+template <typename View>
+qsizetype maxCodeLength(View text) {
     return 8 * text.size();
 }
 
@@ -118,8 +119,21 @@ Digits codeText(QStringView text) {
     return code;
 }
 
+// Latin-1 holds no surrogates: one character per byte.
+Digits codeText(QLatin1StringView text) {
+    const cp932::Table& t = cp932::table();
+    Digits code(maxCodeLength(text));
+    uint8_t* const begin = code.data();
+    uint8_t* p = begin;
+    for (const char c : text)
+        p = putCodeDigits(t, p, static_cast<uint8_t>(c));
+    code.resize(p - begin);
+    return code;
+}
+
 // Writes the stored text (seed digit, then the scrambled code text walked from its end) to out.
-void scramble(Generator& gen, QStringView text, char* out, qsizetype& length) {
+template <typename View>
+void scramble(Generator& gen, View text, char* out, qsizetype& length) {
     const int seedDigit = static_cast<int>(static_cast<double>(gen.draw()) * 10.0);
     const Digits code = codeText(text);
     QVarLengthArray<uint8_t, 512> key(code.size());
@@ -131,8 +145,18 @@ void scramble(Generator& gen, QStringView text, char* out, qsizetype& length) {
     length = n + 1;
 }
 
-qsizetype maxStoredLength(QStringView text) {
+template <typename View>
+qsizetype maxStoredLength(View text) {
     return 1 + maxCodeLength(text);
+}
+
+template <typename View>
+void appendEncoded(Generator& gen, View text, std::string& out) {
+    const size_t start = out.size();
+    out.resize(start + static_cast<size_t>(maxStoredLength(text)));
+    qsizetype length = 0;
+    scramble(gen, text, out.data() + start, length);
+    out.resize(start + static_cast<size_t>(length));
 }
 
 uint32_t readBytes(const uint8_t* digits, int count) {
@@ -207,18 +231,18 @@ void unscramble(Generator& gen, qsizetype size, CharAt charAt, QString& text) {
 }  // namespace
 
 QString encodeText(Generator& gen, const QString& text) {
-    QVarLengthArray<char, 1024> bytes(maxStoredLength(text));
+    QVarLengthArray<char, 1024> bytes(maxStoredLength(QStringView(text)));
     qsizetype length = 0;
-    scramble(gen, text, bytes.data(), length);
+    scramble(gen, QStringView(text), bytes.data(), length);
     return QString::fromLatin1(bytes.data(), length);
 }
 
 void appendEncodedText(Generator& gen, QStringView text, std::string& out) {
-    const size_t start = out.size();
-    out.resize(start + static_cast<size_t>(maxStoredLength(text)));
-    qsizetype length = 0;
-    scramble(gen, text, out.data() + start, length);
-    out.resize(start + static_cast<size_t>(length));
+    appendEncoded(gen, text, out);
+}
+
+void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out) {
+    appendEncoded(gen, text, out);
 }
 
 QString decodeText(Generator& gen, const QString& stored) {

@@ -30,6 +30,7 @@ QString decodeText(Generator& gen, const QString& stored);
 
 // The same two for the data file, on the stored text's ASCII bytes: encoding appends to out.
 void appendEncodedText(Generator& gen, QStringView text, std::string& out);
+void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out);
 QString decodeTextBytes(Generator& gen, QByteArrayView stored);
 // The same into out, reusing its room: a load decodes 101101 values.
 void decodeTextBytes(Generator& gen, QByteArrayView stored, QString& out);

@@ -256,7 +256,8 @@ public:
     }
     bool fits() const { return fits_; }
 
-    void stored(Generator& gen, const QString& plain) {
+    template <typename View>
+    void stored(Generator& gen, View plain) {
         out_ += '"';
         appendEncodedText(gen, plain, out_);
         out_ += '"';
@@ -309,7 +310,7 @@ std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& 
                                          Generator& gen, bool cp932) {
     Writer out(cp932);
     out.reserve(estimatedSize(table));
-    out.stored(gen, header);
+    out.stored(gen, QStringView(header));
     out.lineEnd();
     QString scratch;  // a value, or a text of an entry with non-Latin-1 texts; its room reused
     for (int i = 0; i < table.siteCount(); ++i) {
@@ -331,8 +332,8 @@ std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& 
                 e.withFieldText(j, t, scratch, [&](auto view) { out.text(view); });
             }
             out.comma();
-            e.copyFieldText(j, SiteEntry::Text::Value, scratch);
-            out.stored(gen, scratch);
+            e.withFieldText(j, SiteEntry::Text::Value, scratch,
+                            [&](auto view) { out.stored(gen, view); });
         }
         out.comma();
         out.number(i);
