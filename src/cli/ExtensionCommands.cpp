@@ -1,6 +1,7 @@
 // extension: SIRANO's companion extension in the user's own Firefox and Chromium — the
 // native-messaging host manifests of this user, and what the browsers need to load it.
 #include "Commands.h"
+#include "browser/extension/HostManifest.h"
 #include "browser/extension/NativeMessaging.h"
 
 #include <sys/socket.h>
@@ -9,7 +10,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSaveFile>
@@ -20,7 +20,6 @@ namespace {
 
 namespace nm = nativemessaging;
 
-const QString kChromiumExtensionId = QLatin1String(nm::kChromiumExtensionId);
 const QString kFirefoxExtensionId = QLatin1String(nm::kFirefoxExtensionId);
 const QString kFirefoxApplicationId = QStringLiteral("{ec8030f7-c20a-464f-9b0e-13a3a9e97384}");
 
@@ -70,22 +69,6 @@ QString extensionFolder(bool firefox) {
     const QString browser = firefox ? QStringLiteral("firefox") : QStringLiteral("chromium");
     return besideOrInBuild({QStringLiteral("../share/sirano/webext/") + browser,
                             QStringLiteral("../../webext/") + browser});
-}
-
-QByteArray hostManifest(const QString& host, bool firefox) {
-    QJsonObject manifest{
-        {QStringLiteral("name"), QLatin1String(nm::kHostName)},
-        {QStringLiteral("description"),
-         QStringLiteral("SIRANO: the tray program's link to its browser extension")},
-        {QStringLiteral("path"), host},
-        {QStringLiteral("type"), QStringLiteral("stdio")}};
-    if (firefox)
-        manifest.insert(QStringLiteral("allowed_extensions"), QJsonArray{kFirefoxExtensionId});
-    else
-        manifest.insert(
-            QStringLiteral("allowed_origins"),
-            QJsonArray{QStringLiteral("chrome-extension://%1/").arg(kChromiumExtensionId)});
-    return QJsonDocument(manifest).toJson();
 }
 
 // The host a manifest names, or why it names none that runs.

@@ -341,8 +341,6 @@ std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& 
         if (!out.fits())
             return std::nullopt;
     }
-    if (!out.fits())
-        return std::nullopt;
     return out.bytes(!cp932);
 }
 

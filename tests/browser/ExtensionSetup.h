@@ -3,40 +3,25 @@
 // (XDG_RUNTIME_DIR, inherited by the browser and so by the host it starts).
 #pragma once
 
+#include "browser/extension/HostManifest.h"
 #include "browser/extension/NativeMessaging.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTemporaryDir>
 
 namespace sirano::test {
 
 using nativemessaging::kChromiumExtensionId;
-using nativemessaging::kFirefoxExtensionId;
 
 // Writes the host manifest into folder (made when missing): for Chromium with allowed_origins,
 // for Firefox with allowed_extensions.
 inline bool writeHostManifest(const QString& folder, bool firefox) {
-    QJsonObject manifest{{QStringLiteral("name"), QLatin1String(nativemessaging::kHostName)},
-                         {QStringLiteral("description"), QStringLiteral("SIRANO under test")},
-                         {QStringLiteral("path"), QStringLiteral(SIRANO_HOST_BINARY)},
-                         {QStringLiteral("type"), QStringLiteral("stdio")}};
-    if (firefox)
-        manifest.insert(QStringLiteral("allowed_extensions"),
-                        QJsonArray{QLatin1String(kFirefoxExtensionId)});
-    else
-        manifest.insert(
-            QStringLiteral("allowed_origins"),
-            QJsonArray{
-                QStringLiteral("chrome-extension://%1/").arg(QLatin1String(kChromiumExtensionId))});
     QDir().mkpath(folder);
     QFile file(QDir(folder).filePath(
         QStringLiteral("%1.json").arg(QLatin1String(nativemessaging::kHostName))));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(QJsonDocument(manifest).toJson()) > 0;
+    const QByteArray text = hostManifest(QStringLiteral(SIRANO_HOST_BINARY), firefox);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
 // A private runtime folder for the test's process and every process it starts.

@@ -5,7 +5,6 @@
 #include "browser/PageScripts.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
 
 namespace sirano {
 
@@ -20,17 +19,22 @@ SiranoError refused(const ExtensionLink::Answer& answer) {
         answer.error.isEmpty() ? QStringLiteral("The browser refused the call.") : answer.error);
 }
 
+// The most an edit can take as JSON: six bytes per UTF-16 unit (\uXXXX), and its numbers.
+qsizetype jsonBound(const FieldEdit& e) {
+    return 64 + 6 * (e.value.size() + (e.expectedName ? e.expectedName->size() : 0));
+}
+
 QList<QJsonArray> splitEdits(const QList<FieldEdit>& edits) {
     QList<QJsonArray> parts(1);
     qsizetype bytes = 0;
-    for (const QJsonValue& edit : pagescripts::encodeEdits(edits)) {
-        const qsizetype size =
-            QJsonDocument(QJsonArray{edit}).toJson(QJsonDocument::Compact).size();
+    const QJsonArray encoded = pagescripts::encodeEdits(edits);
+    for (qsizetype i = 0; i < edits.size(); ++i) {
+        const qsizetype size = jsonBound(edits[i]);
         if (bytes + size > kWritePartBytes && !parts.last().isEmpty()) {
             parts.append(QJsonArray());
             bytes = 0;
         }
-        parts.last().append(edit);
+        parts.last().append(encoded[i]);
         bytes += size;
     }
     return parts;
@@ -55,9 +59,12 @@ private:
 // through whole, so that the write stops at the first failure like a write in one piece.
 class ExtensionWrite final : public PendingWrite {
 public:
-    ExtensionWrite(std::shared_ptr<ExtensionLink> link, QJsonObject command,
+    ExtensionWrite(std::shared_ptr<ExtensionLink> link, int connection, QJsonObject command,
                    QList<QJsonArray> parts)
-        : link_(std::move(link)), command_(std::move(command)), parts_(std::move(parts)) {
+        : link_(std::move(link)),
+          connection_(connection),
+          command_(std::move(command)),
+          parts_(std::move(parts)) {
         sent_ = sendPart(0);
     }
 
@@ -84,10 +91,11 @@ private:
     std::shared_ptr<ExtensionLink::Pending> sendPart(qsizetype i) {
         QJsonObject command = command_;
         command.insert(QLatin1String("edits"), parts_.at(i));
-        return link_->send(command_.value(QLatin1String("connection")).toInt(), command);
+        return link_->send(connection_, command);
     }
 
     std::shared_ptr<ExtensionLink> link_;
+    const int connection_;
     QJsonObject command_;
     QList<QJsonArray> parts_;
     std::shared_ptr<ExtensionLink::Pending> sent_;
@@ -104,16 +112,17 @@ public:
     quint64 loadsStarted() const override { return now().loads; }
 
     std::unique_ptr<PendingRead> startRead() override {
+        const ExtensionLink::Tab tab = now();
         return std::make_unique<ExtensionRead>(
-            link_->send(seen_.connection, pageCommand("read", now().url)));
+            link_->send(seen_.connection, pageCommand("read", tab.loads, tab.url)));
     }
 
     std::unique_ptr<PendingWrite> startWrite(const QList<FieldEdit>& edits,
                                              const QString& observedUrl) override {
-        QJsonObject command = pageCommand("write", observedUrl);
+        QJsonObject command = pageCommand("write", now().loads, observedUrl);
         command.insert(QLatin1String("observedUrl"), observedUrl);
-        command.insert(QLatin1String("connection"), seen_.connection);
-        return std::make_unique<ExtensionWrite>(link_, std::move(command), splitEdits(edits));
+        return std::make_unique<ExtensionWrite>(link_, seen_.connection, std::move(command),
+                                                splitEdits(edits));
     }
 
     void openInBackground(const QString& url) override {
@@ -138,10 +147,10 @@ private:
     // A command for the page the tab shows now at url: the extension refuses it when, by the time
     // it runs, the tab has loaded another page or shows another address (a write names the
     // address its edits were matched with).
-    QJsonObject pageCommand(const char* name, const QString& url) const {
+    QJsonObject pageCommand(const char* name, quint64 loads, const QString& url) const {
         return QJsonObject{{QStringLiteral("cmd"), QLatin1String(name)},
                            {QStringLiteral("tab"), seen_.tabId},
-                           {QStringLiteral("loads"), static_cast<qint64>(now().loads)},
+                           {QStringLiteral("loads"), static_cast<qint64>(loads)},
                            {QStringLiteral("url"), url}};
     }
 

@@ -49,6 +49,10 @@ public:
                 false, {}, QStringLiteral("The browser did not answer in time.")};
         return *answer_;
     }
+    bool answered() {
+        std::lock_guard lock(mutex_);
+        return answer_.has_value();
+    }
     void give(ExtensionLink::Answer answer) {
         {
             std::lock_guard lock(mutex_);
@@ -395,6 +399,9 @@ std::shared_ptr<ExtensionLink::Pending> ExtensionLink::send(int connection, QJso
         answer->give(Answer{false, {}, QStringLiteral("The browser went away.")});
         return answer;
     }
+    // Requests whose callers stopped waiting (timed out) need no answer any more.
+    std::erase_if(worker_->pending,
+                  [](const auto& entry) { return entry.second.second->answered(); });
     const qint64 request = worker_->nextRequest++;
     command.insert(QLatin1String("id"), request);
     const QByteArray text = QJsonDocument(command).toJson(QJsonDocument::Compact);
