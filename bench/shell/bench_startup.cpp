@@ -1,5 +1,7 @@
 // Starts the tray program under Xvfb with trayer and reports, over several runs:
 //   - the time from process start to the tray icon being added (SIRANO_TRAY_MARK);
+//   - the time until the program is usable: its start through, the data loaded
+//     (SIRANO_READY_MARK); for the bare program, its icon;
 //   - the time until the program falls idle (data file loaded, site menu built);
 //   - its resident memory (VmRSS) once idle.
 // Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values;
@@ -64,13 +66,30 @@ long cpuTicks(qint64 pid) {
 
 struct Run {
     double iconMs = 0;
+    double readyMs = 0;
     double idleMs = 0;
     long rss = 0;
 };
 
-std::optional<Run> runOnce(const QString& program, const QString& display, const QString& home) {
+// The moment written to file, in ms after t0; nothing until it is written.
+std::optional<double> markAfter(const QString& file, Clock::time_point t0) {
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray ns = f.readAll();
+    if (ns.isEmpty())
+        return std::nullopt;
+    const auto at = Clock::time_point(
+        std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(ns.toLongLong())));
+    return std::chrono::duration<double, std::milli>(at - t0).count();
+}
+
+std::optional<Run> runOnce(const QString& program, const QString& display, const QString& home,
+                           bool marksReady) {
     const QString mark = QDir(home).filePath(QStringLiteral("mark"));
+    const QString readyMark = QDir(home).filePath(QStringLiteral("ready"));
     QFile::remove(mark);
+    QFile::remove(readyMark);
     QFile::remove(QDir(home).filePath(QStringLiteral("share/sirano/sirano.lock")));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("QT_QPA_PLATFORM"));
@@ -79,6 +98,7 @@ std::optional<Run> runOnce(const QString& program, const QString& display, const
     env.insert(QStringLiteral("XDG_DATA_HOME"), QDir(home).filePath(QStringLiteral("share")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home);
     env.insert(QStringLiteral("SIRANO_TRAY_MARK"), mark);
+    env.insert(QStringLiteral("SIRANO_READY_MARK"), readyMark);
 
     QProcess app;
     app.setProcessEnvironment(env);
@@ -92,15 +112,12 @@ std::optional<Run> runOnce(const QString& program, const QString& display, const
     for (;;) {
         if (app.state() == QProcess::NotRunning || Clock::now() - t0 > std::chrono::seconds(20))
             return std::nullopt;
-        QFile f(mark);
-        if (f.open(QIODevice::ReadOnly)) {
-            const QByteArray ns = f.readAll();
-            if (!ns.isEmpty()) {
-                const auto added = Clock::time_point(std::chrono::duration_cast<Clock::duration>(
-                    std::chrono::nanoseconds(ns.toLongLong())));
-                run.iconMs = std::chrono::duration<double, std::milli>(added - t0).count();
-                break;
-            }
+        const auto icon = markAfter(mark, t0);
+        const auto ready = marksReady ? markAfter(readyMark, t0) : icon;
+        if (icon && ready) {
+            run.iconMs = *icon;
+            run.readyMs = *ready;
+            break;
         }
         QThread::msleep(1);
     }
@@ -139,17 +156,20 @@ T median(std::vector<T> v) {
 
 struct Medians {
     double iconMs = 0;
+    double readyMs = 0;
     double rssMiB = 0;
 };
 
 // One program under test, its data folder under home, and its runs.
 struct Subject {
-    Subject(const char* what, QString program, QString home)
-        : what(what), program(std::move(program)), home(std::move(home)) {}
+    Subject(const char* what, QString program, QString home, bool marksReady)
+        : what(what), program(std::move(program)), home(std::move(home)), marksReady(marksReady) {}
     const char* what;
     QString program;
     QString home;
+    bool marksReady;
     std::vector<double> icon;
+    std::vector<double> ready;
     std::vector<double> idle;
     std::vector<long> rss;
     bool failed = false;
@@ -159,18 +179,19 @@ struct Subject {
 // while the X server and the tray host are still busy with the end of the one before.
 void runInTurn(std::vector<Subject>& subjects, const QString& display) {
     for (const Subject& s : subjects)
-        runOnce(s.program, display, s.home);  // warms the file cache
+        runOnce(s.program, display, s.home, s.marksReady);  // warms the file cache
     for (size_t i = 0; i < static_cast<size_t>(kRuns); ++i) {
         for (size_t k = 0; k < subjects.size(); ++k) {
             Subject& s = subjects[(i + k) % subjects.size()];
             if (s.failed)
                 continue;
-            const auto run = runOnce(s.program, display, s.home);
+            const auto run = runOnce(s.program, display, s.home, s.marksReady);
             if (!run) {
                 s.failed = true;
                 continue;
             }
             s.icon.push_back(run->iconMs);
+            s.ready.push_back(run->readyMs);
             s.idle.push_back(run->idleMs);
             s.rss.push_back(run->rss);
         }
@@ -183,18 +204,23 @@ std::optional<Medians> report(const Subject& s) {
         return std::nullopt;
     }
     std::printf(
-        "%-22s start to tray icon: median %6.1f ms, max %6.1f ms | until idle: median "
-        "%6.1f ms | RSS idle: median %5.1f MiB, max %5.1f MiB\n",
-        s.what, median(s.icon), *std::max_element(s.icon.begin(), s.icon.end()), median(s.idle),
-        median(s.rss) / 1024.0, *std::max_element(s.rss.begin(), s.rss.end()) / 1024.0);
-    return Medians{median(s.icon), median(s.rss) / 1024.0};
+        "%-22s start to tray icon: median %6.1f ms, max %6.1f ms | usable: median %6.1f ms, "
+        "max %6.1f ms | until idle: median %6.1f ms | RSS idle: median %5.1f MiB, max %5.1f "
+        "MiB\n",
+        s.what, median(s.icon), *std::max_element(s.icon.begin(), s.icon.end()), median(s.ready),
+        *std::max_element(s.ready.begin(), s.ready.end()), median(s.idle), median(s.rss) / 1024.0,
+        *std::max_element(s.rss.begin(), s.rss.end()) / 1024.0);
+    return Medians{median(s.icon), median(s.ready), median(s.rss) / 1024.0};
 }
 
 void ratio(const char* what, const std::optional<Medians>& ours,
            const std::optional<Medians>& bare) {
     if (ours && bare)
-        std::printf("%-22s start to tray icon %.2f x the bare Qt tray program, RSS %+.1f MiB\n",
-                    what, ours->iconMs / bare->iconMs, ours->rssMiB - bare->rssMiB);
+        std::printf(
+            "%-22s start to tray icon %.2f x, usable %.2f x the bare Qt tray program's icon, RSS "
+            "%+.1f MiB\n",
+            what, ours->iconMs / bare->iconMs, ours->readyMs / bare->iconMs,
+            ours->rssMiB - bare->rssMiB);
 }
 
 }  // namespace
@@ -233,9 +259,9 @@ int main(int argc, char* argv[]) {
     writeFullTable(data);
     std::printf("load average %.2f\n", loadAverage());
     std::vector<Subject> subjects{
-        {"bare Qt tray program", QStringLiteral(BARE_EXE), home.path()},
-        {"no data file", QStringLiteral(SIRANO_EXE), home.path()},
-        {"full table", QStringLiteral(SIRANO_EXE), fullHome.path()},
+        {"bare Qt tray program", QStringLiteral(BARE_EXE), home.path(), false},
+        {"no data file", QStringLiteral(SIRANO_EXE), home.path(), true},
+        {"full table", QStringLiteral(SIRANO_EXE), fullHome.path(), true},
     };
     runInTurn(subjects, display);
 

@@ -47,13 +47,16 @@ struct TrayServices {
     std::chrono::milliseconds settleTime{1000};
     // Keeps an encrypted data file's key for the automatic log-in; none: no keyring.
     std::shared_ptr<KeyRing> keyRing{};
+    // Called once the start is through: the data loaded, the menus built, the browser work ready.
+    std::function<void()> started{};
 };
 
 // The real services: message boxes on screen, the system clock, the user's own browsers through
 // the companion extension while one is connected, else SIRANO's own Chromium (the profile
 // "browser" in the data folder), "error.log" in the data folder, the session's buses for
 // the screen lock and sleep, one tick a second, and, when SIRANO_TRAY_MARK names a file, the
-// moment the icon is added written there (nanoseconds since the epoch).
+// moment the icon is added written there (nanoseconds since the epoch); SIRANO_READY_MARK the
+// same for the moment the start is through.
 class SystemServices {
 public:
     TrayServices services();
