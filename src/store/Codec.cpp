@@ -5,6 +5,7 @@
 
 #include <QVarLengthArray>
 #include <array>
+#include <type_traits>
 
 namespace sirano {
 namespace {
@@ -39,6 +40,12 @@ public:
     static void start(Generator& gen, int seedDigit) {
         gen.reset(-1.0f);
         gen.reseed(static_cast<double>(seedDigit));
+    }
+
+    // Keystream k's first n values (n <= kLength), leaving gen as n draws into it would.
+    const uint8_t* cached(Generator& gen, int k, qsizetype n) const {
+        gen.setState(states_[k][n]);
+        return values_[k].data();
     }
 
     // Fills out[0..n) with keystream k and leaves gen as n draws into it would.
@@ -145,17 +152,52 @@ void scramble(Generator& gen, View text, char* out, qsizetype& length) {
     length = n + 1;
 }
 
+// The usual stored text: ASCII only, two digits a character, its keystream in the cache. Walks
+// the characters from the end, low digit first, as the code text reversed. False, with gen
+// untouched, for any other text.
+bool scrambleAscii(Generator& gen, QLatin1StringView text, char* out, qsizetype& length) {
+    const qsizetype n = text.size();
+    if (2 * n > Keystreams::kLength)
+        return false;
+    const auto* const chars = reinterpret_cast<const uint8_t*>(text.data());
+    uint8_t any = 0;
+    for (qsizetype i = 0; i < n; ++i)
+        any |= chars[i];
+    if (any & 0x80)
+        return false;
+    const int seedDigit = static_cast<int>(static_cast<double>(gen.draw()) * 10.0);
+    const uint8_t* key = keystreams().cached(gen, seedDigit, 2 * n);
+    out[0] = static_cast<char>('0' + seedDigit);
+    char* o = out + 1;
+    for (qsizetype i = n - 1; i >= 0; --i, o += 2, key += 2) {
+        o[0] = kHexDigits[static_cast<size_t>(((chars[i] & 0xF) + key[0]) & 0xF)];
+        o[1] = kHexDigits[static_cast<size_t>(((chars[i] >> 4) + key[1]) & 0xF)];
+    }
+    length = 2 * n + 1;
+    return true;
+}
+
 template <typename View>
 qsizetype maxStoredLength(View text) {
     return 1 + maxCodeLength(text);
 }
 
 template <typename View>
+qsizetype encodeInto(Generator& gen, View text, char* out) {
+    qsizetype length = 0;
+    if constexpr (std::is_same_v<View, QLatin1StringView>) {
+        if (scrambleAscii(gen, text, out, length))
+            return length;
+    }
+    scramble(gen, text, out, length);
+    return length;
+}
+
+template <typename View>
 void appendEncoded(Generator& gen, View text, std::string& out) {
     const size_t start = out.size();
     out.resize(start + static_cast<size_t>(maxStoredLength(text)));
-    qsizetype length = 0;
-    scramble(gen, text, out.data() + start, length);
+    const qsizetype length = encodeInto(gen, text, out.data() + start);
     out.resize(start + static_cast<size_t>(length));
 }
 
@@ -235,6 +277,22 @@ QString encodeText(Generator& gen, const QString& text) {
     qsizetype length = 0;
     scramble(gen, QStringView(text), bytes.data(), length);
     return QString::fromLatin1(bytes.data(), length);
+}
+
+qsizetype maxEncodedLength(QStringView text) {
+    return maxStoredLength(text);
+}
+
+qsizetype maxEncodedLength(QLatin1StringView text) {
+    return maxStoredLength(text);
+}
+
+qsizetype encodeTextTo(Generator& gen, QStringView text, char* out) {
+    return encodeInto(gen, text, out);
+}
+
+qsizetype encodeTextTo(Generator& gen, QLatin1StringView text, char* out) {
+    return encodeInto(gen, text, out);
 }
 
 void appendEncodedText(Generator& gen, QStringView text, std::string& out) {

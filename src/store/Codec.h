@@ -28,7 +28,13 @@ QString encodeText(Generator& gen, const QString& text);
 // Throws SiranoError (invalid argument) for an empty stored text. Non-digits read as 0.
 QString decodeText(Generator& gen, const QString& stored);
 
-// The same two for the data file, on the stored text's ASCII bytes: encoding appends to out.
+// The same two for the data file, on the stored text's ASCII bytes. encodeTextTo() writes at out,
+// which has room for maxEncodedLength(text) bytes, and returns the length written.
+qsizetype maxEncodedLength(QStringView text);
+qsizetype maxEncodedLength(QLatin1StringView text);
+qsizetype encodeTextTo(Generator& gen, QStringView text, char* out);
+qsizetype encodeTextTo(Generator& gen, QLatin1StringView text, char* out);
+// Encoding appends to out.
 void appendEncodedText(Generator& gen, QStringView text, std::string& out);
 void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out);
 QString decodeTextBytes(Generator& gen, QByteArrayView stored);

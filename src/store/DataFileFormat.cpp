@@ -211,78 +211,105 @@ Settings settingsFromHeader(const QString& h, const Value& header, const Reader&
     return s;
 }
 
-// Writes the file's bytes: plain texts in CP932 (when every one fits) or UTF-8.
+// Writes the file's bytes: plain texts in CP932 (when every one fits) or UTF-8 behind a byte-order
+// mark. Into room made ahead of each value rather than a byte at a time: a full table is
+// megabytes.
 class Writer {
 public:
-    explicit Writer(bool cp932) : cp932_(cp932), table_(cp932::table()) {}
+    Writer(bool cp932, qsizetype sizeHint) : cp932_(cp932), table_(cp932::table()) {
+        out_.resize(std::max<qsizetype>(sizeHint, 64));
+        at_ = out_.data();
+        if (!cp932_)
+            put(kUtf8Bom, kUtf8BomLength);
+    }
 
     // A text in double quotes, a quote inside doubled. In CP932, a character that does not read
     // back unchanged marks the writer as failed: the file is then written in UTF-8 instead.
     template <typename View>
     void text(View t) {
-        out_ += '"';
-        const size_t start = out_.size();
-        bool quote = false;
-        if (cp932_) {
-            for (const auto c : t) {
-                const char16_t u = unit(c);
-                if (u >= 0x80 && !table_.exact(u)) {
-                    fits_ = false;
-                    return;
-                }
-                const uint16_t code = u < 0x80 ? u : table_.encode[u];
-                if (code >= 0x100)
-                    out_ += static_cast<char>(code >> 8);
-                out_ += static_cast<char>(code & 0xFF);
-                quote = quote || u == u'"';
+        if (!cp932_)
+            return utf8Text(t);
+        // Two bytes a character at most, four with a quote doubled.
+        char* p = room(4 * t.size() + 2);
+        *p++ = '"';
+        for (const auto c : t) {
+            const char16_t u = unit(c);
+            if (u < 0x80) {
+                *p++ = static_cast<char>(u);
+                if (u == u'"')
+                    *p++ = '"';
+                continue;
             }
-        } else {
-            const QByteArray utf8 = toUtf8(t);
-            out_.append(utf8.constData(), static_cast<size_t>(utf8.size()));
-            quote = utf8.contains('"');
-        }
-        // Its byte is never part of a multi-byte character.
-        if (quote) {
-            std::string doubled;
-            for (size_t i = start; i < out_.size(); ++i) {
-                doubled += out_[i];
-                if (out_[i] == '"')
-                    doubled += '"';
+            if (!table_.exact(u)) {
+                fits_ = false;
+                return;
             }
-            out_.resize(start);
-            out_ += doubled;
+            const uint16_t code = table_.encode[u];
+            if (code >= 0x100)
+                *p++ = static_cast<char>(code >> 8);
+            // Its byte is never part of a double-byte character.
+            *p++ = static_cast<char>(code & 0xFF);
         }
-        out_ += '"';
+        *p++ = '"';
+        at_ = p;
     }
     bool fits() const { return fits_; }
 
     template <typename View>
     void stored(Generator& gen, View plain) {
-        out_ += '"';
-        appendEncodedText(gen, plain, out_);
-        out_ += '"';
+        char* p = room(maxEncodedLength(plain) + 2);
+        *p++ = '"';
+        p += encodeTextTo(gen, plain, p);
+        *p++ = '"';
+        at_ = p;
     }
 
     void number(int n) {
-        std::array<char, 16> buffer{};
-        const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), n);
-        out_.append(buffer.data(), result.ptr);
+        char* p = room(16);
+        at_ = std::to_chars(p, p + 16, n).ptr;
     }
 
-    void comma() { out_ += ','; }
-    void lineEnd() { out_ += "\r\n"; }
-    void reserve(qsizetype n) { out_.reserve(static_cast<size_t>(n)); }
+    void comma() {
+        *room(1) = ',';
+        ++at_;
+    }
+    void lineEnd() { put("\r\n", 2); }
 
-    QByteArray bytes(bool withBom) const {
-        QByteArray b;
-        b.reserve(static_cast<qsizetype>(out_.size()) + kUtf8BomLength);
-        if (withBom)
-            b.append(kUtf8Bom);
-        b.append(out_.data(), static_cast<qsizetype>(out_.size()));
-        return b;
+    QByteArray take() {
+        out_.resize(at_ - out_.data());
+        return std::move(out_);
     }
 
 private:
+    template <typename View>
+    void utf8Text(View t) {
+        const QByteArray utf8 = toUtf8(t);
+        char* p = room(2 * utf8.size() + 2);
+        *p++ = '"';
+        for (const char c : utf8) {
+            *p++ = c;
+            if (c == '"')
+                *p++ = '"';
+        }
+        *p++ = '"';
+        at_ = p;
+    }
+
+    void put(const char* bytes, qsizetype n) {
+        std::memcpy(room(n), bytes, static_cast<size_t>(n));
+        at_ += n;
+    }
+
+    // Where n more bytes go.
+    char* room(qsizetype n) {
+        const qsizetype used = at_ - out_.data();
+        if (out_.size() - used < n) {
+            out_.resize(std::max(2 * out_.size(), used + n));
+            at_ = out_.data() + used;
+        }
+        return at_;
+    }
+
     static QByteArray toUtf8(QStringView t) { return t.toUtf8(); }
     static QByteArray toUtf8(QLatin1StringView t) { return QString(t).toUtf8(); }
     static char16_t unit(QChar c) { return c.unicode(); }
@@ -292,7 +319,8 @@ private:
     bool cp932_;
     bool fits_ = true;
     const cp932::Table& table_;
-    std::string out_;
+    QByteArray out_;
+    char* at_ = nullptr;
 };
 
 qsizetype estimatedSize(const SiteTable& table) {
@@ -308,11 +336,10 @@ qsizetype estimatedSize(const SiteTable& table) {
 // The header and the lines of the table; nothing when a plain text does not fit CP932.
 std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& header,
                                          Generator& gen, bool cp932) {
-    Writer out(cp932);
-    out.reserve(estimatedSize(table));
+    Writer out(cp932, estimatedSize(table));
     out.stored(gen, QStringView(header));
     out.lineEnd();
-    QString scratch;  // a value, or a text of an entry with non-Latin-1 texts; its room reused
+    QString scratch;  // the value of a field of an entry with non-Latin-1 texts; its room reused
     for (int i = 0; i < table.siteCount(); ++i) {
         const SiteEntry& e = table.at(i);
         out.text(QStringView(e.title));
@@ -322,26 +349,26 @@ std::optional<QByteArray> serializeTable(const SiteTable& table, const QString& 
         out.text(QStringView(e.url));
         out.comma();
         out.text(QStringView(e.urlKeyword));
-        for (int j = 0; j < e.fieldCount(); ++j) {
-            out.comma();
-            out.number(e.formIndex(j));
-            out.comma();
-            out.number(e.elementIndex(j));
-            for (const auto t : {SiteEntry::Text::Type, SiteEntry::Text::Name}) {
-                out.comma();
-                e.withFieldText(j, t, scratch, [&](auto view) { out.text(view); });
-            }
-            out.comma();
-            e.withFieldText(j, SiteEntry::Text::Value, scratch,
-                            [&](auto view) { out.stored(gen, view); });
-        }
+        e.forEachField(scratch,
+                       [&](int16_t form, int16_t element, auto type, auto name, auto value) {
+                           out.comma();
+                           out.number(form);
+                           out.comma();
+                           out.number(element);
+                           out.comma();
+                           out.text(type);
+                           out.comma();
+                           out.text(name);
+                           out.comma();
+                           out.stored(gen, value);
+                       });
         out.comma();
         out.number(i);
         out.lineEnd();
         if (!out.fits())
             return std::nullopt;
     }
-    return out.bytes(!cp932);
+    return out.take();
 }
 
 }  // namespace

@@ -227,6 +227,29 @@ private Q_SLOTS:
         QCOMPARE(g.state(), expected.state());
     }
 
+    // The data file's writer encodes Latin-1 texts from where they are kept; its stored text, and
+    // the generator after it, are those of the same text encoded as any other.
+    void latin1TextsEncodeAsAnyOther() {
+        const QByteArray texts[] = {"",
+                                    "a",
+                                    "pass\"word,\r\n\x01\x0F\x10\x7F",
+                                    QByteArray(511, 'x'),
+                                    QByteArray(512, 'y'),
+                                    QByteArray(513, 'z'),
+                                    "caf\xE9 \xA5\xB1\xD7"};
+        Generator general = generatorWithSeedDigit(2);
+        Generator latin1 = general;
+        for (const QByteArray& text : texts) {
+            const QLatin1StringView view(text);
+            const QString expected = encodeText(general, QString(view));
+            std::string out(static_cast<size_t>(maxEncodedLength(view)), '\0');
+            const qsizetype length = encodeTextTo(latin1, view, out.data());
+            QCOMPARE(QString::fromLatin1(out.data(), length), expected);
+            QCOMPARE(latin1.state(), general.state());
+            QCOMPARE(decodeText(general, expected), QString(view));
+        }
+    }
+
     void storedLength() {
         // m printable ASCII characters and n double-byte ones: 1 + 2m + 4n.
         Generator g;

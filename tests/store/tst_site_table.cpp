@@ -171,25 +171,36 @@ private Q_SLOTS:
         QVERIFY(e == SiteEntry{});
     }
 
-    // Texts the table keeps one byte a character and two bytes a character, in one file, read
-    // back as they were written; the file written again is the same bytes.
+    // Texts the table keeps one byte a character and two bytes a character, with short and long
+    // positions of their texts, in one file, read back as they were written; the file written
+    // again is the same bytes.
     void dataFileRoundTripOfBothKinds() {
         StoreContents c;
         SiteEntry narrow;
         narrow.title = QStringLiteral("narrow");
         narrow.setField(0, field(0, "text", "user", QStringLiteral("café")));
+        narrow.setField(1, field(3, "checkbox", "keep", "True"));
         SiteEntry wide;
         wide.title = QStringLiteral("wide");
         wide.setField(0, field(0, "text", QStringLiteral("名前"), QStringLiteral("値😀")));
         wide.setField(1, field(1, "text", "x", kLoneSurrogate));
-        c.siteTable.append(narrow);
-        c.siteTable.append(wide);
+        SiteEntry longNarrow;  // past 65535 characters
+        longNarrow.title = QStringLiteral("long");
+        for (int j = 0; j < 3; ++j)
+            longNarrow.setField(
+                j, field(j, "text", QStringLiteral("n%1").arg(j), QString(40000, QChar(u'a' + j))));
+        SiteEntry longWide = longNarrow;
+        longWide.setFieldName(1, u"名前");
+        for (const SiteEntry& e : {narrow, wide, longNarrow, longWide})
+            c.siteTable.append(e);
         Generator gen;
         const QByteArray bytes = serializeDataFile(c.siteTable, c.settings, gen);
         const StoreContents back = parseDataFile(bytes, gen, QStringLiteral("t"));
-        QVERIFY(back.siteTable.at(0) == narrow);
-        QVERIFY(back.siteTable.at(1) == wide);
-        QCOMPARE(back.siteTable.at(1).fields(), wide.fields());
+        QCOMPARE(back.siteTable.siteCount(), int16_t{4});
+        for (int i = 0; i < 4; ++i) {
+            QVERIFY(back.siteTable.at(i) == c.siteTable.at(i));
+            QCOMPARE(back.siteTable.at(i).fields(), c.siteTable.at(i).fields());
+        }
         QCOMPARE(serializeDataFile(back.siteTable, back.settings, gen).size(), bytes.size());
     }
 
