@@ -3,7 +3,8 @@
 //   - the time until the program is usable: its start through, the data loaded
 //     (SIRANO_READY_MARK); for the bare program, its icon;
 //   - the time until the program falls idle (data file loaded, site menu built);
-//   - its resident memory (VmRSS) once idle.
+//   - its resident memory (VmRSS) once idle, and for SIRANO once more after its site menu was
+//     opened (a left click on the icon, through xdotool) and closed again.
 // Once with no data file, once with a full table: 1001 entries of 101 fields, 20-character values;
 // and the bare Qt tray program beside it (bare_tray) as the yardstick. The three take turns, run
 // by run, so that a change in the load of a shared machine falls on all of them alike.
@@ -69,7 +70,81 @@ struct Run {
     double readyMs = 0;
     double idleMs = 0;
     long rss = 0;
+    long rssAfterMenu = 0;  // 0: not measured
 };
+
+QString xdotool(const QString& display, const QStringList& args) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display);
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral("xdotool"), args);
+    p.waitForFinished(5000);
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The program's visible windows: id and width.
+std::vector<std::pair<QString, int>> programWindows(const QString& display) {
+    std::vector<std::pair<QString, int>> out;
+    const QStringList ids =
+        xdotool(display, {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                          QStringLiteral("--classname"), QStringLiteral("^sirano$")})
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    for (const QString& id : ids) {
+        const QString shell =
+            xdotool(display, {QStringLiteral("getwindowgeometry"), QStringLiteral("--shell"), id});
+        const auto at = shell.indexOf(QLatin1String("WIDTH="));
+        out.emplace_back(id,
+                         at < 0 ? 0 : shell.mid(at + 6).section(QLatin1Char('\n'), 0, 0).toInt());
+    }
+    return out;
+}
+
+// Waits until the process has used no CPU time over three 50 ms polls; the last moment it did.
+Clock::time_point waitForIdle(qint64 pid) {
+    long last = cpuTicks(pid);
+    int quiet = 0;
+    auto idleAt = Clock::now();
+    while (quiet < 3) {
+        QThread::msleep(50);
+        const long now = cpuTicks(pid);
+        if (now == last) {
+            ++quiet;
+        } else {
+            quiet = 0;
+            last = now;
+            idleAt = Clock::now();
+        }
+    }
+    return idleAt;
+}
+
+// Opens the site menu by a left click on the icon and closes it by Escape; false when it did not
+// open.
+bool openAndCloseSiteMenu(const QString& display) {
+    QString icon;
+    for (const auto& [id, width] : programWindows(display)) {
+        if (width > 0 && width <= 32)
+            icon = id;
+    }
+    if (icon.isEmpty())
+        return false;
+    xdotool(display,
+            {QStringLiteral("mousemove"), QStringLiteral("--window"), icon, QStringLiteral("10"),
+             QStringLiteral("3"), QStringLiteral("click"), QStringLiteral("1")});
+    const auto menuOpen = [&] {
+        for (const auto& [id, width] : programWindows(display)) {
+            if (width > 32)
+                return true;
+        }
+        return false;
+    };
+    bool opened = false;
+    for (int i = 0; i < 100 && !(opened = menuOpen()); ++i)
+        QThread::msleep(50);
+    xdotool(display, {QStringLiteral("key"), QStringLiteral("Escape")});
+    return opened;
+}
 
 // The moment written to file, in ms after t0; nothing until it is written.
 std::optional<double> markAfter(const QString& file, Clock::time_point t0) {
@@ -85,7 +160,7 @@ std::optional<double> markAfter(const QString& file, Clock::time_point t0) {
 }
 
 std::optional<Run> runOnce(const QString& program, const QString& display, const QString& home,
-                           bool marksReady) {
+                           bool marksReady, bool opensSiteMenu) {
     const QString mark = QDir(home).filePath(QStringLiteral("mark"));
     const QString readyMark = QDir(home).filePath(QStringLiteral("ready"));
     QFile::remove(mark);
@@ -121,23 +196,13 @@ std::optional<Run> runOnce(const QString& program, const QString& display, const
         }
         QThread::msleep(1);
     }
-    // Idle: no CPU time used over three 50 ms polls.
-    long last = cpuTicks(app.processId());
-    int quiet = 0;
-    auto idleAt = Clock::now();
-    while (quiet < 3) {
-        QThread::msleep(50);
-        const long now = cpuTicks(app.processId());
-        if (now == last) {
-            ++quiet;
-        } else {
-            quiet = 0;
-            last = now;
-            idleAt = Clock::now();
-        }
-    }
+    const auto idleAt = waitForIdle(app.processId());
     run.idleMs = std::chrono::duration<double, std::milli>(idleAt - t0).count();
     run.rss = bench::rssKiB(app.processId());
+    if (opensSiteMenu && openAndCloseSiteMenu(display)) {
+        waitForIdle(app.processId());
+        run.rssAfterMenu = bench::rssKiB(app.processId());
+    }
     app.terminate();
     app.waitForFinished();
     return run;
@@ -172,6 +237,7 @@ struct Subject {
     std::vector<double> ready;
     std::vector<double> idle;
     std::vector<long> rss;
+    std::vector<long> rssAfterMenu;  // of the runs where the site menu opened
     bool failed = false;
 };
 
@@ -179,13 +245,13 @@ struct Subject {
 // while the X server and the tray host are still busy with the end of the one before.
 void runInTurn(std::vector<Subject>& subjects, const QString& display) {
     for (const Subject& s : subjects)
-        runOnce(s.program, display, s.home, s.marksReady);  // warms the file cache
+        runOnce(s.program, display, s.home, s.marksReady, false);  // warms the file cache
     for (size_t i = 0; i < static_cast<size_t>(kRuns); ++i) {
         for (size_t k = 0; k < subjects.size(); ++k) {
             Subject& s = subjects[(i + k) % subjects.size()];
             if (s.failed)
                 continue;
-            const auto run = runOnce(s.program, display, s.home, s.marksReady);
+            const auto run = runOnce(s.program, display, s.home, s.marksReady, s.marksReady);
             if (!run) {
                 s.failed = true;
                 continue;
@@ -194,6 +260,8 @@ void runInTurn(std::vector<Subject>& subjects, const QString& display) {
             s.ready.push_back(run->readyMs);
             s.idle.push_back(run->idleMs);
             s.rss.push_back(run->rss);
+            if (run->rssAfterMenu > 0)
+                s.rssAfterMenu.push_back(run->rssAfterMenu - run->rss);
         }
     }
 }
@@ -210,6 +278,11 @@ std::optional<Medians> report(const Subject& s) {
         s.what, median(s.icon), *std::max_element(s.icon.begin(), s.icon.end()), median(s.ready),
         *std::max_element(s.ready.begin(), s.ready.end()), median(s.idle), median(s.rss) / 1024.0,
         *std::max_element(s.rss.begin(), s.rss.end()) / 1024.0);
+    if (!s.rssAfterMenu.empty())
+        std::printf(
+            "%-22s RSS after the site menu opened and closed: median %+.1f MiB over idle "
+            "(%zu runs)\n",
+            s.what, median(s.rssAfterMenu) / 1024.0, s.rssAfterMenu.size());
     return Medians{median(s.icon), median(s.ready), median(s.rss) / 1024.0};
 }
 
@@ -229,8 +302,9 @@ int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     const QString trayer = QStandardPaths::findExecutable(QStringLiteral("trayer"));
-    if (xvfb.isEmpty() || trayer.isEmpty()) {
-        std::printf("skipped: needs Xvfb and trayer\n");
+    if (xvfb.isEmpty() || trayer.isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+        std::printf("skipped: needs Xvfb, trayer and xdotool\n");
         return 0;
     }
     int n = 90;

@@ -4,7 +4,11 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QTextDocument>
+#include <QTimer>
 #include <algorithm>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <utility>
 
 namespace sirano {
@@ -96,7 +100,7 @@ QString exportedLabel(const QString& caption) {
 
 QtMenus::QtMenus(SiteMenuKind kind)
     : commandMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))),
-      siteMenu_(std::make_unique<QMenu>(QStringLiteral("メニュー"))) {
+      siteMenu_(std::make_unique<SitePopupMenu>(QStringLiteral("メニュー"))) {
     if (kind == SiteMenuKind::Window) {
         siteWindow_ = std::make_unique<SiteWindow>();
         connect(siteWindow_.get(), &SiteWindow::chosen, this, &QtMenus::siteChosen);
@@ -112,6 +116,9 @@ QtMenus::QtMenus(SiteMenuKind kind)
         makeSiteActions();
         fitSiteCaptions();
     });
+    // After the choice it closed for has run.
+    connect(siteMenu_.get(), &QMenu::aboutToHide, this,
+            [this] { QTimer::singleShot(0, this, &QtMenus::releaseSiteMenu); });
     // One connection for every site item: the item carries its index.
     connect(siteMenu_.get(), &QMenu::triggered, this, [this](QAction* action) {
         bool isSite = false;
@@ -277,6 +284,23 @@ void QtMenus::makeSiteActions() {
         }
         next = item->action;
     }
+}
+
+void QtMenus::releaseSiteMenu() {
+    if (siteMenu_->isVisible())
+        return;
+    for (SiteItem& item : siteItems_) {
+        delete item.action;
+        item.action = nullptr;
+        item.unfitted = false;
+    }
+    unfitted_ = false;
+    siteMenu_->releaseWindow();
+#ifdef __GLIBC__
+    // The freed actions are small blocks all over the heap: without this the memory stays the
+    // process's.
+    ::malloc_trim(0);
+#endif
 }
 
 void QtMenus::showCaption(SiteItem& item) {

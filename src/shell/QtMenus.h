@@ -9,7 +9,8 @@
 // The site menu's QActions are made, and their captions shortened, as the menu opens (at once
 // while it is open): a full table is a thousand items, over a megabyte of QActions and the
 // menu font loaded and shaped, all for a menu that may not be opened for hours. Until then
-// siteMenu() holds no items.
+// siteMenu() holds no items. Once it has closed (and the chosen item has run), the items and the
+// window's image (megabytes for a menu as tall as the screen) are let go again.
 #pragma once
 
 #include "Menus.h"
@@ -35,6 +36,14 @@ SiteMenuKind siteMenuKindForPlatform();
 // key ("__" is one "_"), and Qt turns the first "&" that does not end the text into that mark,
 // so that "&&" arrives as an access key on "&". Every other "&" passes as it is.
 QString exportedLabel(const QString& caption);
+
+// The site menu's popup, whose window and its image can be let go while it is closed.
+class SitePopupMenu final : public QMenu {
+public:
+    using QMenu::QMenu;
+    // Made again when it next shows.
+    void releaseWindow() { destroy(); }
+};
 
 class QtMenus final : public QObject, public Menus {
     Q_OBJECT
@@ -79,6 +88,7 @@ private:
 
     QAction* addCommand(CommandItem item, const char* name, const QString& caption);
     void makeSiteActions();
+    void releaseSiteMenu();
     void showCaption(SiteItem& item);
     void fitSiteCaptions();
     static void fitSiteCaption(SiteItem& item, const QFontMetrics& metrics, int width);
@@ -86,7 +96,7 @@ private:
     void fillSiteWindow();
 
     std::unique_ptr<QMenu> commandMenu_;
-    std::unique_ptr<QMenu> siteMenu_;
+    std::unique_ptr<SitePopupMenu> siteMenu_;
     std::unique_ptr<SiteWindow> siteWindow_;
     std::unique_ptr<QMenu> sitesSubmenu_;
     QAction* sitesAction_ = nullptr;

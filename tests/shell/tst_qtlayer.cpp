@@ -152,6 +152,32 @@ private Q_SLOTS:
         menus.siteMenu()->hide();
     }
 
+    // A closed site menu lets its items and its window go once the choice it closed for has run,
+    // and makes them again as it next opens.
+    void closedSiteMenuLetsGo() {
+        RealMenus f;
+        for (const char* t : {"One", "Two", "Three"})
+            f.state.siteTable.append(titled(QString::fromUtf8(t)));
+        f.window.rebuildSiteMenu();
+        QSignalSpy chosen(&f.menus, &QtMenus::siteChosen);
+        QMenu* menu = f.menus.siteMenu();
+        for (int round = 0; round < 2; ++round) {
+            f.menus.popupSiteMenu();
+            QVERIFY(menu->isVisible());
+            QCOMPARE(shown(menu), (QStringList{"One", "Two", "Three"}));
+            QVERIFY(menu->windowHandle());
+            // Chosen by keys, as a user would: the menu closes, then reports the item.
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            QVERIFY(!menu->isVisible());
+            QCOMPARE(chosen.size(), 1);
+            QCOMPARE(chosen.takeFirst().at(0).toInt(), 1);
+            QTRY_VERIFY(menu->actions().isEmpty());
+            QVERIFY(!menu->windowHandle());
+        }
+    }
+
     // A tab would start the shortcut column and a line end a second line: every control
     // character shows as a space.
     void controlCharactersShowAsSpaces_data() {
