@@ -303,6 +303,27 @@ void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out)
     appendEncoded(gen, text, out);
 }
 
+bool decodeAsciiTextBytes(Generator& gen, QByteArrayView stored, QByteArray& out) {
+    const qsizetype length = stored.size() - 1;
+    if (length < 0 || length % 2 != 0 || length > Keystreams::kLength)
+        return false;
+    const auto* const digits = reinterpret_cast<const uint8_t*>(stored.data()) + 1;
+    const int seedDigit = stored[0] >= '0' && stored[0] <= '9' ? stored[0] - '0' : 0;
+    const uint8_t* const key = keystreams().cached(gen, seedDigit, length);
+    const qsizetype n = length / 2;
+    out.resize(n);
+    char* const o = out.data();
+    // Character i is code digits 2i and 2i + 1, stored at length - 1 - 2i and length - 2 - 2i.
+    for (qsizetype i = 0, j = length - 1; i < n; ++i, j -= 2) {
+        const uint8_t high = (kHexValues[digits[j]] + 16 - key[j]) & 0xF;
+        const uint8_t low = (kHexValues[digits[j - 1]] + 16 - key[j - 1]) & 0xF;
+        if (high >= 8)
+            return false;  // a lead byte, an escape, or a single byte above ASCII
+        o[i] = static_cast<char>(high << 4 | low);
+    }
+    return true;
+}
+
 QString decodeText(Generator& gen, const QString& stored) {
     QString text;
     unscramble(

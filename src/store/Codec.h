@@ -38,6 +38,10 @@ qsizetype encodeTextTo(Generator& gen, QLatin1StringView text, char* out);
 void appendEncodedText(Generator& gen, QStringView text, std::string& out);
 void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out);
 QString decodeTextBytes(Generator& gen, QByteArrayView stored);
+// For a stored text of ASCII characters only (nearly every one), the text into out as its bytes,
+// in one pass, the generator left as decodeTextBytes() leaves it; false for any other, which
+// decodeTextBytes() then decodes.
+bool decodeAsciiTextBytes(Generator& gen, QByteArrayView stored, QByteArray& out);
 // The same into out, reusing its room: a load decodes 101101 values.
 void decodeTextBytes(Generator& gen, QByteArrayView stored, QString& out);
 

@@ -71,14 +71,15 @@ public:
         return utf8_ ? QString::fromUtf8(bytes) : cp932::decode(bytes);
     }
 
-    // The same into out, reusing its room; plain ASCII (nearly every type and name) is copied as
-    // it is, since CP932 and UTF-8 both keep ASCII unchanged.
-    void textInto(const Value& v, QString& out) const {
+    // The text of v as a view: of its bytes themselves when they are plain ASCII (nearly every
+    // type and name), which CP932 and UTF-8 both keep unchanged; else of scratch, which it is
+    // decoded into.
+    QAnyStringView textView(const Value& v, QString& scratch) const {
         const QByteArrayView b = v.bytes;
         if (std::all_of(b.begin(), b.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; }))
-            out = QLatin1StringView(b.data(), b.size());
-        else
-            out = text(b);
+            return QLatin1StringView(b.data(), b.size());
+        scratch = text(b);
+        return scratch;
     }
 
     int16_t number(const Value& v, const What& what) const {
@@ -390,6 +391,8 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
     QString type;  // reused for every field: a full table has 101101 of them
     QString name;
     QString value;
+    QByteArray asciiValue;
+    qsizetype lastTextLength = 0;  // the entry before's, as the room to make for the next
     while (!reader.atEnd()) {
         const int i = table.siteCount();
         if (i >= kTableSlots)
@@ -411,21 +414,30 @@ StoreContents parseDataFile(const QByteArray& bytes, Generator& gen, const QStri
                                    kFieldColumns});
         e.url = reader.text(reader.next(entryWhat(WhatKind::Address)));
         e.urlKeyword = reader.text(reader.next(entryWhat(WhatKind::AddressKeyword)));
+        e.reserve(fieldCount, lastTextLength + lastTextLength / 8);
         for (int j = 0; j < fieldCount; ++j) {
             Value v = reader.next(fieldWhat(WhatKind::FormPosition, j));
             const int16_t formIndex = reader.number(v, fieldWhat(WhatKind::FormPosition, j));
             v = reader.next(fieldWhat(WhatKind::ElementPosition, j));
             const int16_t elementIndex = reader.number(v, fieldWhat(WhatKind::ElementPosition, j));
-            reader.textInto(reader.next(fieldWhat(WhatKind::Type, j)), type);
-            reader.textInto(reader.next(fieldWhat(WhatKind::Name, j)), name);
+            const Value typeValue = reader.next(fieldWhat(WhatKind::Type, j));
+            const Value nameValue = reader.next(fieldWhat(WhatKind::Name, j));
             v = reader.next(fieldWhat(WhatKind::StoredValue, j));
             if (v.bytes.isEmpty())
                 throw LoadError(err::kInvalidArgument, fileName, v.line, v.position,
                                 Reason{Why::EmptyStoredValue, fieldWhat(WhatKind::StoredValue, j)});
-            decodeTextBytes(gen, v.bytes, value);
-            e.appendField(formIndex, elementIndex, type, name, value);
+            QAnyStringView plain;
+            if (decodeAsciiTextBytes(gen, v.bytes, asciiValue)) {
+                plain = QLatin1StringView(asciiValue);
+            } else {
+                decodeTextBytes(gen, v.bytes, value);
+                plain = value;
+            }
+            e.appendField(formIndex, elementIndex, reader.textView(typeValue, type),
+                          reader.textView(nameValue, name), plain);
         }
         reader.next(entryWhat(WhatKind::ClosingIndex));
+        lastTextLength = e.fieldTextLength();
         table.append(std::move(e));
     }
     contents.settings = settingsFromHeader(h, header, reader);

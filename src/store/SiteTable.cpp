@@ -241,6 +241,11 @@ void SiteEntry::setFieldCount(int n) {
         appendField(0, 0, {}, {}, {});
 }
 
+void SiteEntry::reserve(int fields, qsizetype textLength) {
+    cells_.reserve(static_cast<size_t>(fields) * stride());
+    texts_.reserve(narrow_ ? textLength : 2 * textLength);
+}
+
 void SiteEntry::shrinkToFit() {
     cells_.shrink_to_fit();
     texts_.squeeze();

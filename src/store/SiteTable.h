@@ -121,6 +121,8 @@ struct SiteEntry {
                      QAnyStringView name, QAnyStringView value);
     // Keeps the first n columns (0..101), or adds empty ones up to n; error 9 outside.
     void setFieldCount(int n);
+    // Room for fields columns and textLength characters of their texts, made at once.
+    void reserve(int fields, qsizetype textLength);
     // Gives back the room kept for growth (the table does it for every entry it takes).
     void shrinkToFit();
     // Empty title, address, keyword, no fields and no markers: a free slot.

@@ -250,6 +250,42 @@ private Q_SLOTS:
         }
     }
 
+    // The load's shortcut for ASCII texts reads what the general decoding reads, and leaves the
+    // generator where it does; it declines every other stored text (which the general decoding
+    // then reads).
+    void asciiDecodingAsAnyOther() {
+        Generator g = generatorWithSeedDigit(7);
+        struct Case {
+            QByteArray stored;
+            bool ascii;
+        };
+        std::vector<Case> cases;
+        for (const QString& text :
+             {QString(), QStringLiteral("a"), QStringLiteral("\\~\x01\x7F\"x"), QString(512, u'q')})
+            cases.push_back({encodeText(g, text).toLatin1(), true});
+        for (const QString& text :
+             {QString(513, u'q'), QStringLiteral("café"), QStringLiteral("日本"),
+              QStringLiteral("ｱ"), QStringLiteral("x😀")})
+            cases.push_back({encodeText(g, text).toLatin1(), false});
+        // Not written by the codec: an odd digit, digits that are no hexadecimal, no seed digit.
+        for (const char* stored : {"3ABC", "5zz", "x1234", "9"})
+            cases.push_back({stored, QByteArray(stored) != "3ABC"});
+        for (const Case& c : cases) {
+            Generator general = g;
+            Generator shortcut = g;
+            const QString expected = decodeTextBytes(general, c.stored);
+            QByteArray out;
+            const bool took = decodeAsciiTextBytes(shortcut, c.stored, out);
+            const bool asciiResult = std::all_of(expected.begin(), expected.end(),
+                                                 [](QChar ch) { return ch.unicode() < 0x80; });
+            QCOMPARE(took, c.ascii && asciiResult);
+            if (took) {
+                QCOMPARE(QString::fromLatin1(out), expected);
+                QCOMPARE(shortcut.state(), general.state());
+            }
+        }
+    }
+
     void storedLength() {
         // m printable ASCII characters and n double-byte ones: 1 + 2m + 4n.
         Generator g;
