@@ -5,10 +5,12 @@
 #include "bench/store/FullTable.h"
 #include "store/DataFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
-#include <QSaveFile>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <chrono>
@@ -36,10 +38,28 @@ void writeRaw(const QString& path, const QByteArray& bytes) {
         std::abort();
 }
 
+// The plain atomic write: a temporary file, write, fsync, rename, fsync of the folder.
 void writeRawAtomic(const QString& path, const QByteArray& bytes) {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit())
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".tmp";
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
         std::abort();
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n =
+            ::write(fd, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n <= 0)
+            std::abort();
+        done += n;
+    }
+    if (::fsync(fd) != 0 || ::close(fd) != 0 ||
+        ::rename(temporary.constData(), target.constData()) != 0)
+        std::abort();
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int dir = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir < 0 || ::fsync(dir) != 0)
+        std::abort();
+    ::close(dir);
 }
 
 QByteArray readRaw(const QString& path) {
