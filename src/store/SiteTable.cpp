@@ -135,13 +135,13 @@ void SiteEntry::widen() {
 
 // Only an entry of more than 65535 characters needs it, so this copy is rare.
 void SiteEntry::widenEnds() {
-    std::vector<uint16_t> wide;
-    wide.reserve(cells_.size() / kNarrowStride * kWideStride);
-    for (size_t at = 0; at < cells_.size(); at += kNarrowStride) {
-        wide.push_back(cells_[at]);
-        wide.push_back(cells_[at + 1]);
-        for (size_t which = 0; which < 3; ++which) {
-            wide.push_back(cells_[at + 2 + which]);
+    QList<uint16_t> wide;
+    wide.reserve(cells_.size() / qsizetype{kNarrowStride} * qsizetype{kWideStride});
+    for (qsizetype at = 0; at < cells_.size(); at += qsizetype{kNarrowStride}) {
+        wide.push_back(cells_.at(at));
+        wide.push_back(cells_.at(at + 1));
+        for (qsizetype which = 0; which < 3; ++which) {
+            wide.push_back(cells_.at(at + 2 + which));
             wide.push_back(0);
         }
     }
@@ -190,13 +190,17 @@ void SiteEntry::appendField(int16_t formIndex, int16_t elementIndex, QAnyStringV
     }
     if (!wideEnds_ && ends[2] > UINT16_MAX)
         widenEnds();
-    cells_.push_back(static_cast<uint16_t>(formIndex));
-    cells_.push_back(static_cast<uint16_t>(elementIndex));
+    std::array<uint16_t, kWideStride> cells{static_cast<uint16_t>(formIndex),
+                                            static_cast<uint16_t>(elementIndex)};
+    size_t n = 2;
     for (const uint32_t end : ends) {
-        cells_.push_back(static_cast<uint16_t>(end));
+        cells[n++] = static_cast<uint16_t>(end);
         if (wideEnds_)
-            cells_.push_back(static_cast<uint16_t>(end >> 16));
+            cells[n++] = static_cast<uint16_t>(end >> 16);
     }
+    const qsizetype at = cells_.size();
+    cells_.resize(at + static_cast<qsizetype>(n));
+    std::copy_n(cells.data(), n, cells_.data() + at);
 }
 
 void SiteEntry::setField(int j, const SiteField& f) {
@@ -235,19 +239,19 @@ void SiteEntry::setFieldCount(int n) {
         outOfRange("field count", n);
     if (n < fieldCount()) {
         texts_.truncate(qsizetype{startOf(n)} * (narrow_ ? 1 : 2));
-        cells_.resize(stride() * static_cast<size_t>(n));
+        cells_.resize(static_cast<qsizetype>(stride()) * n);
     }
     while (fieldCount() < n)
         appendField(0, 0, {}, {}, {});
 }
 
 void SiteEntry::reserve(int fields, qsizetype textLength) {
-    cells_.reserve(static_cast<size_t>(fields) * stride());
+    cells_.reserve(static_cast<qsizetype>(stride()) * fields);
     texts_.reserve(narrow_ ? textLength : 2 * textLength);
 }
 
 void SiteEntry::shrinkToFit() {
-    cells_.shrink_to_fit();
+    cells_.squeeze();
     texts_.squeeze();
 }
 

@@ -4,6 +4,7 @@
 #include <QAnyStringView>
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringView>
 #include <array>
@@ -56,7 +57,9 @@ struct SiteEntry {
     QString urlKeyword;
     FilledWindows filledWindows;
 
-    int16_t fieldCount() const { return static_cast<int16_t>(cells_.size() / stride()); }
+    int16_t fieldCount() const {
+        return static_cast<int16_t>(cells_.size() / static_cast<qsizetype>(stride()));
+    }
     // A copy of column j (0..fieldCount() - 1); error 9 outside. Const, so that assigning to one
     // of its members cannot pass for a change of the entry.
     const SiteField field(int j) const;
@@ -141,7 +144,7 @@ private:
     static constexpr size_t kNarrowStride = 5;
     static constexpr size_t kWideStride = 8;
     size_t stride() const { return wideEnds_ ? kWideStride : kNarrowStride; }
-    const uint16_t* cellsOf(int j) const { return cells_.data() + stride() * size_t(j); }
+    const uint16_t* cellsOf(int j) const { return cells_.constData() + stride() * size_t(j); }
     uint32_t endOf(int j, size_t which) const;
     uint32_t startOf(int j) const { return j == 0 ? 0 : endOf(j - 1, 2); }
     // Characters [begin, end) of one text of column j.
@@ -152,7 +155,9 @@ private:
     void widenEnds();
     void checkColumn(int j) const;
 
-    std::vector<uint16_t> cells_;
+    // Shared with copies until changed: the data file as last read or written is kept beside the
+    // table.
+    QList<uint16_t> cells_;
     // Latin-1 bytes while narrow_, else UTF-16 code units (two bytes each, in memory order).
     QByteArray texts_;
     bool narrow_ = true;
