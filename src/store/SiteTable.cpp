@@ -280,7 +280,9 @@ bool SiteEntry::operator==(const SiteEntry& o) const {
     // The same fields can be packed in two ways after a change.
     if (narrow_ != o.narrow_ || wideEnds_ != o.wideEnds_)
         return fields() == o.fields();
-    return texts_ == o.texts_ && cells_ == o.cells_;
+    // Not QList's ==: it hands memcmp the null data of a list that never held anything.
+    return texts_ == o.texts_ &&
+           std::equal(cells_.cbegin(), cells_.cend(), o.cells_.cbegin(), o.cells_.cend());
 }
 
 SiteTable::SiteTable() : slots_(kTableSlots) {}
