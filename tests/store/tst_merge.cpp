@@ -2,6 +2,7 @@
 // applied to the version another program left (entries known by what they hold), and another
 // data file's entries merged into this one's.
 #include "store/Merge.h"
+#include "store/SyncConflicts.h"
 
 #include <QtTest>
 
@@ -133,6 +134,46 @@ private Q_SLOTS:
         QCOMPARE(m.alreadyHeld, 1);
         QCOMPARE(m.differing, QList<int>{3});
         QVERIFY(!m.tableFull);
+    }
+
+    // The names sync tools give the copies they leave beside the data file, and names that are
+    // not such copies.
+    void conflictCopyNames_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("copy");
+        QTest::newRow("Syncthing") << "SIRANO.sync-conflict-20261211-101500-ABCDEFG.DAT" << true;
+        QTest::newRow("Syncthing, nothing after") << "SIRANO.sync-conflict-.DAT" << true;
+        QTest::newRow("Nextcloud") << "SIRANO (conflicted copy 2026-12-11 101500).DAT" << true;
+        QTest::newRow("Dropbox") << "SIRANO (Ann's conflicted copy 2026-12-11).DAT" << true;
+        QTest::newRow("other case") << "sirano (Conflicted Copy 1).dat" << true;
+        QTest::newRow("the data file") << "SIRANO.DAT" << false;
+        QTest::newRow("a backup") << "SIRANO.DAT.bak" << false;
+        QTest::newRow("after the extension") << "SIRANO.sync-conflict-1.DAT.tmp" << false;
+        QTest::newRow("before the stem") << "xSIRANO.sync-conflict-1.DAT" << false;
+        QTest::newRow("no hyphen") << "SIRANO.sync-conflict.DAT" << false;
+        QTest::newRow("a copy of another kind") << "SIRANO (copy).DAT" << false;
+        QTest::newRow("unclosed") << "SIRANO (conflicted copy.DAT" << false;
+        QTest::newRow("no space") << "SIRANO(conflicted copy).DAT" << false;
+        QTest::newRow("empty brackets") << "SIRANO ().DAT" << false;
+        QTest::newRow("too short") << "SIRANO.DA" << false;
+    }
+    void conflictCopyNames() {
+        QFETCH(QString, name);
+        QFETCH(bool, copy);
+        QCOMPARE(isConflictCopyName(name), copy);
+    }
+
+    // Only the copies, in name order, whatever else lies in the folder.
+    void conflictCopiesInAFolder() {
+        QTemporaryDir dir;
+        for (const char* name : {"SIRANO.DAT", "SIRANO (b conflicted copy).DAT", "error.log",
+                                 "SIRANO.sync-conflict-a.DAT", "notes.txt"}) {
+            QFile f(QDir(dir.path()).filePath(QString::fromUtf8(name)));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("SIRANO.sync-conflict-folder.DAT")));
+        QCOMPARE(conflictCopiesIn(dir.path()),
+                 (QStringList{"SIRANO (b conflicted copy).DAT", "SIRANO.sync-conflict-a.DAT"}));
     }
 };
 
