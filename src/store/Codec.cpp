@@ -193,14 +193,6 @@ qsizetype encodeInto(Generator& gen, View text, char* out) {
     return length;
 }
 
-template <typename View>
-void appendEncoded(Generator& gen, View text, std::string& out) {
-    const size_t start = out.size();
-    out.resize(start + static_cast<size_t>(maxStoredLength(text)));
-    const qsizetype length = encodeInto(gen, text, out.data() + start);
-    out.resize(start + static_cast<size_t>(length));
-}
-
 uint32_t readBytes(const uint8_t* digits, int count) {
     uint32_t v = 0;
     for (int i = 0; i < count * 2; ++i)
@@ -293,14 +285,6 @@ qsizetype encodeTextTo(Generator& gen, QStringView text, char* out) {
 
 qsizetype encodeTextTo(Generator& gen, QLatin1StringView text, char* out) {
     return encodeInto(gen, text, out);
-}
-
-void appendEncodedText(Generator& gen, QStringView text, std::string& out) {
-    appendEncoded(gen, text, out);
-}
-
-void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out) {
-    appendEncoded(gen, text, out);
 }
 
 bool decodeAsciiTextBytes(Generator& gen, QByteArrayView stored, QByteArray& out) {

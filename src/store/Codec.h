@@ -19,7 +19,6 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringView>
-#include <string>
 
 namespace sirano {
 
@@ -34,9 +33,6 @@ qsizetype maxEncodedLength(QStringView text);
 qsizetype maxEncodedLength(QLatin1StringView text);
 qsizetype encodeTextTo(Generator& gen, QStringView text, char* out);
 qsizetype encodeTextTo(Generator& gen, QLatin1StringView text, char* out);
-// Encoding appends to out.
-void appendEncodedText(Generator& gen, QStringView text, std::string& out);
-void appendEncodedText(Generator& gen, QLatin1StringView text, std::string& out);
 QString decodeTextBytes(Generator& gen, QByteArrayView stored);
 // For a stored text of ASCII characters only (nearly every one), the text into out as its bytes,
 // in one pass, the generator left as decodeTextBytes() leaves it; false for any other, which

@@ -314,7 +314,6 @@ private:
     static QByteArray toUtf8(QStringView t) { return t.toUtf8(); }
     static QByteArray toUtf8(QLatin1StringView t) { return QString(t).toUtf8(); }
     static char16_t unit(QChar c) { return c.unicode(); }
-    static char16_t unit(QLatin1Char c) { return static_cast<char16_t>(c.unicode()); }
     static char16_t unit(char c) { return static_cast<uint8_t>(c); }
 
     bool cp932_;

@@ -53,13 +53,6 @@ void SiteEntry::checkColumn(int j) const {
         outOfRange("field", j);
 }
 
-uint32_t SiteEntry::endOf(int j, size_t which) const {
-    const uint16_t* c = cellsOf(j);
-    if (!wideEnds_)
-        return c[2 + which];
-    return c[2 + 2 * which] | uint32_t{c[3 + 2 * which]} << 16;
-}
-
 std::pair<uint32_t, uint32_t> SiteEntry::span(int j, Text t) const {
     const auto which = static_cast<size_t>(t);
     return {which == 0 ? startOf(j) : endOf(j, which - 1), endOf(j, which)};

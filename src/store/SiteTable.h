@@ -76,8 +76,10 @@ struct SiteEntry {
     // One text of column j into out, reusing its room (for the writer of the data file).
     void copyFieldText(int j, Text t, QString& out) const;
     // Calls f(formIndex, elementIndex, type, name, value) for every field in column order, the
-    // texts as withFieldText() gives them: one walk over the packed cells instead of a checked
-    // lookup per value (the writer of the data file goes through 101101 fields).
+    // texts as views of where they are kept (QLatin1StringView) while the entry holds Latin-1
+    // texts only, else as QStringViews of copies (the value's in scratch): one walk over the
+    // packed cells instead of a checked lookup per value (the writer of the data file goes
+    // through 101101 fields).
     template <typename F>
     void forEachField(QString& scratch, F&& f) const {
         const int n = fieldCount();
@@ -94,15 +96,15 @@ struct SiteEntry {
             return;
         }
         const char* const texts = texts_.constData();
+        const auto view = [texts](uint32_t from, uint32_t to) {
+            return QLatin1StringView(texts + from, static_cast<qsizetype>(to - from));
+        };
         uint32_t begin = 0;
         for (int j = 0; j < n; ++j) {
             const uint16_t* c = cellsOf(j);
-            const uint32_t typeEnd = wideEnds_ ? c[2] | uint32_t{c[3]} << 16 : c[2];
-            const uint32_t nameEnd = wideEnds_ ? c[4] | uint32_t{c[5]} << 16 : c[3];
-            const uint32_t valueEnd = wideEnds_ ? c[6] | uint32_t{c[7]} << 16 : c[4];
-            const auto view = [texts](uint32_t from, uint32_t to) {
-                return QLatin1StringView(texts + from, static_cast<qsizetype>(to - from));
-            };
+            const uint32_t typeEnd = endOf(j, 0);
+            const uint32_t nameEnd = endOf(j, 1);
+            const uint32_t valueEnd = endOf(j, 2);
             f(static_cast<int16_t>(c[0]), static_cast<int16_t>(c[1]), view(begin, typeEnd),
               view(typeEnd, nameEnd), view(nameEnd, valueEnd));
             begin = valueEnd;
@@ -145,7 +147,12 @@ private:
     static constexpr size_t kWideStride = 8;
     size_t stride() const { return wideEnds_ ? kWideStride : kNarrowStride; }
     const uint16_t* cellsOf(int j) const { return cells_.constData() + stride() * size_t(j); }
-    uint32_t endOf(int j, size_t which) const;
+    uint32_t endOf(int j, size_t which) const {
+        const uint16_t* c = cellsOf(j);
+        if (!wideEnds_)
+            return c[2 + which];
+        return c[2 + 2 * which] | uint32_t{c[3 + 2 * which]} << 16;
+    }
     uint32_t startOf(int j) const { return j == 0 ? 0 : endOf(j - 1, 2); }
     // Characters [begin, end) of one text of column j.
     std::pair<uint32_t, uint32_t> span(int j, Text t) const;

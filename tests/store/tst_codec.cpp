@@ -9,6 +9,7 @@
 #include <QTest>
 #include <algorithm>
 #include <functional>
+#include <string>
 
 using namespace sirano;
 using sirano::test::errorNumber;

@@ -447,9 +447,7 @@ private Q_SLOTS:
         QFETCH(QString, header);
         QFETCH(QString, reason);
         Generator g;
-        std::string stored;
-        appendEncodedText(g, header, stored);
-        const QByteArray bytes = '"' + QByteArray::fromStdString(stored) + "\"\r\n";
+        const QByteArray bytes = '"' + encodeText(g, header).toLatin1() + "\"\r\n";
         try {
             parse(bytes);
             QFAIL("loaded");
